@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing need.
+# Idempotent: apt-get runs only when something is missing.
+set -euo pipefail
+pkgs=(
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  libasio-dev libssl-dev nlohmann-json3-dev libsqlite3-dev libavahi-client-dev
+  libcurl4-openssl-dev libre2-dev libicu-dev libgdk-pixbuf-2.0-dev librsvg2-common
+  webp-pixbuf-loader libcairo2-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+  openssl python3 dbus avahi-daemon avahi-utils iproute2 util-linux
+)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+# Installing avahi-daemon or dbus must not start services on this machine's real network.
+policy=/usr/sbin/policy-rc.d
+created_policy=0
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null && $sudo chmod +x "$policy" && created_policy=1
+fi
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+[ $created_policy -eq 1 ] && $sudo rm -f "$policy"
+exit 0

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for the given number of seconds (default 60).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-60}
+build="$root/build-fuzz"
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUIB_FUZZ=ON -DQUIB_TESTS=OFF -DQUIB_BENCH=OFF >/dev/null
+cmake --build "$build" --target fuzz_line_decode fuzz_open_line
+for target in fuzz_line_decode fuzz_open_line; do
+  corpus="$build/corpus-$target"
+  mkdir -p "$corpus"
+  echo "fuzzing $target for ${seconds}s"
+  "$build/$target" -max_total_time="$seconds" -max_len=8192 -rss_limit_mb=4096 "$corpus" "$root/fuzz/seeds/$target" 2>&1 | tail -3
+done

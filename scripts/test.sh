@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer, runs every
+# test; with QUIB_FUZZ_SECONDS set (CI sets 60) also runs each fuzz target that long.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/deps.sh"
+build="$root/build-test"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIB_SANITIZE=ON >/dev/null
+cmake --build "$build"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd "$build" && ctest --output-on-failure -j2 --timeout 300)
+if [ -n "${QUIB_FUZZ_SECONDS:-}" ]; then
+  bash "$root/scripts/fuzz.sh" "$QUIB_FUZZ_SECONDS"
+fi

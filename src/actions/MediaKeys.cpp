@@ -1,0 +1,19 @@
+#include "actions/MediaKeys.h"
+
+namespace quib::MediaKeys {
+
+namespace {
+constexpr int kAuxControlButtons = 8;
+}
+
+void press(EventPoster& events, std::int32_t key) {
+  for (std::int64_t state : {0xA00, 0xB00}) {
+    // data1: key code in bits 16-31, key state in bits 8-15, repeat flag clear.
+    const std::int64_t data1 = (static_cast<std::int64_t>(key) << 16) | state;
+    if (auto e =
+            events.makeSystemDefinedEvent(kAuxControlButtons, static_cast<std::uint64_t>(state), data1, -1))
+      events.post(*e);
+  }
+}
+
+}  // namespace quib::MediaKeys

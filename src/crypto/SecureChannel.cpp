@@ -1,0 +1,132 @@
+#include "crypto/SecureChannel.h"
+
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
+#include <openssl/params.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "crypto/Base64.h"
+#include "crypto/Random.h"
+
+namespace quib::SecureChannel {
+
+namespace {
+
+constexpr std::string_view kPrefix = "e:";
+constexpr std::size_t kOverhead = kNonceBytes + kTagBytes;
+
+[[noreturn]] void cryptoBroken(const char* what) {
+  std::fprintf(stderr, "quibbleton: OpenSSL cannot provide %s\n", what);
+  std::abort();
+}
+
+// Fetched once; OpenSSL algorithm objects are safe to share between threads.
+EVP_KDF* hkdf() {
+  static EVP_KDF* kdf = [] {
+    EVP_KDF* k = EVP_KDF_fetch(nullptr, "HKDF", nullptr);
+    if (!k) cryptoBroken("HKDF");
+    return k;
+  }();
+  return kdf;
+}
+
+EVP_CIPHER* chacha() {
+  static EVP_CIPHER* cipher = [] {
+    EVP_CIPHER* c = EVP_CIPHER_fetch(nullptr, "ChaCha20-Poly1305", nullptr);
+    if (!c) cryptoBroken("ChaCha20-Poly1305");
+    return c;
+  }();
+  return cipher;
+}
+
+struct CtxFree {
+  void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
+  void operator()(EVP_KDF_CTX* c) const { EVP_KDF_CTX_free(c); }
+};
+
+}  // namespace
+
+Bytes makeSalt() {
+  return Random::bytes(kSaltBytes);
+}
+
+SymmetricKey derive(std::string_view secret, const Bytes& salt, std::string_view info) {
+  std::unique_ptr<EVP_KDF_CTX, CtxFree> ctx(EVP_KDF_CTX_new(hkdf()));
+  if (!ctx) cryptoBroken("an HKDF context");
+  char digest[] = "SHA256";
+  OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, const_cast<char*>(secret.data()), secret.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<std::uint8_t*>(salt.data()),
+                                        salt.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, const_cast<char*>(info.data()), info.size()),
+      OSSL_PARAM_construct_end()};
+  SymmetricKey key{};
+  if (EVP_KDF_derive(ctx.get(), key.data(), key.size(), params) != 1) cryptoBroken("an HKDF derivation");
+  return key;
+}
+
+SymmetricKey pairKey(std::string_view code, const Bytes& salt) {
+  return derive(code, salt, kPairInfo);
+}
+SymmetricKey tokenKey(std::string_view token, const Bytes& salt) {
+  return derive(token, salt, kTokenInfo);
+}
+
+bool isEncrypted(std::string_view line) {
+  return line.starts_with(kPrefix);
+}
+
+std::string sealText(std::string_view json, const SymmetricKey& key) {
+  return sealTextWithNonce(json, key, Random::bytes(kNonceBytes));
+}
+
+std::string sealTextWithNonce(std::string_view json, const SymmetricKey& key, const Bytes& nonce) {
+  if (json.size() > static_cast<std::size_t>(INT_MAX) - kOverhead)
+    throw EncodeError("record too large to seal");
+  if (nonce.size() != kNonceBytes) throw EncodeError("nonce must be 12 bytes");
+  Bytes box(kOverhead + json.size());
+  std::copy(nonce.begin(), nonce.end(), box.begin());
+  std::unique_ptr<EVP_CIPHER_CTX, CtxFree> ctx(EVP_CIPHER_CTX_new());
+  int len = 0;
+  bool ok = ctx && EVP_EncryptInit_ex2(ctx.get(), chacha(), key.data(), box.data(), nullptr) == 1 &&
+            EVP_EncryptUpdate(ctx.get(), box.data() + kNonceBytes, &len,
+                              reinterpret_cast<const unsigned char*>(json.data()),
+                              static_cast<int>(json.size())) == 1 &&
+            EVP_EncryptFinal_ex(ctx.get(), box.data() + kNonceBytes + len, &len) == 1 &&
+            EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_GET_TAG, static_cast<int>(kTagBytes),
+                                box.data() + kNonceBytes + json.size()) == 1;
+  if (!ok) throw EncodeError("sealing failed");
+  std::string line;
+  line.reserve(kPrefix.size() + 4 * ((box.size() + 2) / 3) + 1);
+  line.append(kPrefix);
+  line.append(Base64::encode(box));
+  line.push_back('\n');
+  return line;
+}
+
+std::optional<std::string> openText(std::string_view line, const SymmetricKey& key) {
+  if (!isEncrypted(line)) return std::nullopt;
+  // Base64's alphabet is ASCII, so the strict decode also rejects text that is not UTF-8.
+  auto box = Base64::decode(line.substr(kPrefix.size()));
+  if (!box || box->size() < kOverhead) return std::nullopt;
+  const std::size_t n = box->size() - kOverhead;
+  std::string plain(n, '\0');
+  std::unique_ptr<EVP_CIPHER_CTX, CtxFree> ctx(EVP_CIPHER_CTX_new());
+  int len = 0;
+  unsigned char* out = reinterpret_cast<unsigned char*>(plain.data());
+  bool ok = ctx && EVP_DecryptInit_ex2(ctx.get(), chacha(), key.data(), box->data(), nullptr) == 1 &&
+            EVP_DecryptUpdate(ctx.get(), out, &len, box->data() + kNonceBytes, static_cast<int>(n)) == 1 &&
+            EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_SET_TAG, static_cast<int>(kTagBytes),
+                                box->data() + kNonceBytes + n) == 1 &&
+            EVP_DecryptFinal_ex(ctx.get(), out + len, &len) == 1;
+  if (!ok) return std::nullopt;
+  return plain;
+}
+
+}  // namespace quib::SecureChannel

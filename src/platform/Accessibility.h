@@ -1,0 +1,13 @@
+#pragma once
+// Whether this process may post synthetic input. Safe on any thread.
+namespace quib {
+
+class Accessibility {
+ public:
+  virtual ~Accessibility() = default;
+  virtual bool isTrusted() = 0;
+  // Same answer, and when not trusted asks the desktop to show its permission prompt.
+  virtual bool isTrustedPrompting() = 0;
+};
+
+}  // namespace quib

@@ -1,0 +1,42 @@
+#pragma once
+// The general clipboard: items of typed data and a change count that grows with every change.
+// Main thread only.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quib {
+
+namespace PasteboardType {
+inline constexpr const char* plainText = "public.utf8-plain-text";
+inline constexpr const char* concealed = "org.nspasteboard.ConcealedType";
+inline constexpr const char* transient = "org.nspasteboard.TransientType";
+}  // namespace PasteboardType
+
+struct PasteboardItem {
+  // (type, data) in declaration order.
+  std::vector<std::pair<std::string, std::string>> entries;
+
+  static PasteboardItem text(const std::string& s) {
+    return PasteboardItem{{{PasteboardType::plainText, s}}};
+  }
+  bool operator==(const PasteboardItem&) const = default;
+};
+
+class Pasteboard {
+ public:
+  virtual ~Pasteboard() = default;
+  virtual std::int64_t changeCount() = 0;
+  // A deep copy of the items.
+  virtual std::vector<PasteboardItem> items() = 0;
+  // The types of all items, in order, each once.
+  virtual std::vector<std::string> types() = 0;
+  // The plain text of the first item that has one.
+  virtual std::optional<std::string> string() = 0;
+  virtual void clearContents() = 0;
+  virtual bool writeItems(const std::vector<PasteboardItem>& items) = 0;
+};
+
+}  // namespace quib

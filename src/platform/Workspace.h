@@ -1,0 +1,17 @@
+#pragma once
+// Opening addresses and applications. Main thread for opening; lookups from any thread.
+#include <optional>
+#include <string>
+
+namespace quib {
+
+class Workspace {
+ public:
+  virtual ~Workspace() = default;
+  // The answer is not awaited; false only when the request could not be made at all.
+  virtual bool openURL(const std::string& url) = 0;
+  virtual bool openApplication(const std::string& bundlePath) = 0;  // and bring it to the front
+  virtual std::optional<std::string> applicationPath(const std::string& bundleIdentifier) = 0;
+};
+
+}  // namespace quib

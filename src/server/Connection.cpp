@@ -1,0 +1,135 @@
+#include "server/Connection.h"
+
+namespace quib {
+
+namespace {
+// How long a peer that ended its stream gets to read the replies still queued for it.
+constexpr std::chrono::seconds kLinger{5};
+}  // namespace
+
+Connection::Connection(asio::ip::tcp::socket socket, std::uint64_t id)
+    : id(id),
+      salt(SecureChannel::makeSalt()),
+      socket_(std::move(socket)),
+      lingerTimer_(socket_.get_executor()) {
+  asio::error_code ec;
+  socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+}
+
+Connection::~Connection() {
+  asio::error_code ec;
+  socket_.close(ec);
+}
+
+void Connection::start() {
+  receive();
+}
+
+void Connection::setKey(const SymmetricKey& k) {
+  key = k;
+  lineBuffer_.setMaxLineBytes(kMaxLineWithKey);
+}
+
+void Connection::receive() {
+  if (closed_ || readDone_ || reading_) return;
+  if (outbox_.size() + writing_.size() > kMaxPendingOutput || pendingActions_ >= kMaxPendingActions) return;
+  reading_ = true;
+  std::weak_ptr<Connection> weak = weak_from_this();
+  socket_.async_read_some(asio::buffer(readBuffer_), [weak](const asio::error_code& ec, std::size_t n) {
+    auto self = weak.lock();
+    if (!self) return;
+    self->reading_ = false;
+    if (self->closed_) return;
+    if (n > 0) {
+      self->lineBuffer_.append(
+          std::string_view(self->readBuffer_.data(), n),
+          [&](std::string_view line) {
+            if (!self->closed_ && self->onMessage) self->onMessage(line);
+          },
+          [&] {
+            if (!self->closed_ && self->onOversizedLine) self->onOversizedLine();
+          });
+    }
+    if (n > 0 && self->onChunkHandled) self->onChunkHandled();
+    if (self->closed_) return;
+    if (ec == asio::error::eof) {
+      self->finish();
+    } else if (ec) {
+      self->close();
+    } else {
+      self->receive();
+    }
+  });
+}
+
+void Connection::maybeResume() {
+  if (!reading_) receive();
+}
+
+void Connection::actionFinished() {
+  if (pendingActions_ > 0) --pendingActions_;
+  maybeResume();
+}
+
+void Connection::sendLine(std::string line) {
+  if (closed_) return;
+  outbox_.append(line);
+  if (writing_.empty()) writeNext();
+}
+
+void Connection::writeNext() {
+  if (closed_ || !writing_.empty()) return;
+  if (outbox_.empty()) {
+    if (closeWhenFlushed_)
+      close();
+    else
+      maybeResume();
+    return;
+  }
+  writing_.swap(outbox_);
+  // The write holds the connection until it completes so that queued replies reach a peer that
+  // has ended its stream; close() aborts it.
+  auto self = shared_from_this();
+  asio::async_write(socket_, asio::buffer(writing_), [self](const asio::error_code& ec, std::size_t) {
+    self->writing_.clear();
+    if (ec) {
+      self->close();
+      return;
+    }
+    self->writeNext();
+  });
+}
+
+void Connection::finish() {
+  readDone_ = true;
+  auto cb = std::move(onClose);
+  onClose = nullptr;
+  if (cb) cb();
+  if (closed_) return;
+  if (outbox_.empty() && writing_.empty()) {
+    close();
+    return;
+  }
+  closeWhenFlushed_ = true;
+  std::weak_ptr<Connection> weak = weak_from_this();
+  lingerTimer_.expires_after(kLinger);
+  lingerTimer_.async_wait([weak](const asio::error_code& ec) {
+    if (ec) return;
+    if (auto self = weak.lock()) self->close();
+  });
+}
+
+void Connection::close() {
+  if (closed_) return;
+  closed_ = true;
+  asio::error_code ec;
+  lingerTimer_.cancel();
+  socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+  socket_.close(ec);
+  outbox_.clear();
+  auto cb = std::move(onClose);
+  onClose = nullptr;
+  if (cb) cb();
+}
+
+}  // namespace quib

@@ -1,0 +1,95 @@
+#include "server/DeviceRegistry.h"
+
+namespace quib {
+
+std::set<std::string> DeviceRegistry::tokens() {
+  auto list = defaults_.stringArray(kTokensKey);
+  if (!list) return {};
+  return {list->begin(), list->end()};
+}
+
+bool DeviceRegistry::isPaired(const std::string& token) {
+  return tokens().contains(token);
+}
+
+std::map<std::string, std::string> DeviceRegistry::names() {
+  return defaults_.stringDictionary(kNamesKey).value_or(std::map<std::string, std::string>{});
+}
+
+std::optional<std::string> DeviceRegistry::name(const std::string& token) {
+  auto all = names();
+  auto it = all.find(token);
+  if (it == all.end()) return std::nullopt;
+  return it->second;
+}
+
+namespace {
+// Read-modify-write of one key in one transaction; unreadable contents start over empty.
+template <typename Change>
+void updateTokens(UserDefaults& d, Change&& change) {
+  d.update(DeviceRegistry::kTokensKey, [&](std::optional<DefaultsValue> v) -> std::optional<DefaultsValue> {
+    std::set<std::string> set;
+    if (v && v->type == DefaultsValue::Type::array && v->json.is_array()) {
+      for (const auto& e : v->json) {
+        if (!e.is_string()) {
+          set.clear();
+          break;
+        }
+        set.insert(e.template get<std::string>());
+      }
+    }
+    change(set);
+    return DefaultsValue::of(nlohmann::json(std::vector<std::string>(set.begin(), set.end())));
+  });
+}
+
+template <typename Change>
+void updateNames(UserDefaults& d, Change&& change) {
+  d.update(DeviceRegistry::kNamesKey, [&](std::optional<DefaultsValue> v) -> std::optional<DefaultsValue> {
+    std::map<std::string, std::string> map;
+    if (v && v->type == DefaultsValue::Type::dictionary && v->json.is_object()) {
+      for (const auto& [k, e] : v->json.items()) {
+        if (!e.is_string()) {
+          map.clear();
+          break;
+        }
+        map.emplace(k, e.template get<std::string>());
+      }
+    }
+    if (!change(map)) return v;  // unchanged: write back what was there
+    return DefaultsValue::of(nlohmann::json(map));
+  });
+}
+}  // namespace
+
+void DeviceRegistry::addToken(const std::string& token) {
+  updateTokens(defaults_, [&](std::set<std::string>& s) { s.insert(token); });
+}
+
+void DeviceRegistry::removeToken(const std::string& token) {
+  updateTokens(defaults_, [&](std::set<std::string>& s) { s.erase(token); });
+}
+
+void DeviceRegistry::setNameIfChanged(const std::string& token, const std::string& name) {
+  if (this->name(token) == name) return;
+  updateNames(defaults_, [&](std::map<std::string, std::string>& m) {
+    auto [it, inserted] = m.try_emplace(token, name);
+    if (!inserted && it->second == name) return false;
+    it->second = name;
+    return true;
+  });
+}
+
+void DeviceRegistry::removeName(const std::string& token) {
+  updateNames(defaults_, [&](std::map<std::string, std::string>& m) {
+    m.erase(token);
+    return true;
+  });
+}
+
+void DeviceRegistry::forgetAll() {
+  defaults_.setStringArray(kTokensKey, {});
+  defaults_.setStringDictionary(kNamesKey, {});
+}
+
+}  // namespace quib

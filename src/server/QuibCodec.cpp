@@ -1,0 +1,49 @@
+#include "server/QuibCodec.h"
+
+namespace quib::QuibCodec {
+
+namespace {
+
+template <typename Record>
+std::string encodeRecord(const Record& r) {
+  try {
+    return toJson(r).dump();
+  } catch (const nlohmann::json::exception& e) {
+    throw EncodeError(e.what());
+  }
+}
+
+nlohmann::json parse(std::string_view bytes) {
+  try {
+    return nlohmann::json::parse(bytes);
+  } catch (const nlohmann::json::exception& e) {
+    throw DecodeError(e.what());
+  }
+}
+
+}  // namespace
+
+std::string encode(const ClientMessage& m) {
+  return encodeRecord(m);
+}
+std::string encode(const ServerMessage& m) {
+  return encodeRecord(m);
+}
+std::string encode(const QuibAction& a) {
+  return encodeRecord(a);
+}
+
+template <>
+ClientMessage decode<ClientMessage>(std::string_view bytes) {
+  return clientMessageFromJson(parse(bytes));
+}
+template <>
+ServerMessage decode<ServerMessage>(std::string_view bytes) {
+  return serverMessageFromJson(parse(bytes));
+}
+template <>
+QuibAction decode<QuibAction>(std::string_view bytes) {
+  return quibActionFromJson(parse(bytes));
+}
+
+}  // namespace quib::QuibCodec

@@ -1,0 +1,54 @@
+// Actions end to end: a sealed request over TCP, the effect on the virtual desktop, the ack.
+#include <gtest/gtest.h>
+
+#include "support/TestServer.h"
+
+namespace quib::test {
+namespace {
+
+ClientMessage actionRequest(QuibAction a, std::string id) {
+  auto m = request(ClientMessage::Kind::action, std::move(id));
+  m.action = std::move(a);
+  return m;
+}
+
+TEST(ActionsOverWireTest, KeystrokeAndClipboardTakeEffect) {
+  TestServer t;
+  auto c = t.connectPaired("phone");
+  auto ack = c->request(actionRequest({QuibActionKind::keystroke, "c", {"command"}, {}, {}, {}, {}}, "2"));
+  EXPECT_EQ(ack.type, ServerMessage::Kind::ack);
+  EXPECT_EQ(ack.requestId, "2");
+  EXPECT_EQ(ack.ok, true);
+  EXPECT_EQ(ack.message, "command c");
+  EXPECT_EQ(ack.accessibilityGranted, true);
+  std::vector<int> codes;
+  for (const auto& e : t.desktop().events())
+    if (e.type == EventType::keyDown) codes.push_back(e.keyCode);
+  EXPECT_EQ(codes, std::vector<int>{8});
+
+  auto set = c->request(actionRequest({QuibActionKind::setClipboard, "from phone", {}, {}, {}, {}, {}}, "3"));
+  EXPECT_EQ(set.message, "클립보드에 복사됨");
+  EXPECT_EQ(t.desktop().string(), "from phone");
+
+  t.desktop().setTrusted(false);
+  auto refused = c->request(actionRequest({QuibActionKind::pointerMove, {}, {}, {}, {}, 1.0, 1.0}, "4"));
+  EXPECT_EQ(refused.ok, false);
+  EXPECT_EQ(refused.message, "손쉬운 사용 권한이 필요합니다");
+  EXPECT_EQ(refused.accessibilityGranted, false);
+}
+
+TEST(ActionsOverWireTest, PipelinedMovesEachGetAnAck) {
+  TestServer t;
+  auto c = t.connectPaired("phone");
+  constexpr int n = 500;  // more than the per-connection bound on outstanding actions
+  for (int i = 0; i < n; ++i)
+    c->send(actionRequest({QuibActionKind::pointerMove, {}, {}, {}, {}, 1.0, 0.0}, std::to_string(i)));
+  for (int i = 0; i < n; ++i) {
+    auto ack = c->readReply();
+    ASSERT_EQ(ack.requestId, std::to_string(i));
+    ASSERT_EQ(ack.ok, true);
+  }
+}
+
+}  // namespace
+}  // namespace quib::test

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/SqliteDefaults.h"
+#include "support/TempDir.h"
+
+namespace quib {
+namespace {
+
+TEST(SqliteDefaultsTest, TypedValuesSurviveReopenAndOtherTypesReadAbsent) {
+  test::TempDir dir;
+  const auto when = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
+  {
+    SqliteDefaults d(dir.path(), "domain");
+    d.setString("s", "텍스트");
+    d.setBoolean("b", true);
+    d.setInteger("i", -42);
+    d.setStringArray("a", {"x", "y"});
+    d.setStringDictionary("m", {{"k", "v"}});
+    d.setDate("d", when);
+    d.setData("bytes", {0, 1, 255});
+  }
+  SqliteDefaults d(dir.path(), "domain");
+  EXPECT_EQ(d.string("s"), "텍스트");
+  EXPECT_EQ(d.boolean("b"), true);
+  EXPECT_EQ(d.integer("i"), -42);
+  EXPECT_EQ(d.stringArray("a"), (std::vector<std::string>{"x", "y"}));
+  EXPECT_EQ(d.stringDictionary("m"), (std::map<std::string, std::string>{{"k", "v"}}));
+  EXPECT_EQ(d.date("d"), when);
+  EXPECT_EQ(d.data("bytes"), (std::vector<std::uint8_t>{0, 1, 255}));
+  EXPECT_FALSE(d.integer("s"));
+  EXPECT_FALSE(d.string("i"));
+  EXPECT_FALSE(d.boolean("i"));
+  EXPECT_FALSE(d.stringArray("m"));
+  EXPECT_FALSE(d.string("missing"));
+  d.set("mixed", DefaultsValue::of(nlohmann::json::array({"x", 1})));
+  EXPECT_FALSE(d.stringArray("mixed"));
+  d.remove("s");
+  EXPECT_FALSE(d.string("s"));
+}
+
+TEST(SqliteDefaultsTest, UpdateIsAtomicAcrossConnections) {
+  test::TempDir dir;
+  SqliteDefaults a(dir.path(), "shared"), b(dir.path(), "shared");
+  auto increment = [](std::optional<DefaultsValue> v) -> std::optional<DefaultsValue> {
+    std::int64_t n = v && v->json.is_number_integer() ? v->json.get<std::int64_t>() : 0;
+    return DefaultsValue::of(n + 1);
+  };
+  std::thread ta([&] {
+    for (int i = 0; i < 100; ++i) a.update("n", increment);
+  });
+  std::thread tb([&] {
+    for (int i = 0; i < 100; ++i) b.update("n", increment);
+  });
+  ta.join();
+  tb.join();
+  EXPECT_EQ(a.integer("n"), 200);
+}
+
+TEST(SqliteDefaultsTest, CorruptDatabaseReadsEmptyAndNeverThrows) {
+  test::TempDir dir;
+  {
+    std::ofstream f(dir.path() / "broken.sqlite", std::ios::binary);
+    f << std::string(4096, 'Z');
+  }
+  testing::internal::CaptureStderr();
+  SqliteDefaults d(dir.path(), "broken");
+  EXPECT_FALSE(d.stringArray("pairedTokens"));
+  EXPECT_FALSE(d.setString("k", "v"));
+  EXPECT_FALSE(d.update("k", [](auto) { return DefaultsValue::of("v"); }));
+  std::string err = testing::internal::GetCapturedStderr();
+  // Told once, not on every access.
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
+TEST(SqliteDefaultsTest, UnwritableDirectoryFailsQuietly) {
+  testing::internal::CaptureStderr();
+  SqliteDefaults d("/proc/quibbleton-cannot-exist", "x");
+  EXPECT_FALSE(d.setString("k", "v"));
+  EXPECT_FALSE(d.string("k"));
+  testing::internal::GetCapturedStderr();
+}
+
+}  // namespace
+}  // namespace quib

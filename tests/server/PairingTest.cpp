@@ -1,0 +1,324 @@
+// Pairing, tokens, the device registry and authorization, through real TCP.
+#include <gtest/gtest.h>
+
+#include "server/DeviceRegistry.h"
+#include "support/TestServer.h"
+
+namespace quib::test {
+namespace {
+
+using namespace std::chrono_literals;
+constexpr const char* kWrongKey = "암호화되지 않았거나 키가 틀립니다";
+constexpr const char* kNeedsPairing = "페어링이 필요합니다";
+
+// 8-4-4-4-12 upper-case hexadecimal digits, version 4, RFC 4122 variant.
+bool isUpperUuid4(const std::string& s) {
+  if (s.size() != 36) return false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash != (s[i] == '-')) return false;
+    if (!dash && !std::isdigit(static_cast<unsigned char>(s[i])) && (s[i] < 'A' || s[i] > 'F')) return false;
+  }
+  return s[14] == '4' && std::string("89AB").find(s[19]) != std::string::npos;
+}
+
+bool isSixDigits(const std::string& s) {
+  return s.size() == 6 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string wrongCode(const std::string& code) {
+  return code == "111111" ? "222222" : "111111";
+}
+
+ClientMessage actionRequest(const std::string& id, std::optional<std::string> token = std::nullopt) {
+  auto m = request(ClientMessage::Kind::action, id);
+  m.action = QuibAction{QuibActionKind::mute, {}, {}, {}, {}, {}, {}};
+  m.token = std::move(token);
+  return m;
+}
+
+class RecordingActions : public ActionPerformer {
+ public:
+  ActionResult perform(const QuibAction& a) override {
+    std::lock_guard lock(mutex);
+    performed.push_back(a);
+    return {true, "done " + std::to_string(performed.size())};
+  }
+  std::mutex mutex;
+  std::vector<QuibAction> performed;
+};
+
+TEST(PairingTest, FirstPairingIssuesAndStoresToken) {
+  TestServer t;
+  t.desktop().setHostName("Studio");
+  auto c = t.connect();
+  auto reply = c->pair(t.server().pairingCode(), "Pixel");
+  EXPECT_EQ(reply.type, ServerMessage::Kind::paired);
+  EXPECT_EQ(reply.hostName, "Studio");
+  EXPECT_EQ(reply.requestId, "pair");
+  EXPECT_EQ(reply.ok, true);
+  EXPECT_EQ(reply.accessibilityGranted, true);
+  ASSERT_TRUE(reply.token);
+  EXPECT_TRUE(isUpperUuid4(*reply.token)) << *reply.token;
+  EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey), std::vector<std::string>{*reply.token});
+  EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey),
+            (std::map<std::string, std::string>{{*reply.token, "Pixel"}}));
+  EXPECT_EQ(t.server().connectedDevices(),
+            (std::vector<QuibServer::ConnectedDevice>{{"Pixel", *reply.token}}));
+}
+
+TEST(PairingTest, PairingWithoutNameAndWithWrongCodeField) {
+  TestServer t;
+  t.desktop().setHostName(std::nullopt);
+  auto c = t.connect();
+  // Sealed under the right key but naming another code: refused, not counted.
+  c->usePairingCode(t.server().pairingCode());
+  auto bad = request(ClientMessage::Kind::pair, "x");
+  bad.code = wrongCode(t.server().pairingCode());
+  auto refused = c->request(bad);
+  EXPECT_EQ(refused.type, ServerMessage::Kind::error);
+  EXPECT_EQ(refused.message, "코드가 맞지 않습니다");
+  EXPECT_EQ(refused.requestId, "x");
+  EXPECT_EQ(refused.needsPairing, std::nullopt);
+
+  auto reply = c->pair(t.server().pairingCode(), std::nullopt);
+  ASSERT_EQ(reply.type, ServerMessage::Kind::paired);
+  EXPECT_EQ(reply.hostName, std::nullopt);  // no "Mac" stand-in here
+  EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey)->size(), 1u);
+  EXPECT_FALSE(t.defaults().stringDictionary(DeviceRegistry::kNamesKey));
+  auto devices = t.server().connectedDevices();
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].name, "이름 없는 기기");
+}
+
+TEST(PairingTest, ReturningPhoneUsesTokenAndUpdatesChangedName) {
+  TestServer t;
+  std::string token;
+  auto first = t.connectPaired("Old name", &token);
+  auto c = t.connect();
+  c->useToken(token);
+  auto clip = request(ClientMessage::Kind::clipboard, "c1");
+  clip.deviceName = "New name";
+  auto reply = c->request(clip);
+  EXPECT_EQ(reply.type, ServerMessage::Kind::clipboard);  // authorized without the code
+  EXPECT_EQ(reply.requestId, "c1");
+  EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey)->at(token), "New name");
+
+  // Without a name in the first line the stored one is used.
+  auto d = t.connect();
+  d->useToken(token);
+  EXPECT_EQ(d->request(request(ClientMessage::Kind::ping, "p")).type, ServerMessage::Kind::ack);
+  // Three connections under one token are one device: the first in the table, named when it paired.
+  EXPECT_EQ(t.server().connectedDevices(), (std::vector<QuibServer::ConnectedDevice>{{"Old name", token}}));
+}
+
+TEST(PairingTest, FiveWrongCodesLockTheConnectionNotOthers) {
+  TestServer t;
+  const std::string code = t.server().pairingCode();
+  auto c = t.connect();
+  for (int i = 0; i < 5; ++i) {
+    auto reply = c->pair(wrongCode(code), "x");
+    EXPECT_EQ(reply.message, kWrongKey);
+    EXPECT_EQ(reply.needsPairing, true);
+    EXPECT_EQ(reply.requestId, std::nullopt);
+  }
+  auto sixth = c->pair(code, "x");
+  EXPECT_EQ(sixth.type, ServerMessage::Kind::error);
+  EXPECT_EQ(sixth.message, kWrongKey);
+  auto fresh = t.connect();
+  EXPECT_EQ(fresh->pair(code, "x").type, ServerMessage::Kind::paired);
+}
+
+TEST(PairingTest, NewCodeKeepsKeyedConnectionsAndGovernsNewPairings) {
+  TestServer t;
+  const std::string old = t.server().pairingCode();
+  auto keyed = t.connect();
+  keyed->usePairingCode(old);
+  EXPECT_EQ(keyed->request(request(ClientMessage::Kind::ping, "1")).type, ServerMessage::Kind::ack);
+  t.server().setPairingCode("000042");
+  EXPECT_EQ(t.server().pairingCode(), "000042");
+  EXPECT_EQ(keyed->request(request(ClientMessage::Kind::ping, "2")).type, ServerMessage::Kind::ack);
+  // The old key still opens this connection's lines, but the pair request must name the new code.
+  auto pairOld = request(ClientMessage::Kind::pair, "3");
+  pairOld.code = old;
+  EXPECT_EQ(keyed->request(pairOld).message, "코드가 맞지 않습니다");
+  EXPECT_EQ(t.connect()->pair(old, "x").message, kWrongKey);
+  EXPECT_EQ(t.connect()->pair("000042", "x").type, ServerMessage::Kind::paired);
+}
+
+TEST(PairingTest, CodesAreSixDigits) {
+  for (int i = 0; i < 200; ++i) {
+    auto code = QuibServer::makePairingCode();
+    ASSERT_TRUE(isSixDigits(code)) << code;
+  }
+}
+
+TEST(PairingTest, DisconnectRevokesTokenAndClosesItsConnections) {
+  TestServer t;
+  std::string token, other;
+  auto a = t.connectPaired("A", &token);
+  auto b = t.connect();
+  b->useToken(token);
+  b->request(request(ClientMessage::Kind::ping));
+  auto keep = t.connectPaired("B", &other);
+  t.server().disconnect(token);
+  EXPECT_TRUE(a->waitForClose());
+  EXPECT_TRUE(b->waitForClose());
+  EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey), std::vector<std::string>{other});
+  EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey),
+            (std::map<std::string, std::string>{{other, "B"}}));
+  EXPECT_EQ(keep->request(request(ClientMessage::Kind::ping, "still")).requestId, "still");
+  // The revoked token no longer opens lines.
+  auto again = t.connect();
+  again->useToken(token);
+  EXPECT_EQ(again->request(request(ClientMessage::Kind::ping)).message, kWrongKey);
+
+  // A token that is not stored: its connections close anyway, the registry stays.
+  t.defaults().setStringArray(DeviceRegistry::kTokensKey, {other});
+  t.server().disconnect("NOT-STORED");
+  EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey), std::vector<std::string>{other});
+}
+
+TEST(PairingTest, ForgetAllClosesEverything) {
+  TestServer t;
+  std::string token;
+  auto a = t.connectPaired("A", &token);
+  auto plain = t.connect();
+  t.server().forgetPairedDevices();
+  EXPECT_TRUE(a->waitForClose());
+  EXPECT_TRUE(plain->waitForClose());
+  EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey), std::vector<std::string>{});
+  EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey), (std::map<std::string, std::string>{}));
+  ASSERT_TRUE(t.waitForCount(0));
+}
+
+TEST(PairingTest, NamesDictionaryWithNumberReadsEmpty) {
+  TestServer t;
+  std::string token;
+  auto a = t.connectPaired(std::nullopt, &token);
+  t.defaults().set(DeviceRegistry::kNamesKey, DefaultsValue::of(nlohmann::json{{token, "A"}, {"x", 5}}));
+  auto c = t.connect();
+  c->useToken(token);
+  c->request(request(ClientMessage::Kind::ping));
+  for (const auto& d : t.server().connectedDevices()) EXPECT_EQ(d.name, "이름 없는 기기");
+}
+
+TEST(PairingTest, AuthorizationRuleOnPairingKey) {
+  TestServer t;
+  RecordingActions actions;
+  t.server().setActionPerformer(&actions);
+  std::string token;
+  t.connectPaired("A", &token);
+  auto c = t.connect();
+  c->usePairingCode(t.server().pairingCode());
+  for (auto type :
+       {ClientMessage::Kind::action, ClientMessage::Kind::clipboard, ClientMessage::Kind::appList}) {
+    auto m = actionRequest("r");
+    m.type = type;
+    auto reply = c->request(m);
+    EXPECT_EQ(reply.type, ServerMessage::Kind::error);
+    EXPECT_EQ(reply.message, kNeedsPairing);
+    EXPECT_EQ(reply.needsPairing, true);
+    EXPECT_EQ(reply.requestId, "r");
+  }
+  auto icon = request(ClientMessage::Kind::appIcon, "i");
+  EXPECT_EQ(c->request(icon).type, ServerMessage::Kind::appIcon);
+  // A paired token in the request serves it and authorizes the connection from then on.
+  auto served = c->request(actionRequest("a1", token));
+  EXPECT_EQ(served.type, ServerMessage::Kind::ack);
+  EXPECT_EQ(served.ok, true);
+  EXPECT_EQ(c->request(actionRequest("a2")).type, ServerMessage::Kind::ack);
+  EXPECT_EQ(c->request(request(ClientMessage::Kind::clipboard)).type, ServerMessage::Kind::clipboard);
+  // The connection was authorized without a token: listed without one.
+  bool anonymous = false;
+  for (const auto& d : t.server().connectedDevices()) anonymous |= !d.token;
+  EXPECT_TRUE(anonymous);
+}
+
+TEST(PairingTest, ActionsRunInOrderWithOneAckEach) {
+  TestServer t;
+  RecordingActions actions;
+  t.server().setActionPerformer(&actions);
+  t.desktop().setTrusted(false);
+  auto c = t.connectPaired("A");
+  c->send(actionRequest("1"));
+  c->send(actionRequest("2"));
+  auto first = c->readReply(), second = c->readReply();
+  EXPECT_EQ(first.requestId, "1");
+  EXPECT_EQ(first.message, "done 1");
+  EXPECT_EQ(first.accessibilityGranted, false);
+  EXPECT_EQ(second.requestId, "2");
+  EXPECT_EQ(second.message, "done 2");
+
+  auto empty = request(ClientMessage::Kind::action, "e");
+  auto reply = c->request(empty);
+  EXPECT_EQ(reply.type, ServerMessage::Kind::error);
+  EXPECT_EQ(reply.message, "동작이 비어 있음");
+  EXPECT_EQ(reply.requestId, "e");
+  EXPECT_EQ(reply.needsPairing, std::nullopt);
+}
+
+TEST(PairingTest, KeyedConnectionIgnoresOtherKeys) {
+  TestServer t;
+  std::string token;
+  auto c = t.connectPaired("A", &token);
+  // A line sealed under another key gets the error sealed under the connection's own key.
+  c->useToken(token);
+  c->send(request(ClientMessage::Kind::ping));
+  c->usePairingCode(t.server().pairingCode());
+  auto reply = c->readReply();
+  EXPECT_EQ(reply.message, kWrongKey);
+}
+
+TEST(PairingGuardTest, CapsGuessesAcrossConnections) {
+  TestServer t;
+  std::string token;
+  t.connectPaired("A", &token);
+  const std::string code = t.server().pairingCode();
+  for (int i = 0; i < 4; ++i) {
+    auto c = t.connect();
+    for (int j = 0; j < 5; ++j) c->pair(wrongCode(code), "x");
+  }
+  // Closed: the right code fails on a fresh connection, tokens still work.
+  EXPECT_EQ(t.connect()->pair(code, "x").message, kWrongKey);
+  auto returning = t.connect();
+  returning->useToken(token);
+  EXPECT_EQ(returning->request(request(ClientMessage::Kind::ping, "t")).type, ServerMessage::Kind::ack);
+  // Open again once the window has passed.
+  t.clock().advance(10min);
+  EXPECT_EQ(t.connect()->pair(code, "x").type, ServerMessage::Kind::paired);
+  // The second lockout lasts twice as long.
+  for (int i = 0; i < 4; ++i) {
+    auto c = t.connect();
+    for (int j = 0; j < 5; ++j) c->pair(wrongCode(code), "x");
+  }
+  t.clock().advance(10min);
+  EXPECT_EQ(t.connect()->pair(code, "x").message, kWrongKey);
+  t.clock().advance(10min);
+  EXPECT_EQ(t.connect()->pair(code, "x").type, ServerMessage::Kind::paired);
+  // A new code reopens pairing at once.
+  for (int i = 0; i < 4; ++i) {
+    auto c = t.connect();
+    for (int j = 0; j < 5; ++j) c->pair(wrongCode(code), "x");
+  }
+  t.server().setPairingCode("123456");
+  EXPECT_EQ(t.connect()->pair("123456", "x").type, ServerMessage::Kind::paired);
+}
+
+TEST(PairingGuardTest, KeylessConnectionsAreCapped) {
+  QuibServer::Options options;
+  options.maxKeylessConnections = 3;
+  TestServer t(options);
+  auto keyed = t.connect();
+  keyed->usePairingCode(t.server().pairingCode());
+  keyed->request(request(ClientMessage::Kind::ping));
+  std::vector<std::unique_ptr<QuibClient>> idle;
+  for (int i = 0; i < 4; ++i) idle.push_back(t.connect());
+  EXPECT_TRUE(idle[0]->waitForClose());
+  idle[1]->sendRaw("{\"type\":\"ping\",\"requestId\":\"alive\"}\n");
+  EXPECT_EQ(idle[1]->readReply().requestId, "alive");
+  EXPECT_EQ(keyed->request(request(ClientMessage::Kind::ping, "k")).requestId, "k");
+}
+
+}  // namespace
+}  // namespace quib::test

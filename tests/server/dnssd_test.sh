@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# DNS-SD advertisement, end to end, without touching any real network: a network namespace of our
+# own whose only interface is loopback, a private D-Bus system bus and an avahi-daemon inside it.
+# Exits 77 (skipped) where namespaces or the daemons are not available.
+set -u
+bin=${1:?usage: dnssd_test.sh PATH/TO/quibbleton}
+if [ "${QUIB_IN_NETNS:-}" != 1 ]; then
+  for tool in unshare avahi-daemon dbus-daemon avahi-browse; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool missing"; exit 77; }
+  done
+  unshare --net --mount true 2>/dev/null || { echo "skipped: cannot create namespaces"; exit 77; }
+  QUIB_IN_NETNS=1 exec unshare --net --mount --propagation private "$0" "$@"
+fi
+
+set -e
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+ip link set lo up
+ip link set lo multicast on
+# avahi-daemon keeps its pid file and socket in a fixed place; give it a private one.
+mkdir -p /run/avahi-daemon
+mount -t tmpfs tmpfs /run/avahi-daemon
+
+cat >"$work/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$work/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/><allow own="*"/><allow send_type="method_call"/>
+    <allow send_destination="*"/><allow receive_sender="*"/>
+  </policy>
+</busconfig>
+CONF
+cat >"$work/avahi.conf" <<CONF
+[server]
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=lo
+enable-dbus=yes
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-addresses=yes
+CONF
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/bus"
+dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile &
+pids+=($!)
+for _ in $(seq 50); do [ -S "$work/bus" ] && break; sleep 0.1; done
+avahi-daemon -f "$work/avahi.conf" --no-drop-root --no-chroot --no-rlimits >"$work/avahi.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do avahi-browse -at -p >/dev/null 2>&1 && break; sleep 0.1; done
+
+port=$((30000 + RANDOM % 20000))
+mkfifo "$work/in"
+sleep 60 >"$work/in" &
+pids+=($!)
+"$bin" --platform virtual --port "$port" --data-dir "$work/data" <"$work/in" >"$work/out" 2>&1 &
+pids+=($!)
+
+found=""
+for _ in $(seq 40); do
+  found=$(avahi-browse -rpt _quibbleton._tcp 2>/dev/null | grep '^=' | head -1 || true)
+  [ -n "$found" ] && break
+  sleep 0.25
+done
+echo "browse: $found"
+got_port=$(echo "$found" | cut -d';' -f9)
+if [ "$got_port" != "$port" ]; then
+  echo "FAIL: _quibbleton._tcp did not resolve to port $port"
+  cat "$work/out" "$work/avahi.log"
+  exit 1
+fi
+echo "1 passed, 0 failed"

@@ -1,0 +1,79 @@
+#pragma once
+// A server on an ephemeral loopback port with a virtual desktop, a temporary defaults store, a test
+// clock for its guards, and a main queue run by a thread of its own (the test's "main thread").
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "actions/ActionExecutor.h"
+#include "actions/ClipboardWatcher.h"
+#include "client/QuibClient.h"
+#include "platform/Clock.h"
+#include "platform/MainQueue.h"
+#include "platform/SqliteDefaults.h"
+#include "platform/virtual/VirtualDesktop.h"
+#include "server/QuibServer.h"
+#include "support/TempDir.h"
+
+namespace quib::test {
+
+class TestServer {
+ public:
+  explicit TestServer(QuibServer::Options options = {});
+  ~TestServer();
+
+  QuibServer& server() { return *server_; }
+  VirtualDesktop& desktop() { return desktop_; }
+  SqliteDefaults& defaults() { return *defaults_; }
+  ManualClock& clock() { return clock_; }
+  MainQueue& mainQueue() { return mainQueue_; }
+  std::uint16_t port() const { return port_; }
+  const std::filesystem::path& dataDir() const { return dir_.path(); }
+
+  // A client connected to the server, greeting read.
+  std::unique_ptr<QuibClient> connect();
+  // A client paired with the current code; its token is in the client's last reply.
+  std::unique_ptr<QuibClient> connectPaired(std::optional<std::string> deviceName,
+                                            std::string* token = nullptr);
+
+  // Runs f on the main queue and waits for it.
+  template <typename F>
+  auto onMain(F&& f) -> decltype(f());
+
+  std::vector<std::string> states();
+  std::vector<int> counts();
+  // Waits (bounded) until the last reported count is n.
+  bool waitForCount(int n);
+
+ private:
+  TempDir dir_;
+  ManualClock clock_;
+  MainQueue mainQueue_{clock_};
+  VirtualDesktop desktop_{dir_.path() / "root"};
+  std::unique_ptr<SqliteDefaults> defaults_;
+  std::unique_ptr<ActionExecutor> executor_;
+  std::unique_ptr<QuibServer> server_;
+  std::thread mainThread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> states_;
+  std::vector<int> counts_;
+  std::uint16_t port_ = 0;
+};
+
+template <typename F>
+auto TestServer::onMain(F&& f) -> decltype(f()) {
+  std::packaged_task<decltype(f())()> task(std::forward<F>(f));
+  auto result = task.get_future();
+  mainQueue_.post([&task] { task(); });
+  return result.get();
+}
+
+ClientMessage request(ClientMessage::Kind type, std::optional<std::string> requestId = std::nullopt);
+
+}  // namespace quib::test
