@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <array>
 #include <climits>
 
 namespace quib::Base64 {
@@ -23,8 +24,14 @@ std::string encode(const std::uint8_t* data, std::size_t size) {
 }
 
 namespace {
+constexpr std::array<bool, 256> kAlphabet = [] {
+  std::array<bool, 256> t{};
+  for (unsigned char c : std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"))
+    t[c] = true;
+  return t;
+}();
 bool inAlphabet(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+  return kAlphabet[c];
 }
 }  // namespace
 

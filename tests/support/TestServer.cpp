@@ -5,7 +5,7 @@
 
 namespace quib::test {
 
-TestServer::TestServer(QuibServer::Options options) {
+TestServer::TestServer(QuibServer::Options options, bool start) {
   defaults_ = std::make_unique<SqliteDefaults>(dir_.path(), "quibbleton");
   options.port = 0;
   options.advertise = false;
@@ -24,8 +24,7 @@ TestServer::TestServer(QuibServer::Options options) {
     changed_.notify_all();
   };
   mainThread_ = std::thread([this] { mainQueue_.run(); });
-  server_->start();
-  port_ = server_->boundPort();
+  if (start) server_->start();
 }
 
 TestServer::~TestServer() {
@@ -38,7 +37,7 @@ TestServer::~TestServer() {
 
 std::unique_ptr<QuibClient> TestServer::connect() {
   auto c = std::make_unique<QuibClient>();
-  c->connect("127.0.0.1", port_);
+  c->connect("127.0.0.1", port());
   return c;
 }
 

@@ -24,7 +24,8 @@ namespace quib::test {
 
 class TestServer {
  public:
-  explicit TestServer(QuibServer::Options options = {});
+  // With start false the server is left for the test to start (as the shell does).
+  explicit TestServer(QuibServer::Options options = {}, bool start = true);
   ~TestServer();
 
   QuibServer& server() { return *server_; }
@@ -32,7 +33,7 @@ class TestServer {
   SqliteDefaults& defaults() { return *defaults_; }
   ManualClock& clock() { return clock_; }
   MainQueue& mainQueue() { return mainQueue_; }
-  std::uint16_t port() const { return port_; }
+  std::uint16_t port() const { return server_->boundPort(); }
   const std::filesystem::path& dataDir() const { return dir_.path(); }
 
   // A client connected to the server, greeting read.
@@ -63,7 +64,6 @@ class TestServer {
   std::condition_variable changed_;
   std::vector<std::string> states_;
   std::vector<int> counts_;
-  std::uint16_t port_ = 0;
 };
 
 template <typename F>

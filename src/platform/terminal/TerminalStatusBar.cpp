@@ -1,0 +1,111 @@
+#include "platform/terminal/TerminalStatusBar.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <sstream>
+
+namespace quib {
+
+TerminalStatusBar::TerminalStatusBar(MainQueue& mainQueue, std::ostream& out, int inputFd,
+                                     std::function<void()> onQuit, std::function<void()> onEndOfInput)
+    : mainQueue_(mainQueue),
+      out_(out),
+      inputFd_(inputFd),
+      onQuit_(std::move(onQuit)),
+      onEndOfInput_(std::move(onEndOfInput)) {
+  if (pipe(wakePipe_) != 0) wakePipe_[0] = wakePipe_[1] = -1;
+  reader_ = std::thread([this] { readInput(); });
+}
+
+TerminalStatusBar::~TerminalStatusBar() {
+  *alive_ = false;
+  if (wakePipe_[1] >= 0) (void)!write(wakePipe_[1], "x", 1);
+  reader_.join();
+  for (int fd : wakePipe_)
+    if (fd >= 0) close(fd);
+}
+
+std::string TerminalStatusBar::render(const Menu& menu) {
+  std::ostringstream s;
+  s << "──────── Quibbleton ────────\n";
+  int number = 0;
+  for (const auto& item : menu) {
+    if (item.isSeparator) {
+      s << "  ─────\n";
+      continue;
+    }
+    if (item.enabled) {
+      s << "[" << ++number << "] " << item.title;
+      if (!item.keyEquivalent.empty()) s << "  (" << item.keyEquivalent << ")";
+    } else {
+      s << "    " << item.title;
+    }
+    s << "\n";
+  }
+  s << "번호를 입력해 선택, q 종료\n";
+  return s.str();
+}
+
+void TerminalStatusBar::setMenu(const Menu& menu) {
+  menu_ = menu;
+  out_ << render(menu_) << std::flush;
+}
+
+void TerminalStatusBar::choose(const std::string& line) {
+  if (line == "q" || line == "Q") {
+    if (onQuit_) onQuit_();
+    return;
+  }
+  int wanted = 0;
+  try {
+    std::size_t used = 0;
+    wanted = std::stoi(line, &used);
+    if (used != line.size()) wanted = 0;
+  } catch (const std::exception&) {
+    wanted = 0;
+  }
+  int number = 0;
+  for (const auto& item : menu_) {
+    if (item.isSeparator || !item.enabled) continue;
+    if (++number == wanted) {
+      if (onChoose_) onChoose_(item);
+      return;
+    }
+  }
+  if (!line.empty()) out_ << "메뉴에 없는 번호입니다: " << line << "\n" << std::flush;
+}
+
+void TerminalStatusBar::readInput() {
+  std::string pending;
+  char buf[256];
+  for (;;) {
+    pollfd fds[2] = {{inputFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+    if (poll(fds, wakePipe_[0] >= 0 ? 2 : 1, -1) < 0) continue;
+    if (fds[1].revents) return;
+    ssize_t n = read(inputFd_, buf, sizeof buf);
+    if (n <= 0) {
+      std::weak_ptr<bool> alive = alive_;
+      mainQueue_.post([this, alive] {
+        if (alive.lock() && *alive.lock() && onEndOfInput_) onEndOfInput_();
+      });
+      return;
+    }
+    pending.append(buf, static_cast<std::size_t>(n));
+    // Menu choices are a few characters; a runaway line is dropped rather than kept.
+    if (pending.size() > 4096 && pending.find('\n') == std::string::npos) pending.clear();
+    for (auto nl = pending.find('\n'); nl != std::string::npos; nl = pending.find('\n')) {
+      std::string line = pending.substr(0, nl);
+      pending.erase(0, nl + 1);
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+      while (!line.empty() && line.front() == ' ') line.erase(0, 1);
+      std::weak_ptr<bool> alive = alive_;
+      mainQueue_.post([this, alive, line] {
+        auto a = alive.lock();
+        if (a && *a) choose(line);
+      });
+    }
+  }
+}
+
+}  // namespace quib

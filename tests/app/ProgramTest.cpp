@@ -1,0 +1,85 @@
+// The quibbleton program end to end: its output, a phone pairing over TCP, menu commands typed on
+// standard input, and its exit.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "client/QuibClient.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace quib::test {
+namespace {
+
+struct Started {
+  std::uint16_t port = 0;
+  std::string code;
+};
+
+Started readStart(ChildProcess& p) {
+  Started s;
+  auto upToPort = p.waitFor("대기 중 (포트 ");
+  EXPECT_TRUE(upToPort) << p.output();
+  auto rest = p.waitFor(")");
+  if (!upToPort || !rest) return s;
+  s.port = static_cast<std::uint16_t>(std::stoi(rest->substr(0, rest->size() - 1)));
+  auto at = upToPort->rfind("페어링 코드:  ");
+  if (at != std::string::npos) s.code = upToPort->substr(at + std::string("페어링 코드:  ").size(), 6);
+  return s;
+}
+
+TEST(ProgramTest, PairUnpairAndQuit) {
+  TempDir data;
+  ChildProcess p(
+      {QUIBBLETON_BINARY, "--platform", "virtual", "--port", "0", "--data-dir", data.path().string()});
+  Started s = readStart(p);
+  ASSERT_NE(s.port, 0);
+  ASSERT_EQ(s.code.size(), 6u);
+
+  QuibClient phone;
+  phone.connect("127.0.0.1", s.port);
+  auto paired = phone.pair(s.code, "Test Phone");
+  ASSERT_EQ(paired.type, ServerMessage::Kind::paired);
+  // The menu is rebuilt when the count changes: a second connection shows the paired device as
+  // item 1, and choosing it unpairs and disconnects it.
+  QuibClient second;
+  second.connect("127.0.0.1", s.port);
+  ASSERT_TRUE(p.waitFor("2대 연결됨"));
+  ASSERT_TRUE(p.waitFor("[1]   Test Phone"));
+  ClientMessage key;
+  key.type = ClientMessage::Kind::action;
+  key.action = QuibAction{QuibActionKind::keystroke, "c", {"command"}, {}, {}, {}, {}};
+  EXPECT_EQ(phone.request(key).message, "command c");
+  EXPECT_TRUE(p.waitFor("효과: key down 8 flags command"));
+  p.write("1\n");
+  EXPECT_TRUE(phone.waitForClose());
+  p.write("q\n");
+  EXPECT_EQ(p.wait(), 0) << p.output();
+}
+
+TEST(ProgramTest, SigtermEndsWithStatusZero) {
+  TempDir data;
+  ChildProcess p({QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
+  ASSERT_NE(readStart(p).port, 0);
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait(), 0) << p.output();
+}
+
+TEST(ProgramTest, EndOfInputQuitsOnlyWhenAsked) {
+  TempDir data;
+  ChildProcess p({QUIBBLETON_BINARY, "--port", "0", "--exit-on-eof", "--data-dir", data.path().string()});
+  ASSERT_NE(readStart(p).port, 0);
+  p.closeInput();
+  EXPECT_EQ(p.wait(), 0) << p.output();
+
+  ChildProcess q({QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
+  Started s = readStart(q);
+  q.closeInput();
+  QuibClient phone;  // still serving after its input ended
+  phone.connect("127.0.0.1", s.port);
+  EXPECT_EQ(phone.hello().type, ServerMessage::Kind::hello);
+  q.signal(SIGINT);
+  EXPECT_EQ(q.wait(), 0);
+}
+
+}  // namespace
+}  // namespace quib::test

@@ -1,0 +1,41 @@
+#pragma once
+// A program run by a test, with its standard input and output on pipes (standard error joins the
+// output). Reads wait at most a bounded real time so that a broken program fails the test, not hangs it.
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quib::test {
+
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& argv);
+  ~ChildProcess();
+
+  void write(const std::string& text);
+  void closeInput();
+  // Reads output until `needle` appears after what earlier waits consumed; returns the text up to
+  // and including it, or none when the program ends or the wait runs out first.
+  std::optional<std::string> waitFor(const std::string& needle,
+                                     std::chrono::milliseconds limit = std::chrono::seconds(15));
+  void signal(int sig);
+  // Exit status, or -1 when it did not end within the limit (it is then killed).
+  int wait(std::chrono::milliseconds limit = std::chrono::seconds(15));
+  const std::string& output() const { return out_; }
+
+ private:
+  bool readSome(std::chrono::milliseconds limit);
+
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int outFd_ = -1;
+  std::string out_;
+  std::size_t consumed_ = 0;
+  bool exited_ = false;
+  int status_ = -1;
+};
+
+}  // namespace quib::test
