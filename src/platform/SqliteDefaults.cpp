@@ -50,8 +50,8 @@ struct Statement {
 
 }  // namespace
 
-SqliteDefaults::SqliteDefaults(const std::filesystem::path& directory, const std::string& domain)
-    : path_(directory / (domain + ".sqlite")) {
+SqliteDefaults::SqliteDefaults(const std::filesystem::path& directory, const std::string& domain, bool quiet)
+    : path_(directory / (domain + ".sqlite")), quiet_(quiet) {
   std::lock_guard lock(mutex_);
   ensureOpen();
 }
@@ -67,8 +67,13 @@ std::filesystem::path SqliteDefaults::defaultDirectory() {
   return std::filesystem::path(home && *home ? home : ".") / ".config" / "quibbleton";
 }
 
+bool SqliteDefaults::isOpen() {
+  std::lock_guard lock(mutex_);
+  return ensureOpen();
+}
+
 void SqliteDefaults::report(const std::string& what) {
-  if (reported_) return;
+  if (reported_ || quiet_) return;
   reported_ = true;
   std::fprintf(stderr, "quibbleton: settings store %s: %s\n", path_.c_str(), what.c_str());
 }

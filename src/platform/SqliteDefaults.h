@@ -15,8 +15,8 @@ namespace quib {
 
 class SqliteDefaults final : public UserDefaults {
  public:
-  // Opens (creating when needed) "<directory>/<domain>.sqlite".
-  SqliteDefaults(const std::filesystem::path& directory, const std::string& domain);
+  // Opens (creating when needed) "<directory>/<domain>.sqlite". A quiet store tells nothing on stderr.
+  SqliteDefaults(const std::filesystem::path& directory, const std::string& domain, bool quiet = false);
   ~SqliteDefaults() override;
   SqliteDefaults(const SqliteDefaults&) = delete;
   SqliteDefaults& operator=(const SqliteDefaults&) = delete;
@@ -29,6 +29,8 @@ class SqliteDefaults final : public UserDefaults {
       const std::function<std::optional<DefaultsValue>(std::optional<DefaultsValue>)>& change) override;
 
   const std::filesystem::path& path() const { return path_; }
+  // Whether the database could be opened (a later access tries again).
+  bool isOpen();
 
   // Where the program keeps its state: $QUIBBLETON_DATA_DIR, else $XDG_CONFIG_HOME/quibbleton,
   // else ~/.config/quibbleton.
@@ -45,6 +47,7 @@ class SqliteDefaults final : public UserDefaults {
   std::mutex mutex_;  // guards db_; one SQLite connection serves every thread of this process
   sqlite3* db_ = nullptr;
   bool reported_ = false;
+  bool quiet_ = false;
 };
 
 }  // namespace quib

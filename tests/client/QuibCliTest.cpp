@@ -1,0 +1,74 @@
+// quib against a running quibbleton on loopback: pairing, a second invocation on the stored token,
+// actions whose effects the server's virtual desktop prints, and refusals.
+#include <gtest/gtest.h>
+
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace quib::test {
+namespace {
+
+struct CliRun {
+  int status;
+  std::string output;
+};
+
+class QuibCliTest : public ::testing::Test {
+ protected:
+  TempDir data, config;
+  std::unique_ptr<ChildProcess> server;
+  std::string port, code;
+
+  void SetUp() override {
+    server = std::make_unique<ChildProcess>(
+        std::vector<std::string>{QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
+    auto upToPort = server->waitFor("대기 중 (포트 ");
+    ASSERT_TRUE(upToPort);
+    auto rest = server->waitFor(")");
+    ASSERT_TRUE(rest);
+    port = rest->substr(0, rest->size() - 1);
+    auto at = upToPort->rfind("페어링 코드:  ");
+    ASSERT_NE(at, std::string::npos);
+    code = upToPort->substr(at + std::string("페어링 코드:  ").size(), 6);
+  }
+
+  CliRun quib(std::vector<std::string> args) {
+    args.insert(args.begin(), {QUIB_BINARY, "--config-dir", config.path().string(), "--timeout", "10"});
+    ChildProcess p(args);
+    int status = p.wait();
+    return {status, p.output()};
+  }
+};
+
+TEST_F(QuibCliTest, PairThenDriveWithTheStoredToken) {
+  EXPECT_EQ(quib({"key", "c"}).status, 3);  // not paired yet
+  auto paired = quib({"pair", code, "--host", "127.0.0.1", "--port", port, "--name", "cli"});
+  ASSERT_EQ(paired.status, 0) << paired.output;
+  auto key = quib({"key", "c", "--mod", "command"});
+  EXPECT_EQ(key.status, 0);
+  EXPECT_EQ(key.output, "command c\n");
+  EXPECT_TRUE(server->waitFor("효과: key down 8 flags command"));
+  auto typed = quib({"type", "héllo"});
+  EXPECT_EQ(typed.output, "입력함 (5자)\n");
+  EXPECT_TRUE(server->waitFor("효과: clipboard héllo"));
+  auto status = quib({"status"});
+  EXPECT_NE(status.output.find("127.0.0.1:" + port), std::string::npos);
+  EXPECT_NE(status.output.find("마지막 결과: 입력함 (5자)"), std::string::npos);
+  EXPECT_EQ(quib({"launch", "Nowhere"}).status, 1);  // a refusal from the computer
+  EXPECT_EQ(quib({"pause"}).status, 0);
+  EXPECT_EQ(quib({"key", "a"}).status, 3);
+  EXPECT_EQ(quib({"resume"}).status, 0);
+  EXPECT_EQ(quib({"key", "a"}).status, 0);
+}
+
+TEST_F(QuibCliTest, WrongCodeAndUnreachableComputer) {
+  const std::string wrong = code == "000000" ? "111111" : "000000";
+  auto refused = quib({"pair", wrong, "--host", "127.0.0.1", "--port", port});
+  EXPECT_EQ(refused.status, 1) << refused.output;
+  server.reset();  // nobody listens there any more
+  auto gone = quib({"pair", code, "--host", "127.0.0.1", "--port", port});
+  EXPECT_EQ(gone.status, 4) << gone.output;
+}
+
+}  // namespace
+}  // namespace quib::test
