@@ -13,6 +13,7 @@
 #include "actions/ActionExecutor.h"
 #include "actions/ClipboardWatcher.h"
 #include "app/AppDelegate.h"
+#include "icons/DesktopQueries.h"
 #include "platform/MainQueue.h"
 #include "platform/SqliteDefaults.h"
 #include "platform/terminal/TerminalStatusBar.h"
@@ -64,12 +65,15 @@ int main(int argc, char** argv) {
   mainQueue.setIdleHook([] { std::cout.flush(); });
 
   quib::SqliteDefaults defaults(dir, "quibbleton");
+  quib::ClipboardWatcher clipboard(desktop, mainQueue);
+  // Outlives the server: the server answers queries through it until it stops.
+  quib::DesktopQueries queries(desktop.platform(), clipboard);
   quib::QuibServer::Options options;
   options.port = static_cast<std::uint16_t>(port);
   quib::QuibServer server(desktop.platform(), defaults, mainQueue, options);
   quib::ActionExecutor executor(desktop.platform(), mainQueue);
   server.setActionPerformer(&executor);
-  quib::ClipboardWatcher clipboard(desktop, mainQueue);
+  server.setQueryService(&queries);
 
   auto quit = [&mainQueue] { mainQueue.stop(); };
   quib::TerminalStatusBar statusBar(mainQueue, std::cout, STDIN_FILENO, quit, [&] {

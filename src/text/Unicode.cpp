@@ -72,6 +72,18 @@ std::string graphemePrefix(std::string_view utf8, std::size_t n) {
   return std::string(utf8.substr(0, cut));
 }
 
+bool isValidUtf8(std::string_view bytes) {
+  int32_t i = 0;
+  const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+  const auto n = static_cast<int32_t>(bytes.size());
+  while (i < n) {
+    UChar32 c;
+    U8_NEXT(s, i, n, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
 bool isWhitespaceOnly(std::string_view utf8) {
   int32_t i = 0;
   const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());

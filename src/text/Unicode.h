@@ -16,6 +16,7 @@ bool canonicallyEqual(std::string_view a, std::string_view b);
 std::size_t graphemeCount(std::string_view utf8);
 // The first n extended grapheme clusters.
 std::string graphemePrefix(std::string_view utf8, std::size_t n);
+bool isValidUtf8(std::string_view bytes);
 // True when every code point is white space or a line break (also for the empty text).
 bool isWhitespaceOnly(std::string_view utf8);
 // Sorts case-insensitively by the current locale's collation.

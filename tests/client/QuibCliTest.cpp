@@ -2,8 +2,12 @@
 // actions whose effects the server's virtual desktop prints, and refusals.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
+#include "icons/ImageCodec.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
+#include "support/TestImages.h"
 
 namespace quib::test {
 namespace {
@@ -59,6 +63,29 @@ TEST_F(QuibCliTest, PairThenDriveWithTheStoredToken) {
   EXPECT_EQ(quib({"key", "a"}).status, 3);
   EXPECT_EQ(quib({"resume"}).status, 0);
   EXPECT_EQ(quib({"key", "a"}).status, 0);
+}
+
+TEST_F(QuibCliTest, QueriesAndIcons) {
+  // The program's virtual desktop keeps its disk under DATA-DIR/virtual-desktop.
+  const auto bundle = data.path() / "virtual-desktop/Applications/Safari.app";
+  std::filesystem::create_directories(bundle);
+  std::ofstream(bundle / "icon.png", std::ios::binary) << pngBytes(solid(64, 64, kRed));
+  ASSERT_EQ(quib({"pair", code, "--host", "127.0.0.1", "--port", port}).status, 0);
+  const std::string out = (config.path() / "safari.png").string();
+  auto icon = quib({"icon", "app", "Safari", "--size", "96", "-o", out});
+  ASSERT_EQ(icon.status, 0) << icon.output;
+  std::ifstream f(out, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  auto image = ImageCodec::decode(bytes);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->width, 96);
+  EXPECT_EQ(quib({"icon", "app", "Missing", "-o", out}).status, 1);
+  auto apps = quib({"apps"});
+  EXPECT_EQ(apps.output, "Safari\n1개\n");
+  auto check = quib({"apps", "--check", "Safari", "--check", "Nope"});
+  EXPECT_EQ(check.output, "Safari\n1개\n");
+  EXPECT_EQ(quib({"clip", "set", "from cli"}).status, 0);
+  EXPECT_EQ(quib({"snippet", "add", "Greeting", "hi there", "--clipboard"}).status, 0);
 }
 
 TEST_F(QuibCliTest, WrongCodeAndUnreachableComputer) {

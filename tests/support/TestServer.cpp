@@ -5,7 +5,7 @@
 
 namespace quib::test {
 
-TestServer::TestServer(QuibServer::Options options, bool start) {
+TestServer::TestServer(QuibServer::Options options, bool start, HttpFetcher::Options fetch) {
   defaults_ = std::make_unique<SqliteDefaults>(dir_.path(), "quibbleton");
   options.port = 0;
   options.advertise = false;
@@ -13,6 +13,9 @@ TestServer::TestServer(QuibServer::Options options, bool start) {
   server_ = std::make_unique<QuibServer>(desktop_.platform(), *defaults_, mainQueue_, options);
   executor_ = std::make_unique<ActionExecutor>(desktop_.platform(), mainQueue_);
   server_->setActionPerformer(executor_.get());
+  clipboard_ = std::make_unique<ClipboardWatcher>(desktop_, mainQueue_);
+  queries_ = std::make_unique<DesktopQueries>(desktop_.platform(), *clipboard_, std::move(fetch));
+  server_->setQueryService(queries_.get());
   server_->onStateChange = [this](const std::string& s) {
     std::lock_guard lock(mutex_);
     states_.push_back(s);
@@ -33,6 +36,8 @@ TestServer::~TestServer() {
   mainThread_.join();
   server_.reset();
   executor_.reset();
+  queries_.reset();
+  clipboard_.reset();
 }
 
 std::unique_ptr<QuibClient> TestServer::connect() {

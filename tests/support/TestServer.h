@@ -13,6 +13,7 @@
 #include "actions/ActionExecutor.h"
 #include "actions/ClipboardWatcher.h"
 #include "client/QuibClient.h"
+#include "icons/DesktopQueries.h"
 #include "platform/Clock.h"
 #include "platform/MainQueue.h"
 #include "platform/SqliteDefaults.h"
@@ -25,12 +26,13 @@ namespace quib::test {
 class TestServer {
  public:
   // With start false the server is left for the test to start (as the shell does).
-  explicit TestServer(QuibServer::Options options = {}, bool start = true);
+  explicit TestServer(QuibServer::Options options = {}, bool start = true, HttpFetcher::Options fetch = {});
   ~TestServer();
 
   QuibServer& server() { return *server_; }
   VirtualDesktop& desktop() { return desktop_; }
   SqliteDefaults& defaults() { return *defaults_; }
+  ClipboardWatcher& clipboard() { return *clipboard_; }
   ManualClock& clock() { return clock_; }
   MainQueue& mainQueue() { return mainQueue_; }
   std::uint16_t port() const { return server_->boundPort(); }
@@ -58,6 +60,8 @@ class TestServer {
   VirtualDesktop desktop_{dir_.path() / "root"};
   std::unique_ptr<SqliteDefaults> defaults_;
   std::unique_ptr<ActionExecutor> executor_;
+  std::unique_ptr<ClipboardWatcher> clipboard_;
+  std::unique_ptr<DesktopQueries> queries_;
   std::unique_ptr<QuibServer> server_;
   std::thread mainThread_;
   std::mutex mutex_;

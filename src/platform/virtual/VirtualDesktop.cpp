@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 namespace quib {
 
@@ -274,6 +276,25 @@ std::optional<std::string> VirtualDesktop::applicationPath(const std::string& bu
   auto it = bundleIds_.find(bundleIdentifier);
   if (it == bundleIds_.end()) return std::nullopt;
   return it->second;
+}
+
+std::optional<std::string> VirtualDesktop::iconData(const std::string& path) {
+  {
+    std::lock_guard lock(mutex_);
+    if (auto it = icons_.find(path); it != icons_.end()) return it->second;
+  }
+  for (const char* name : {"icon.png", "icon.svg"}) {
+    std::ifstream f(files_.onDisk(path) / name, std::ios::binary);
+    if (!f) continue;
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return bytes;
+  }
+  return std::nullopt;
+}
+
+void VirtualDesktop::setIcon(const std::string& path, std::string encodedImage) {
+  std::lock_guard lock(mutex_);
+  icons_[path] = std::move(encodedImage);
 }
 
 void VirtualDesktop::setBundleIdentifier(const std::string& identifier, const std::string& path) {

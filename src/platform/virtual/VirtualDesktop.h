@@ -79,7 +79,10 @@ class VirtualDesktop final : public Accessibility,
   bool openURL(const std::string& url) override;
   bool openApplication(const std::string& bundlePath) override;
   std::optional<std::string> applicationPath(const std::string& bundleIdentifier) override;
+  std::optional<std::string> iconData(const std::string& path) override;
   void setBundleIdentifier(const std::string& identifier, const std::string& path);
+  // The icon of a path; without one, a bundle's "icon.png" (or "icon.svg") file is its icon.
+  void setIcon(const std::string& path, std::string encodedImage);
   std::vector<std::string> openedURLs();
   std::vector<std::string> openedApplications();
 
@@ -112,6 +115,7 @@ class VirtualDesktop final : public Accessibility,
   std::vector<PasteboardItem> items_;
 
   std::map<std::string, std::string> bundleIds_;
+  std::map<std::string, std::string> icons_;
   std::vector<std::string> openedURLs_;
   std::vector<std::string> openedApps_;
 

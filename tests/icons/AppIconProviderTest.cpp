@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include "crypto/Base64.h"
+#include "icons/AppIconProvider.h"
+#include "icons/ImageCodec.h"
+#include "platform/virtual/VirtualDesktop.h"
+#include "support/TempDir.h"
+#include "support/TestImages.h"
+
+namespace quib::test {
+namespace {
+
+Image withMargin(int side, int margin) {
+  Image img = solid(side, side, kClear);
+  fillRect(img, margin, margin, side - 2 * margin, side - 2 * margin, kRed);
+  return img;
+}
+
+TEST(AppIconTrimTest, CropsMarginsOnlyWhereTheRulesAllow) {
+  Image big = withMargin(1024, 100);
+  Image trimmed = AppIconProvider::trimTransparentMargins(big);
+  // Sampled every 8 pixels: the content box runs from 104 to 920.
+  EXPECT_EQ(trimmed.width, 817);
+  EXPECT_EQ(trimmed.height, 817);
+  EXPECT_EQ(pixel(trimmed, 0, 0).a, 255);
+
+  EXPECT_EQ(AppIconProvider::trimTransparentMargins(withMargin(32, 4)), withMargin(32, 4));  // below 33
+  EXPECT_EQ(AppIconProvider::trimTransparentMargins(withMargin(33, 4)).width, 25);
+  EXPECT_EQ(AppIconProvider::trimTransparentMargins(withMargin(200, 1)).width, 200);  // coverage >= 96 %
+  Image clear = solid(64, 64, kClear);
+  EXPECT_EQ(AppIconProvider::trimTransparentMargins(clear), clear);
+  Image faint = solid(64, 64, Rgba{255, 0, 0, 16});  // alpha 16 counts as transparent
+  fillRect(faint, 20, 20, 10, 10, kRed);
+  EXPECT_EQ(AppIconProvider::trimTransparentMargins(faint).width, 10);
+}
+
+TEST(AppIconTrimTest, CircleThresholds) {
+  Image disc = solid(64, 64, kClear);
+  fillDisc(disc, 32, 32, 30, kRed);
+  EXPECT_TRUE(AppIconProvider::isCircular(disc));
+  Image corner = disc;
+  setPixel(corner, 60, 60, Rgba{0, 0, 0, 30});
+  EXPECT_FALSE(AppIconProvider::isCircular(corner));
+  Image centre = disc;
+  setPixel(centre, 32, 32, Rgba{220, 30, 30, 200});
+  EXPECT_FALSE(AppIconProvider::isCircular(centre));
+  setPixel(centre, 32, 32, Rgba{220, 30, 30, 201});
+  EXPECT_TRUE(AppIconProvider::isCircular(centre));
+  EXPECT_FALSE(AppIconProvider::isCircular(solid(16, 16, kClear)));
+}
+
+TEST(AppIconTrimTest, CircularBadgeGoesInsetOnWhite) {
+  Image disc = solid(100, 100, kClear);
+  fillDisc(disc, 50, 50, 50, kRed);
+  auto out = AppIconProvider::render(disc, 256);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out->width, 256);
+  EXPECT_EQ(pixel(*out, 5, 5).r, 255);  // white corner
+  EXPECT_EQ(pixel(*out, 5, 5).a, 255);
+  EXPECT_EQ(pixel(*out, 128, 20).g, 255);   // above the inset square (starts at 25.6)
+  EXPECT_EQ(pixel(*out, 128, 30).r, 220);   // inside it, on the disc
+  EXPECT_EQ(pixel(*out, 128, 235).g, 255);  // below it (ends at 230.4)
+  Image square = solid(50, 50, kRed);
+  auto plain = AppIconProvider::render(square, 64);
+  EXPECT_EQ(pixel(*plain, 0, 0).r, 220);  // fills the canvas
+  Image wide = solid(60, 40, kRed);
+  fillRect(wide, 0, 0, 60, 1, kClear);                                  // not circular
+  EXPECT_EQ(pixel(*AppIconProvider::render(wide, 64), 63, 63).r, 220);  // stretched to the square
+}
+
+class AppIconProviderTest : public ::testing::Test {
+ protected:
+  TempDir root;
+  VirtualDesktop desktop{root.path()};
+  AppLocator apps{desktop.files(), desktop};
+  AppIconProvider provider{apps, desktop};
+
+  void install(const std::string& name, const Image& icon) {
+    const std::string path = "/Applications/" + name + ".app";
+    std::filesystem::create_directories(desktop.files().onDisk(path));
+    desktop.setIcon(path, pngBytes(icon));
+  }
+  static Image decoded(const std::string& base64) {
+    auto png = Base64::decode(base64);
+    auto bytes = std::string(png->begin(), png->end());
+    return *ImageCodec::decode(bytes);
+  }
+};
+
+TEST_F(AppIconProviderTest, RendersCachesAndBounds) {
+  EXPECT_FALSE(provider.iconBase64("Editor", 256));  // not installed: nothing, nothing cached
+  install("Editor", withMargin(512, 40));
+  auto a = provider.iconBase64("Editor", 256);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(decoded(*a).width, 256);
+  EXPECT_EQ(pixel(decoded(*a), 0, 0).r, 220);  // trimmed to the content
+  EXPECT_EQ(decoded(*provider.iconBase64("Editor", 100.9)).width, 100);
+  EXPECT_EQ(decoded(*provider.iconBase64("Editor", 64)).width, 64);
+  // Cached: a new icon on disk is not picked up for a size already rendered.
+  desktop.setIcon("/Applications/Editor.app", pngBytes(solid(8, 8, kWhite)));
+  EXPECT_EQ(provider.iconBase64("Editor", 256), a);
+  EXPECT_EQ(decoded(*provider.iconBase64("Editor", 5000)).width, AppIconProvider::kMaxSize);
+  EXPECT_FALSE(provider.iconBase64("Editor", 0));
+  EXPECT_FALSE(provider.iconBase64("Editor", -3));
+  EXPECT_FALSE(provider.iconBase64("Editor", std::nan("")));
+  // A bundle without a readable icon has none.
+  std::filesystem::create_directories(desktop.files().onDisk("/Applications/Blank.app"));
+  EXPECT_FALSE(provider.iconBase64("Blank", 64));
+  // A fully transparent icon is drawn as it is.
+  install("Ghost", solid(64, 64, kClear));
+  EXPECT_EQ(pixel(decoded(*provider.iconBase64("Ghost", 64)), 32, 32).a, 0);
+}
+
+}  // namespace
+}  // namespace quib::test

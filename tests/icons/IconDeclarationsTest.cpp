@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include "icons/IconDeclarations.h"
+
+namespace quib {
+namespace {
+
+using namespace IconDeclarations;
+using Urls = std::vector<std::string>;
+const std::string kPage = "https://site.test/blog/post.html";
+
+TEST(IconDeclarationsTest, LinkTagsInRealisticHeads) {
+  const std::string head = R"(<!doctype html><html><head>
+    <meta charset="utf-8"><title>Post</title>
+    <link rel="stylesheet" href="/style.css">
+    <LINK REL="ICON" HREF="/a.png" SIZES="32x32">
+    <link rel='apple-touch-icon' href='b.png' sizes='180x180'>
+    <link rel="icon" href="/favicon.ico" sizes="64x64">
+    <link rel="apple-touch-icon-precomposed" href="//cdn.test/c.png" sizes=" 64x64">
+    <link rel="mask-icon" href="/d.svg" sizes="any">
+    <link rel = "icon" href="/spaced.png">
+    <link rel=icon href="/unquoted.png">
+    <link rel="icon" href="/e.png" sizes="16x16 32x32">
+    <link rel="icon" href="/f.png" sizes="180X180">
+  </head>)";
+  EXPECT_EQ(declaredIcons(head, kPage),
+            (Urls{"https://site.test/blog/b.png", "https://cdn.test/c.png", "https://site.test/a.png",
+                  "https://site.test/favicon.ico", "https://site.test/e.png", "https://site.test/d.svg",
+                  "https://site.test/f.png"}));
+  EXPECT_TRUE(declaredIcons("<html>no icons</html>", kPage).empty());
+}
+
+TEST(IconDeclarationsTest, SizeRules) {
+  EXPECT_EQ(linkSize("180x180"), 180);
+  EXPECT_EQ(linkSize("16x16 32x32"), 16);
+  EXPECT_EQ(linkSize("any"), 0);
+  EXPECT_EQ(linkSize("180X180"), 0);
+  EXPECT_EQ(linkSize(" 64x64"), 64);
+  EXPECT_EQ(linkSize("+48x48"), 48);
+  EXPECT_EQ(linkSize("x"), 0);
+  EXPECT_EQ(linkSize("99999999999x1"), 0);
+  EXPECT_EQ(manifestSize("192x192 512x512"), 192);
+  EXPECT_EQ(manifestSize("any"), 0);
+  EXPECT_EQ(manifestSize(" 64x64"), 64);  // the split on spaces drops the empty piece
+  // An .ico declared larger than 32 sorts as 32; without sizes it stays 0.
+  EXPECT_EQ(
+      declaredIcons(
+          R"(<link rel="icon" href="/big.ico" sizes="64x64"><link rel="icon" href="/x.png" sizes="48x48">)",
+          kPage),
+      (Urls{"https://site.test/x.png", "https://site.test/big.ico"}));
+}
+
+TEST(IconDeclarationsTest, ManifestLinkAndIcons) {
+  const std::string head =
+      R"(<link rel="manifest" href="/app.webmanifest"><link rel='MANIFEST' href='/second.json'>)";
+  EXPECT_EQ(manifestLink(head, kPage), "https://site.test/app.webmanifest");
+  EXPECT_FALSE(manifestLink("<link rel=\"icon\" href=\"/a.png\">", kPage));
+  EXPECT_FALSE(manifestLink("<link rel=\"manifest\">", kPage));
+
+  const std::string base = "https://site.test/static/app.webmanifest";
+  const std::string manifest = R"({"name":"x","icons":[
+      {"src":"icon-192.png","sizes":"192x192"},{"src":"/icon-512.png","sizes":"512x512 1024x1024"},
+      {"src":"any.svg","sizes":"any"},{"src":5,"sizes":"999x999"},{"src":"big.ico","sizes":"256x256"}]})";
+  EXPECT_EQ(manifestIcons(manifest, base),
+            (Urls{"https://site.test/icon-512.png", "https://site.test/static/big.ico",
+                  "https://site.test/static/icon-192.png", "https://site.test/static/any.svg"}));
+  for (const char* bad :
+       {"not json", "[1,2]", R"({"icons":{"src":"a.png"}})", R"({"icons":[{"src":"a.png"},3]})", "{}"})
+    EXPECT_TRUE(manifestIcons(std::string(bad), base).empty()) << bad;
+  EXPECT_TRUE(manifestIcons(std::nullopt, base).empty());
+}
+
+}  // namespace
+}  // namespace quib

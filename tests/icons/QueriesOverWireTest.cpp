@@ -1,0 +1,101 @@
+// The query requests over TCP, answered from the virtual desktop and a local HTTPS site.
+#include <gtest/gtest.h>
+
+#include "crypto/Base64.h"
+#include "icons/ImageCodec.h"
+#include "support/TestHttpsServer.h"
+#include "support/TestImages.h"
+#include "support/TestServer.h"
+
+namespace quib::test {
+namespace {
+
+void makeApp(TestServer& t, const std::string& path) {
+  std::filesystem::create_directories(t.desktop().files().onDisk(path));
+}
+
+TEST(QueriesOverWireTest, AppQueries) {
+  TestServer t;
+  makeApp(t, "/Applications/Safari.app");
+  makeApp(t, "/Applications/zed.app");
+  makeApp(t, "/System/Applications/Notes.app");
+  makeApp(t, "/Users/me/Applications/Safari.app");
+  makeApp(t, "/Users/me/Applications/Alpha.app");
+  std::filesystem::create_directories(t.desktop().files().onDisk("/Applications/NotAnApp"));
+  t.desktop().setIcon("/Applications/Safari.app", pngBytes(solid(64, 64, kRed)));
+
+  auto c = t.connect();
+  c->usePairingCode(t.server().pairingCode());  // no pairing needed for icons and checks
+  auto icon = request(ClientMessage::Kind::appIcon, "i");
+  icon.appName = "Safari";
+  icon.iconSize = 128;
+  auto reply = c->request(icon);
+  EXPECT_EQ(reply.type, ServerMessage::Kind::appIcon);
+  EXPECT_EQ(reply.ok, true);
+  EXPECT_EQ(reply.appName, "Safari");
+  auto png = Base64::decode(*reply.iconPNGBase64);
+  EXPECT_EQ(ImageCodec::decode(std::string(png->begin(), png->end()))->width, 128);
+  auto missing = c->request(request(ClientMessage::Kind::appIcon, "m"));
+  EXPECT_EQ(missing.ok, false);
+  EXPECT_EQ(missing.appName, "");
+  EXPECT_FALSE(missing.iconPNGBase64);
+
+  auto check = request(ClientMessage::Kind::appCheck, "c");
+  check.appNames = std::vector<std::string>{"Nope", "Notes", "Safari", "Notes"};
+  EXPECT_EQ(c->request(check).installedApps, (std::vector<std::string>{"Notes", "Safari", "Notes"}));
+  check.appNames = std::vector<std::string>{"Nope"};
+  auto none = c->request(check);
+  EXPECT_EQ(none.ok, true);
+  EXPECT_EQ(none.installedApps, std::vector<std::string>{});
+
+  std::string token;
+  auto paired = t.connectPaired("phone", &token);
+  auto list = paired->request(request(ClientMessage::Kind::appList, "l"));
+  EXPECT_EQ(list.installedApps, (std::vector<std::string>{"Alpha", "Notes", "Safari", "zed"}));
+}
+
+TEST(QueriesOverWireTest, ClipboardHistory) {
+  TestServer t;
+  auto c = t.connectPaired("phone");
+  t.onMain([&] {
+    t.desktop().copyText("first");
+    t.clipboard().tick();
+    t.desktop().copyText("second");
+    t.clipboard().tick();
+  });
+  auto reply = c->request(request(ClientMessage::Kind::clipboard, "h"));
+  EXPECT_EQ(reply.ok, true);
+  EXPECT_EQ(reply.clipboardItems, (std::vector<std::string>{"second", "first"}));
+}
+
+TEST(QueriesOverWireTest, SiteIcons) {
+  TestHttpsServer site;
+  site.route("/", 200, R"(<link rel="apple-touch-icon" href="/touch.png" sizes="180x180">)");
+  site.route("/touch.png", 200, pngBytes(solid(180, 180, kRed)));
+  HttpFetcher::Options fetch;
+  fetch.caFile = site.caFile();
+  fetch.connectTo = site.connectTo();
+  TestServer t({}, true, fetch);
+  auto c = t.connect();
+  c->usePairingCode(t.server().pairingCode());
+  auto m = request(ClientMessage::Kind::siteIcon, "s");
+  m.url = "https://site.test/";
+  m.iconSize = 32;  // not used: site icons come at up to 256
+  auto reply = c->request(m, std::chrono::seconds(30));
+  EXPECT_EQ(reply.type, ServerMessage::Kind::siteIcon);
+  EXPECT_EQ(reply.ok, true);
+  EXPECT_EQ(reply.url, "https://site.test/");
+  auto png = Base64::decode(*reply.iconPNGBase64);
+  EXPECT_EQ(ImageCodec::decode(std::string(png->begin(), png->end()))->width, 180);
+
+  m.url = "definitely not a url";
+  auto bad = c->request(m);
+  EXPECT_EQ(bad.ok, false);
+  EXPECT_EQ(bad.url, "definitely not a url");
+  EXPECT_FALSE(bad.iconPNGBase64);
+  m.url.reset();
+  EXPECT_EQ(c->request(m).url, "");
+}
+
+}  // namespace
+}  // namespace quib::test
