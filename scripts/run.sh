@@ -3,7 +3,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/deps.sh"
-build="$root/build"
+build="$root/build-release"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUIB_TESTS=OFF -DQUIB_BENCH=OFF >/dev/null
-cmake --build "$build" --target quibbleton >/dev/null
+cmake --build "$build" --target quibbleton quib >/dev/null
 exec "$build/quibbleton" "$@"

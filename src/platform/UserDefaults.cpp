@@ -34,6 +34,26 @@ DefaultsValue DefaultsValue::ofData(std::vector<std::uint8_t> bytes) {
   return v;
 }
 
+std::optional<std::vector<std::string>> DefaultsValue::asStringArray() const {
+  if (type != Type::array || !json.is_array()) return std::nullopt;
+  std::vector<std::string> out;
+  for (const auto& e : json) {
+    if (!e.is_string()) return std::nullopt;
+    out.push_back(e.get<std::string>());
+  }
+  return out;
+}
+
+std::optional<std::map<std::string, std::string>> DefaultsValue::asStringDictionary() const {
+  if (type != Type::dictionary || !json.is_object()) return std::nullopt;
+  std::map<std::string, std::string> out;
+  for (const auto& [k, e] : json.items()) {
+    if (!e.is_string()) return std::nullopt;
+    out.emplace(k, e.get<std::string>());
+  }
+  return out;
+}
+
 namespace {
 std::optional<DefaultsValue> ofType(std::optional<DefaultsValue> v, DefaultsValue::Type t) {
   if (!v || v->type != t) return std::nullopt;
@@ -62,25 +82,13 @@ std::optional<std::int64_t> UserDefaults::integer(const std::string& key) {
 }
 
 std::optional<std::vector<std::string>> UserDefaults::stringArray(const std::string& key) {
-  auto v = ofType(value(key), DefaultsValue::Type::array);
-  if (!v || !v->json.is_array()) return std::nullopt;
-  std::vector<std::string> out;
-  for (const auto& e : v->json) {
-    if (!e.is_string()) return std::nullopt;
-    out.push_back(e.get<std::string>());
-  }
-  return out;
+  auto v = value(key);
+  return v ? v->asStringArray() : std::nullopt;
 }
 
 std::optional<std::map<std::string, std::string>> UserDefaults::stringDictionary(const std::string& key) {
-  auto v = ofType(value(key), DefaultsValue::Type::dictionary);
-  if (!v || !v->json.is_object()) return std::nullopt;
-  std::map<std::string, std::string> out;
-  for (const auto& [k, e] : v->json.items()) {
-    if (!e.is_string()) return std::nullopt;
-    out.emplace(k, e.get<std::string>());
-  }
-  return out;
+  auto v = value(key);
+  return v ? v->asStringDictionary() : std::nullopt;
 }
 
 std::optional<std::chrono::system_clock::time_point> UserDefaults::date(const std::string& key) {

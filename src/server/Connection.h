@@ -19,8 +19,9 @@ namespace quib {
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   static constexpr std::size_t kReadChunk = 65536;
-  // Before a connection has a key a legitimate line is a short pairing, ping or icon request.
-  static constexpr std::size_t kMaxLineBeforeKey = 64 * 1024;
+  // Before a connection has a key, a line is a pairing, a ping or a returning phone's first request:
+  // short, but the first request may carry typed text, so the cap leaves room for it.
+  static constexpr std::size_t kMaxLineBeforeKey = 256 * 1024;
   static constexpr std::size_t kMaxLineWithKey = LineBuffer::kDefaultMaxLineBytes;
   // Backpressure: reading pauses while a peer has this much unsent output or unanswered actions.
   static constexpr std::size_t kMaxPendingOutput = 4 * 1024 * 1024;

@@ -28,16 +28,9 @@ namespace {
 template <typename Change>
 void updateTokens(UserDefaults& d, Change&& change) {
   d.update(DeviceRegistry::kTokensKey, [&](std::optional<DefaultsValue> v) -> std::optional<DefaultsValue> {
+    auto list = v ? v->asStringArray() : std::nullopt;
     std::set<std::string> set;
-    if (v && v->type == DefaultsValue::Type::array && v->json.is_array()) {
-      for (const auto& e : v->json) {
-        if (!e.is_string()) {
-          set.clear();
-          break;
-        }
-        set.insert(e.template get<std::string>());
-      }
-    }
+    if (list) set.insert(list->begin(), list->end());
     change(set);
     return DefaultsValue::of(nlohmann::json(std::vector<std::string>(set.begin(), set.end())));
   });
@@ -46,16 +39,7 @@ void updateTokens(UserDefaults& d, Change&& change) {
 template <typename Change>
 void updateNames(UserDefaults& d, Change&& change) {
   d.update(DeviceRegistry::kNamesKey, [&](std::optional<DefaultsValue> v) -> std::optional<DefaultsValue> {
-    std::map<std::string, std::string> map;
-    if (v && v->type == DefaultsValue::Type::dictionary && v->json.is_object()) {
-      for (const auto& [k, e] : v->json.items()) {
-        if (!e.is_string()) {
-          map.clear();
-          break;
-        }
-        map.emplace(k, e.template get<std::string>());
-      }
-    }
+    auto map = (v ? v->asStringDictionary() : std::nullopt).value_or(std::map<std::string, std::string>{});
     if (!change(map)) return v;  // unchanged: write back what was there
     return DefaultsValue::of(nlohmann::json(map));
   });

@@ -1,6 +1,7 @@
 #include "server/QuibAction.h"
 
 #include "server/EnumNames.h"
+#include "server/HashMix.h"
 #include "server/JsonRead.h"
 
 namespace quib {
@@ -50,7 +51,7 @@ QuibAction quibActionFromJson(const nlohmann::json& j) {
 
 std::size_t std::hash<quib::QuibAction>::operator()(const quib::QuibAction& a) const noexcept {
   std::size_t h = std::hash<int>{}(static_cast<int>(a.kind));
-  auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2); };
+  auto mix = [&h](std::size_t v) { quib::hashMix(h, v); };
   auto opt = [&](const auto& o) {
     using T = typename std::decay_t<decltype(o)>::value_type;
     mix(o ? std::hash<T>{}(*o) : 0x51ed270b);

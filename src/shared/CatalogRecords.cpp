@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "server/HashMix.h"
 #include "server/JsonRead.h"
 
 namespace quib {
@@ -26,10 +27,6 @@ std::string requireUuid(const nlohmann::json& j) {
   auto id = canonicalUuid(json_read::requireString(j, "id"));
   if (!id) throw DecodeError("id: not a UUID");
   return *id;
-}
-
-void mix(std::size_t& h, std::size_t v) {
-  h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
 }
 }  // namespace
 
@@ -73,15 +70,15 @@ CustomSite customSiteFromJson(const nlohmann::json& j) {
 
 std::size_t std::hash<quib::Snippet>::operator()(const quib::Snippet& s) const noexcept {
   std::size_t h = std::hash<std::string>{}(s.id);
-  quib::mix(h, std::hash<std::string>{}(s.title));
-  quib::mix(h, std::hash<std::string>{}(s.text));
-  quib::mix(h, s.toClipboard);
+  quib::hashMix(h, std::hash<std::string>{}(s.title));
+  quib::hashMix(h, std::hash<std::string>{}(s.text));
+  quib::hashMix(h, s.toClipboard);
   return h;
 }
 
 std::size_t std::hash<quib::CustomSite>::operator()(const quib::CustomSite& s) const noexcept {
   std::size_t h = std::hash<std::string>{}(s.id);
-  quib::mix(h, std::hash<std::string>{}(s.title));
-  quib::mix(h, std::hash<std::string>{}(s.url));
+  quib::hashMix(h, std::hash<std::string>{}(s.title));
+  quib::hashMix(h, std::hash<std::string>{}(s.url));
   return h;
 }

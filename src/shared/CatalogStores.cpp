@@ -121,16 +121,7 @@ void CustomAppStore::add(const std::string& name) const {
   if (!d) return;
   d->update(key, [&](std::optional<DefaultsValue> stored) -> std::optional<DefaultsValue> {
     // The same reading as all(): anything but an array of strings counts as empty.
-    std::vector<std::string> list;
-    if (stored && stored->type == DefaultsValue::Type::array && stored->json.is_array()) {
-      for (const auto& e : stored->json) {
-        if (!e.is_string()) {
-          list.clear();
-          break;
-        }
-        list.push_back(e.get<std::string>());
-      }
-    }
+    auto list = (stored ? stored->asStringArray() : std::nullopt).value_or(std::vector<std::string>{});
     if (std::find(list.begin(), list.end(), name) == list.end()) list.push_back(name);
     return DefaultsValue::of(nlohmann::json(list));
   });

@@ -72,28 +72,28 @@ std::string graphemePrefix(std::string_view utf8, std::size_t n) {
   return std::string(utf8.substr(0, cut));
 }
 
-bool isValidUtf8(std::string_view bytes) {
-  int32_t i = 0;
-  const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
-  const auto n = static_cast<int32_t>(bytes.size());
-  while (i < n) {
-    UChar32 c;
-    U8_NEXT(s, i, n, c);
-    if (c < 0) return false;
-  }
-  return true;
-}
-
-bool isWhitespaceOnly(std::string_view utf8) {
+namespace {
+// True when every code point passes; a byte sequence that is not UTF-8 fails.
+template <typename Pred>
+bool allCodePoints(std::string_view utf8, Pred&& pred) {
   int32_t i = 0;
   const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
   const auto n = static_cast<int32_t>(utf8.size());
   while (i < n) {
     UChar32 c;
     U8_NEXT(s, i, n, c);
-    if (c < 0 || !u_isUWhiteSpace(c)) return false;
+    if (c < 0 || !pred(c)) return false;
   }
   return true;
+}
+}  // namespace
+
+bool isValidUtf8(std::string_view bytes) {
+  return allCodePoints(bytes, [](UChar32) { return true; });
+}
+
+bool isWhitespaceOnly(std::string_view utf8) {
+  return allCodePoints(utf8, [](UChar32 c) { return u_isUWhiteSpace(c) != 0; });
 }
 
 void sortLocalizedCaseInsensitive(std::vector<std::string>& names) {

@@ -105,7 +105,7 @@ TEST(ListenerTest, FramingAcrossWritesAndEmptyLines) {
 TEST(ListenerTest, OversizedLineBeforeKeyGetsOneErrorAndConnectionLives) {
   TestServer t;
   auto c = t.connect();
-  c->sendRaw(std::string(200 * 1024, 'x') + "\n");
+  c->sendRaw(std::string(300 * 1024, 'x') + "\n");
   auto reply = c->readReply();
   EXPECT_EQ(reply.message, kWrongKey);
   c->sendRaw("{\"type\":\"ping\",\"requestId\":\"after\"}\n");
