@@ -146,6 +146,26 @@ TEST(PairingTest, NewCodeKeepsKeyedConnectionsAndGovernsNewPairings) {
   EXPECT_EQ(t.connect()->pair("000042", "x").type, ServerMessage::Kind::paired);
 }
 
+TEST(PairingTest, PairedDevicesSurviveARestart) {
+  TestServer t;
+  std::string token;
+  t.connectPaired("Pixel", &token);
+  // A new server process on the same data directory: the phone returns with its token alone.
+  SqliteDefaults defaults(t.dataDir(), "quibbleton");
+  VirtualDesktop desktop;
+  MainQueue queue;
+  QuibServer::Options options;
+  options.port = 0;
+  options.advertise = false;
+  QuibServer restarted(desktop.platform(), defaults, queue, options);
+  restarted.start();
+  QuibClient c;
+  c.connect("127.0.0.1", restarted.boundPort());
+  c.useToken(token);
+  EXPECT_EQ(c.request(request(ClientMessage::Kind::clipboard, "r")).type, ServerMessage::Kind::clipboard);
+  EXPECT_EQ(restarted.connectedDevices(), (std::vector<QuibServer::ConnectedDevice>{{"Pixel", token}}));
+}
+
 TEST(PairingTest, CodesAreSixDigits) {
   for (int i = 0; i < 200; ++i) {
     auto code = QuibServer::makePairingCode();

@@ -3,7 +3,8 @@
 # own whose only interface is loopback, a private D-Bus system bus and an avahi-daemon inside it.
 # Exits 77 (skipped) where namespaces or the daemons are not available.
 set -u
-bin=${1:?usage: dnssd_test.sh PATH/TO/quibbleton}
+bin=${1:?usage: dnssd_test.sh PATH/TO/quibbleton PATH/TO/quib}
+quib=${2:?usage: dnssd_test.sh PATH/TO/quibbleton PATH/TO/quib}
 if [ "${QUIB_IN_NETNS:-}" != 1 ]; then
   for tool in unshare avahi-daemon dbus-daemon avahi-browse; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool missing"; exit 77; }
@@ -60,6 +61,15 @@ avahi-daemon -f "$work/avahi.conf" --no-drop-root --no-chroot --no-rlimits >"$wo
 pids+=($!)
 for _ in $(seq 100); do avahi-browse -at -p >/dev/null 2>&1 && break; sleep 0.1; done
 
+# Another host already holds our name: the server must take Avahi's alternative one.
+name=$(hostname)
+avahi-publish -s "$name" _quibbleton._tcp 9 >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 40); do
+  avahi-browse -rpt _quibbleton._tcp 2>/dev/null | grep -q '^=.*;9;' && break
+  sleep 0.25
+done
+
 port=$((30000 + RANDOM % 20000))
 mkfifo "$work/in"
 sleep 60 >"$work/in" &
@@ -69,15 +79,28 @@ pids+=($!)
 
 found=""
 for _ in $(seq 40); do
-  found=$(avahi-browse -rpt _quibbleton._tcp 2>/dev/null | grep '^=' | head -1 || true)
+  found=$(avahi-browse -rpt _quibbleton._tcp 2>/dev/null | grep "^=.*;$port;" | head -1 || true)
   [ -n "$found" ] && break
   sleep 0.25
 done
 echo "browse: $found"
-got_port=$(echo "$found" | cut -d';' -f9)
-if [ "$got_port" != "$port" ]; then
+failed=0
+if [ -z "$found" ]; then
   echo "FAIL: _quibbleton._tcp did not resolve to port $port"
   cat "$work/out" "$work/avahi.log"
   exit 1
 fi
-echo "1 passed, 0 failed"
+got_name=$(echo "$found" | cut -d';' -f4)
+if [ "$got_name" = "$name" ]; then
+  echo "FAIL: the server kept the name another service holds ($got_name)"
+  failed=$((failed + 1))
+fi
+# quib finds it too.
+listed=$(QUIB_CONFIG_DIR="$work/quib" "$quib" discover --seconds 3)
+echo "quib discover: $listed"
+if ! echo "$listed" | grep -q "$port\$"; then
+  echo "FAIL: quib discover did not list port $port"
+  failed=$((failed + 1))
+fi
+echo "$((2 - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]
