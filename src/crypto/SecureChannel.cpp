@@ -44,16 +44,29 @@ EVP_CIPHER* chacha() {
   return cipher;
 }
 
-// One cipher context per thread, reinitialised for every line: cheaper than a fresh context, and
-// never shared between threads.
-EVP_CIPHER_CTX* threadCipherContext() {
-  struct Holder {
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    ~Holder() { EVP_CIPHER_CTX_free(ctx); }
-  };
-  thread_local Holder holder;
-  if (!holder.ctx) cryptoBroken("a cipher context");
-  return holder.ctx;
+// One sealing and one opening context per thread, given the cipher once and then only a new key
+// and nonce per line: cheaper than a fresh context, and never shared between threads.
+struct CipherContext {
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  bool hasCipher = false;
+  ~CipherContext() { EVP_CIPHER_CTX_free(ctx); }
+  // The cipher to pass to the next init: ours the first time, then "keep the one set".
+  const EVP_CIPHER* cipherForInit() {
+    if (!ctx) cryptoBroken("a cipher context");
+    const EVP_CIPHER* c = hasCipher ? nullptr : chacha();
+    hasCipher = true;
+    return c;
+  }
+};
+
+CipherContext& sealingContext() {
+  thread_local CipherContext c;
+  return c;
+}
+
+CipherContext& openingContext() {
+  thread_local CipherContext c;
+  return c;
 }
 
 struct CtxFree {
@@ -103,9 +116,10 @@ std::string sealTextWithNonce(std::string_view json, const SymmetricKey& key, co
   if (nonce.size() != kNonceBytes) throw EncodeError("nonce must be 12 bytes");
   Bytes box(kOverhead + json.size());
   std::copy(nonce.begin(), nonce.end(), box.begin());
-  EVP_CIPHER_CTX* ctx = threadCipherContext();
+  CipherContext& sealing = sealingContext();
+  EVP_CIPHER_CTX* ctx = sealing.ctx;
   int len = 0;
-  bool ok = EVP_EncryptInit_ex2(ctx, chacha(), key.data(), box.data(), nullptr) == 1 &&
+  bool ok = EVP_EncryptInit_ex2(ctx, sealing.cipherForInit(), key.data(), box.data(), nullptr) == 1 &&
             EVP_EncryptUpdate(ctx, box.data() + kNonceBytes, &len,
                               reinterpret_cast<const unsigned char*>(json.data()),
                               static_cast<int>(json.size())) == 1 &&
@@ -128,10 +142,11 @@ std::optional<std::string> openText(std::string_view line, const SymmetricKey& k
   if (!box || box->size() < kOverhead) return std::nullopt;
   const std::size_t n = box->size() - kOverhead;
   std::string plain(n, '\0');
-  EVP_CIPHER_CTX* ctx = threadCipherContext();
+  CipherContext& opening = openingContext();
+  EVP_CIPHER_CTX* ctx = opening.ctx;
   int len = 0;
   unsigned char* out = reinterpret_cast<unsigned char*>(plain.data());
-  bool ok = EVP_DecryptInit_ex2(ctx, chacha(), key.data(), box->data(), nullptr) == 1 &&
+  bool ok = EVP_DecryptInit_ex2(ctx, opening.cipherForInit(), key.data(), box->data(), nullptr) == 1 &&
             EVP_DecryptUpdate(ctx, out, &len, box->data() + kNonceBytes, static_cast<int>(n)) == 1 &&
             EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_TAG, static_cast<int>(kTagBytes),
                                 box->data() + kNonceBytes + n) == 1 &&

@@ -11,6 +11,7 @@ struct MainQueueState {
   std::map<std::uint64_t, Clock::TimePoint> timerDue;
   std::uint64_t nextId = 1;
   bool stopped = false;
+  bool sleeping = false;  // the runner waits on `wake`; only then does a post need to signal
   std::thread::id runner;
 };
 
@@ -44,7 +45,7 @@ MainQueue::~MainQueue() = default;
 void MainQueue::post(Task task) {
   std::lock_guard lock(state_->mutex);
   state_->ready.push_back(std::move(task));
-  state_->wake.notify_one();
+  if (state_->sleeping) state_->wake.notify_one();
 }
 
 MainQueue::TimerHandle MainQueue::postAfter(Clock::Duration delay, Task task) {
@@ -109,12 +110,14 @@ void MainQueue::run() {
       promoteDue(*state_, clock_.now());
       if (!state_->ready.empty() || state_->stopped) continue;
     }
+    state_->sleeping = true;
     if (state_->timers.empty() || clock_.isManual()) {
       state_->wake.wait(lock);
     } else {
       auto wait = state_->timers.begin()->first.first - clock_.now();
       state_->wake.wait_for(lock, wait);
     }
+    state_->sleeping = false;
   }
   state_->stopped = false;
 }

@@ -68,7 +68,12 @@ void Connection::maybeResume() {
 
 void Connection::actionFinished() {
   if (pendingActions_ > 0) --pendingActions_;
+  closeIfFinished();
   maybeResume();
+}
+
+void Connection::closeIfFinished() {
+  if (closeWhenFlushed_ && outbox_.empty() && writing_.empty() && pendingActions_ == 0) close();
 }
 
 void Connection::sendLine(std::string line) {
@@ -106,11 +111,9 @@ void Connection::finish() {
   onClose = nullptr;
   if (cb) cb();
   if (closed_) return;
-  if (outbox_.empty() && writing_.empty()) {
-    close();
-    return;
-  }
   closeWhenFlushed_ = true;
+  closeIfFinished();
+  if (closed_) return;
   std::weak_ptr<Connection> weak = weak_from_this();
   lingerTimer_.expires_after(kLinger);
   lingerTimer_.async_wait([weak](const asio::error_code& ec) {

@@ -62,7 +62,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void receive();
   void maybeResume();
   void writeNext();
-  void finish();  // end of stream: close once the queued replies are out
+  void finish();  // end of stream: close once the queued replies and pending actions are done
+  void closeIfFinished();
 
   asio::ip::tcp::socket socket_;
   asio::steady_timer lingerTimer_;

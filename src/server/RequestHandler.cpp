@@ -28,6 +28,12 @@ ServerMessage reply(ServerMessage::Kind type, const ClientMessage& request) {
   return m;
 }
 
+ServerMessage pingAck(const ClientMessage& ping) {
+  ServerMessage ack = reply(ServerMessage::Kind::ack, ping);
+  ack.ok = true;
+  return ack;
+}
+
 }  // namespace
 
 void QuibServer::handleOversized(Connection& connection) {
@@ -41,9 +47,7 @@ void QuibServer::handle(std::string_view line, const ConnectionPtr& connection) 
     try {
       auto plain = QuibCodec::decode<ClientMessage>(line);
       if (plain.type == ClientMessage::Kind::ping) {
-        auto ack = reply(ServerMessage::Kind::ack, plain);
-        ack.ok = true;
-        send(ack, c);
+        send(pingAck(plain), c);
         return;
       }
     } catch (const DecodeError&) {
@@ -56,12 +60,9 @@ void QuibServer::handle(std::string_view line, const ConnectionPtr& connection) 
     case ClientMessage::Kind::pair:
       handlePair(*message, c);
       return;
-    case ClientMessage::Kind::ping: {
-      auto ack = reply(ServerMessage::Kind::ack, *message);
-      ack.ok = true;
-      send(ack, c);
+    case ClientMessage::Kind::ping:
+      send(pingAck(*message), c);
       return;
-    }
     case ClientMessage::Kind::action:
       if (!authorize(*message, c)) return;
       handleAction(*message, connection);

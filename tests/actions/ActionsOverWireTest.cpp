@@ -37,6 +37,17 @@ TEST(ActionsOverWireTest, KeystrokeAndClipboardTakeEffect) {
   EXPECT_EQ(refused.accessibilityGranted, false);
 }
 
+TEST(ActionsOverWireTest, ActionBeforeHalfCloseIsStillAnswered) {
+  TestServer t;
+  auto c = t.connectPaired("phone");
+  c->send(actionRequest({QuibActionKind::volumeUp, {}, {}, {}, {}, {}, {}}, "last"));
+  c->shutdownSend();
+  auto ack = c->readReply();
+  EXPECT_EQ(ack.requestId, "last");
+  EXPECT_EQ(ack.message, "볼륨 올림");
+  EXPECT_TRUE(c->waitForClose());
+}
+
 TEST(ActionsOverWireTest, PipelinedMovesEachGetAnAck) {
   TestServer t;
   auto c = t.connectPaired("phone");

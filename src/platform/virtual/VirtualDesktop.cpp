@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -25,10 +26,13 @@ std::string flagNames(std::uint64_t flags) {
   return out;
 }
 
+// Shortest form that reads back the same (500, 112.5), without printf's locale work.
 std::string point(Point p) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%g,%g", p.x, p.y);
-  return buf;
+  char* end = std::to_chars(buf, buf + 30, p.x).ptr;
+  *end++ = ',';
+  end = std::to_chars(end, buf + sizeof buf, p.y).ptr;
+  return std::string(buf, end);
 }
 
 std::string describe(const InputEvent& e) {
