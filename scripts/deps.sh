@@ -7,7 +7,7 @@ pkgs=(
   libasio-dev libssl-dev nlohmann-json3-dev libsqlite3-dev libavahi-client-dev
   libcurl4-openssl-dev libre2-dev libicu-dev libgdk-pixbuf-2.0-dev librsvg2-common
   webp-pixbuf-loader libcairo2-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
-  openssl python3 dbus avahi-daemon avahi-utils iproute2 util-linux
+  dbus avahi-daemon avahi-utils iproute2 util-linux
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -62,7 +62,7 @@ pids+=($!)
 for _ in $(seq 100); do avahi-browse -at -p >/dev/null 2>&1 && break; sleep 0.1; done
 
 # Another host already holds our name: the server must take Avahi's alternative one.
-name=$(hostname)
+name=$(uname -n)
 avahi-publish -s "$name" _quibbleton._tcp 9 >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 40); do
