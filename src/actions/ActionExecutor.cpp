@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "actions/MediaKeys.h"
-#include "actions/UrlText.h"
+#include "text/Url.h"
 
 namespace quib {
 
@@ -71,9 +71,9 @@ ActionResult ActionExecutor::perform(const QuibAction& a) {
 }
 
 ActionResult ActionExecutor::openAddress(const QuibAction& a) {
-  if (!a.url || !UrlText::isParseable(*a.url)) return {false, "주소가 올바르지 않음"};
+  if (!a.url || !Url::isParseable(*a.url)) return {false, "주소가 올바르지 않음"};
   platform_.workspace.openURL(*a.url);  // its answer is not looked at
-  return {true, UrlText::host(*a.url).value_or(*a.url)};
+  return {true, Url::displayHost(*a.url).value_or(*a.url)};
 }
 
 ActionResult ActionExecutor::openSite(const QuibAction& a) {

@@ -1,6 +1,6 @@
 #include "app/AppDelegate.h"
 
-#include "actions/UrlText.h"
+#include "text/Url.h"
 
 namespace quib {
 
@@ -133,7 +133,7 @@ void AppDelegate::disconnectDevice(const MenuItem& sender) {
 
 void AppDelegate::openAccessibilitySettings() {
   platform_.accessibility.isTrustedPrompting();
-  if (UrlText::isParseable(kAccessibilitySettingsURL)) platform_.workspace.openURL(kAccessibilitySettingsURL);
+  if (Url::isParseable(kAccessibilitySettingsURL)) platform_.workspace.openURL(kAccessibilitySettingsURL);
 }
 
 // Termination (applicationWillTerminate) follows once the main queue has stopped.

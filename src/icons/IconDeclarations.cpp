@@ -6,7 +6,7 @@
 #include <charconv>
 #include <nlohmann/json.hpp>
 
-#include "icons/UrlResolver.h"
+#include "text/Url.h"
 
 namespace quib::IconDeclarations {
 
@@ -106,7 +106,7 @@ std::optional<std::string> manifestLink(std::string_view page, const std::string
   if (!manifestTag().Match(input, 0, input.size(), RE2::UNANCHORED, &match, 1)) return std::nullopt;
   auto href = attribute(std::string_view(match.data(), match.size()), hrefAttr());
   if (!href) return std::nullopt;
-  return UrlResolver::resolve(base, *href);
+  return Url::resolve(base, *href);
 }
 
 std::vector<std::string> declaredIcons(std::string_view page, const std::string& base) {
@@ -119,11 +119,11 @@ std::vector<std::string> declaredIcons(std::string_view page, const std::string&
     const std::string_view tag(match.data(), match.size());
     auto href = attribute(tag, hrefAttr());
     if (!href) continue;
-    auto url = UrlResolver::resolve(base, *href);
+    auto url = Url::resolve(base, *href);
     if (!url) continue;
     auto sizes = attribute(tag, sizesAttr());
     int size = sizes ? linkSize(*sizes) : 0;
-    if (UrlResolver::pathExtension(*url) == "ico") size = std::min(size, 32);
+    if (Url::pathExtension(*url) == "ico") size = std::min(size, 32);
     found.push_back({size, *url});
   }
   return largestFirst(std::move(found));
@@ -140,7 +140,7 @@ std::vector<std::string> manifestIcons(const std::optional<std::string>& manifes
   for (const auto& icon : *icons) {
     auto src = icon.find("src");
     if (src == icon.end() || !src->is_string()) continue;
-    auto url = UrlResolver::resolve(base, src->get<std::string>());
+    auto url = Url::resolve(base, src->get<std::string>());
     if (!url) continue;
     auto sizes = icon.find("sizes");
     const int size = sizes != icon.end() && sizes->is_string() ? manifestSize(sizes->get<std::string>()) : 0;

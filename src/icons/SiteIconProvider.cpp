@@ -7,8 +7,8 @@
 #include "icons/IconDeclarations.h"
 #include "icons/ImageCodec.h"
 #include "icons/SiteIconAnalysis.h"
-#include "icons/UrlResolver.h"
 #include "text/Unicode.h"
+#include "text/Url.h"
 
 namespace quib {
 
@@ -32,8 +32,8 @@ SiteIconProvider::~SiteIconProvider() {
 
 void SiteIconProvider::iconBase64(const std::string& site, double size, Completion completion) {
   if (auto cached = cache_.get(site)) return completion(cached);
-  // Addresses with a scheme only: a bare name has no host, and nothing but http and https is fetched.
-  auto host = site.find("://") != std::string::npos ? UrlResolver::host(site) : std::nullopt;
+  // A bare name or a "scheme:" address without "//" has no host: nothing, at once.
+  auto host = Url::host(site);
   if (!host) return completion(std::nullopt);
   {
     std::lock_guard lock(mutex_);
@@ -75,7 +75,7 @@ std::vector<std::string> SiteIconProvider::candidateURLs(HttpFetcher& fetcher, c
   std::vector<std::string> fallbacks;
   for (const char* path : {"/apple-touch-icon.png", "/apple-touch-icon-precomposed.png",
                            "/apple-touch-icon-180x180.png", "/favicon.ico"})
-    if (auto url = UrlResolver::normalized(origin + path)) fallbacks.push_back(*url);
+    if (auto url = Url::normalized(origin + path)) fallbacks.push_back(*url);
 
   std::vector<std::string> declared;
   std::optional<std::string> manifestURL;

@@ -24,13 +24,13 @@ struct DefaultsValue {
   std::vector<std::uint8_t> data;
 
   static DefaultsValue of(nlohmann::json j);  // picks the type from the JSON kind
+  static DefaultsValue ofDate(std::chrono::system_clock::time_point t);
+  static DefaultsValue ofData(std::vector<std::uint8_t> bytes);
 
   // The value as a list or dictionary of strings; none when it is of another type or holds any
   // element that is not a string.
   std::optional<std::vector<std::string>> asStringArray() const;
   std::optional<std::map<std::string, std::string>> asStringDictionary() const;
-  static DefaultsValue ofDate(std::chrono::system_clock::time_point t);
-  static DefaultsValue ofData(std::vector<std::uint8_t> bytes);
 };
 
 class UserDefaults {
