@@ -25,7 +25,7 @@ ActionExecutor::ActionExecutor(Platform platform, MainQueue& mainQueue)
     : platform_(platform),
       keyboard_(platform, mainQueue),
       audio_(platform.audio),
-      apps_(platform.files, platform.workspace) {}
+      apps_(platform.applications) {}
 
 ActionResult ActionExecutor::perform(const QuibAction& a) {
   const std::string value = a.value.value_or("");
@@ -47,7 +47,7 @@ ActionResult ActionExecutor::perform(const QuibAction& a) {
       if (auto name = audio_.switchToNext()) return {true, "출력: " + *name};
       return {false, "오디오 출력 전환 실패"};
     case QuibActionKind::screenshotRegion:
-      return keyboard_.keystroke("4", {"command", "shift"});
+      return screenshotRegion();
     case QuibActionKind::openURL:
       return openAddress(a);
     case QuibActionKind::openSite:
@@ -68,6 +68,20 @@ ActionResult ActionExecutor::perform(const QuibAction& a) {
       return pointerButton(false);
   }
   return {false, ""};
+}
+
+ActionResult ActionExecutor::screenshotRegion() {
+  // The reply names the shortcut the phone knows, whichever way the desktop is asked.
+  static const std::vector<std::string> kShortcut = {"command", "shift"};
+  switch (platform_.screenshots.startRegionScreenshot()) {
+    case Screenshots::Start::useKeystroke:
+      return keyboard_.keystroke("4", kShortcut);
+    case Screenshots::Start::started:
+      return {true, "command+shift 4"};
+    case Screenshots::Start::failed:
+      break;
+  }
+  return {false, "이벤트 생성 실패"};
 }
 
 ActionResult ActionExecutor::openAddress(const QuibAction& a) {

@@ -21,6 +21,7 @@ class ActionExecutor final : public ActionPerformer {
   AudioOutput& audio() { return audio_; }
 
  private:
+  ActionResult screenshotRegion();
   ActionResult openAddress(const QuibAction& action);
   ActionResult openSite(const QuibAction& action);
   ActionResult setClipboard(const QuibAction& action);

@@ -1,25 +1,24 @@
 #pragma once
-// Finds an application bundle by its plain name or its bundle identifier, and launches it.
-// appPath runs on any thread (it only reads the disk); launchApp on the main thread.
+// Finds an application by its plain name or an identifier, and launches it. appPath runs on any
+// thread (it only asks the desktop's application list); launchApp on the main thread.
 #include <optional>
 #include <string>
 
-#include "platform/FileSystem.h"
-#include "platform/Workspace.h"
+#include "platform/Applications.h"
 #include "server/ActionPerformer.h"
 
 namespace quib {
 
 class AppLocator {
  public:
-  AppLocator(FileSystem& files, Workspace& workspace) : files_(files), workspace_(workspace) {}
+  explicit AppLocator(Applications& applications) : applications_(applications) {}
 
+  // The application's locator; none when nothing matches.
   std::optional<std::string> appPath(const std::string& name);
   ActionResult launchApp(const std::string& name);
 
  private:
-  FileSystem& files_;
-  Workspace& workspace_;
+  Applications& applications_;
 };
 
 }  // namespace quib

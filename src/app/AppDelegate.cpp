@@ -15,6 +15,7 @@ AppDelegate::AppDelegate(Platform platform, MainQueue& mainQueue, StatusBar& sta
       self_(std::make_shared<AppDelegate*>(this)) {}
 
 AppDelegate::~AppDelegate() {
+  platform_.audio.setOnChange(nullptr);
   server_.onStateChange = nullptr;
   server_.onClientCountChange = nullptr;
 }
@@ -37,6 +38,12 @@ void AppDelegate::applicationDidFinishLaunching() {
       (*self)->rebuildMenu();
     }
   };
+  // Headphones plugged or another program switching outputs: the output line follows.
+  platform_.audio.setOnChange([weak, queue] {
+    queue->post([weak] {
+      if (auto self = weak.lock()) (*self)->rebuildMenu();
+    });
+  });
   launched_ = true;
   server_.start();
   clipboard_.start();
@@ -133,7 +140,8 @@ void AppDelegate::disconnectDevice(const MenuItem& sender) {
 
 void AppDelegate::openAccessibilitySettings() {
   platform_.accessibility.isTrustedPrompting();
-  if (Url::isParseable(kAccessibilitySettingsURL)) platform_.workspace.openURL(kAccessibilitySettingsURL);
+  const std::string url = platform_.accessibility.settingsURL();
+  if (Url::isParseable(url)) platform_.workspace.openURL(url);
 }
 
 // Termination (applicationWillTerminate) follows once the main queue has stopped.

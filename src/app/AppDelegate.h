@@ -15,9 +15,6 @@ namespace quib {
 
 class AppDelegate {
  public:
-  static constexpr const char* kAccessibilitySettingsURL =
-      "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
-
   AppDelegate(Platform platform, MainQueue& mainQueue, StatusBar& statusBar, QuibServer& server,
               ClipboardWatcher& clipboard);
   ~AppDelegate();

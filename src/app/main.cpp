@@ -17,7 +17,7 @@
 #include "platform/MainQueue.h"
 #include "platform/SqliteDefaults.h"
 #include "platform/terminal/TerminalStatusBar.h"
-#include "platform/virtual/VirtualDesktop.h"
+#include "platform/virtual/Desktop.h"
 #include "server/QuibServer.h"
 
 int main(int argc, char** argv) {
@@ -59,13 +59,13 @@ int main(int argc, char** argv) {
 
   quib::MainQueue mainQueue;
   quib::VirtualDesktop desktop(root);
-  desktop.setTrusted(!untrusted);
+  desktop.accessibility().setTrusted(!untrusted);
   // Effects can come thousands a second: they are flushed when the main queue falls idle.
   desktop.setEffectObserver([](const std::string& effect) { std::cout << "효과: " << effect << '\n'; });
   mainQueue.setIdleHook([] { std::cout.flush(); });
 
   quib::SqliteDefaults defaults(dir, "quibbleton");
-  quib::ClipboardWatcher clipboard(desktop, mainQueue);
+  quib::ClipboardWatcher clipboard(desktop.pasteboard(), mainQueue);
   // Outlives the server: the server answers queries through it until it stops.
   quib::DesktopQueries queries(desktop.platform(), clipboard);
   quib::QuibServer::Options options;

@@ -56,7 +56,7 @@ std::optional<std::string> AppIconProvider::iconBase64(const std::string& appNam
   if (auto cached = cache_.get(key)) return cached;
   auto path = apps_.appPath(appName);
   if (!path) return std::nullopt;
-  auto bytes = workspace_.iconData(*path);
+  auto bytes = applications_.iconData(*path, n);
   auto icon = bytes ? ImageCodec::decode(*bytes) : std::nullopt;
   if (!icon) return std::nullopt;
   auto rendered = render(trimTransparentMargins(*icon), n);

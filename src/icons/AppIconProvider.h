@@ -8,7 +8,7 @@
 #include "actions/AppLocator.h"
 #include "icons/BoundedCache.h"
 #include "platform/Image.h"
-#include "platform/Workspace.h"
+#include "platform/Applications.h"
 
 namespace quib {
 
@@ -18,7 +18,7 @@ class AppIconProvider {
   static constexpr int kMaxSize = 1024;
   static constexpr std::size_t kCacheEntries = 256;
 
-  AppIconProvider(AppLocator& apps, Workspace& workspace) : apps_(apps), workspace_(workspace) {}
+  AppIconProvider(AppLocator& apps, Applications& applications) : apps_(apps), applications_(applications) {}
 
   // None when no application is found, the size is not a positive number, or rendering fails.
   std::optional<std::string> iconBase64(const std::string& appName, double size);
@@ -30,7 +30,7 @@ class AppIconProvider {
 
  private:
   AppLocator& apps_;
-  Workspace& workspace_;
+  Applications& applications_;
   BoundedCache<std::string> cache_{kCacheEntries};
 };
 

@@ -9,8 +9,8 @@ namespace quib {
 DesktopQueries::DesktopQueries(Platform platform, ClipboardWatcher& clipboard, HttpFetcher::Options fetch)
     : platform_(platform),
       clipboard_(clipboard),
-      apps_(platform.files, platform.workspace),
-      appIcons_(apps_, platform.workspace),
+      apps_(platform.applications),
+      appIcons_(apps_, platform.applications),
       siteIcons_(std::move(fetch)) {}
 
 std::optional<std::string> DesktopQueries::appIconBase64(const std::string& appName, double size) {
@@ -31,15 +31,8 @@ std::vector<std::string> DesktopQueries::clipboardHistory() {
 }
 
 std::vector<std::string> DesktopQueries::installedApps() {
-  std::set<std::string> names;
-  const FileSystem& files = platform_.files;
-  for (const std::string& folder : {std::string("/Applications"), std::string("/System/Applications"),
-                                    files.homeDirectory() + "/Applications"}) {
-    auto entries = files.list(folder);
-    if (!entries) continue;
-    for (const auto& e : *entries)
-      if (e.size() > 4 && e.ends_with(".app")) names.insert(e.substr(0, e.size() - 4));
-  }
+  auto listed = platform_.applications.installedNames();
+  std::set<std::string> names(listed.begin(), listed.end());
   std::vector<std::string> sorted(names.begin(), names.end());
   Unicode::sortLocalizedCaseInsensitive(sorted);
   return sorted;

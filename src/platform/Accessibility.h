@@ -1,5 +1,7 @@
 #pragma once
 // Whether this process may post synthetic input. Safe on any thread.
+#include <string>
+
 namespace quib {
 
 class Accessibility {
@@ -8,6 +10,8 @@ class Accessibility {
   virtual bool isTrusted() = 0;
   // Same answer, and when not trusted asks the desktop to show its permission prompt.
   virtual bool isTrustedPrompting() = 0;
+  // The address of the page where the user learns how to give the permission.
+  virtual std::string settingsURL() = 0;
 };
 
 }  // namespace quib

@@ -1,19 +1,92 @@
 #include "platform/MainQueue.h"
 
+#include <glib.h>
+
+#include <algorithm>
+
 namespace quib {
 
 struct MainQueueState {
-  std::mutex mutex;
-  std::condition_variable wake;
+  std::mutex mutex;  // guards every member below except idleHook (main thread only)
   std::deque<MainQueue::Task> ready;
   // Due time, then id, so that tasks due together run in the order they were posted.
   std::map<std::pair<Clock::TimePoint, std::uint64_t>, MainQueue::Task> timers;
   std::map<std::uint64_t, Clock::TimePoint> timerDue;
   std::uint64_t nextId = 1;
-  bool stopped = false;
-  bool sleeping = false;  // the runner waits on `wake`; only then does a post need to signal
+  bool stopRequested = false;
   std::thread::id runner;
+  MainQueue::Task idleHook;
+  Clock* clock = nullptr;
+  GMainContext* context = nullptr;
 };
+
+namespace {
+
+// Moves due timers to the ready list. Caller holds the lock.
+void promoteDue(MainQueueState& s, Clock::TimePoint now) {
+  while (!s.timers.empty() && s.timers.begin()->first.first <= now) {
+    auto node = s.timers.extract(s.timers.begin());
+    s.timerDue.erase(node.key().second);
+    s.ready.push_back(std::move(node.mapped()));
+  }
+}
+
+struct QueueSource {
+  GSource base;
+  MainQueueState* state;
+};
+
+gboolean prepare(GSource* source, gint* timeout) {
+  MainQueueState& s = *reinterpret_cast<QueueSource*>(source)->state;
+  std::lock_guard lock(s.mutex);
+  promoteDue(s, s.clock->now());
+  if (!s.ready.empty()) {
+    *timeout = 0;
+    return TRUE;
+  }
+  *timeout = -1;
+  // A manual clock wakes the context itself when it moves.
+  if (!s.timers.empty() && !s.clock->isManual()) {
+    auto wait = s.timers.begin()->first.first - s.clock->now();
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+    *timeout = static_cast<gint>(std::clamp<long long>(ms, 0, 24LL * 3600 * 1000));
+  }
+  return FALSE;
+}
+
+gboolean check(GSource* source) {
+  MainQueueState& s = *reinterpret_cast<QueueSource*>(source)->state;
+  std::lock_guard lock(s.mutex);
+  promoteDue(s, s.clock->now());
+  return !s.ready.empty();
+}
+
+gboolean dispatch(GSource* source, GSourceFunc, gpointer) {
+  MainQueueState& s = *reinterpret_cast<QueueSource*>(source)->state;
+  std::deque<MainQueue::Task> batch;
+  {
+    std::lock_guard lock(s.mutex);
+    batch.swap(s.ready);
+  }
+  // Everything ready runs in one turn, in order; tasks posted meanwhile wait for the next turn,
+  // so other sources on the context are not starved.
+  for (auto& t : batch) {
+    t();
+    t = nullptr;
+  }
+  bool idle;
+  {
+    std::lock_guard lock(s.mutex);
+    promoteDue(s, s.clock->now());
+    idle = s.ready.empty();
+  }
+  if (idle && s.idleHook) s.idleHook();
+  return G_SOURCE_CONTINUE;
+}
+
+GSourceFuncs kQueueFuncs = {prepare, check, dispatch, nullptr, nullptr, nullptr};
+
+}  // namespace
 
 void MainQueue::TimerHandle::cancel() {
   auto q = queue_.lock();
@@ -30,44 +103,56 @@ void MainQueue::TimerHandle::cancel() {
   }
 }
 
-MainQueue::MainQueue(Clock& clock) : clock_(clock), state_(std::make_shared<MainQueueState>()) {
+MainQueue::MainQueue(Clock& clock, GMainContext* context)
+    : clock_(clock),
+      context_(context ? g_main_context_ref(context) : g_main_context_new()),
+      state_(std::make_shared<MainQueueState>()) {
+  state_->clock = &clock_;
+  state_->context = context_;
+  source_ = g_source_new(&kQueueFuncs, sizeof(QueueSource));
+  reinterpret_cast<QueueSource*>(source_)->state = state_.get();
+  g_source_set_can_recurse(source_, FALSE);
+  g_source_attach(source_, context_);
   std::weak_ptr<MainQueueState> weak = state_;
   clock_.subscribe([weak] {
     if (auto s = weak.lock()) {
       std::lock_guard lock(s->mutex);
-      s->wake.notify_all();
+      if (s->context) g_main_context_wakeup(s->context);
     }
   });
 }
 
-MainQueue::~MainQueue() = default;
+MainQueue::~MainQueue() {
+  g_source_destroy(source_);
+  g_source_unref(source_);
+  {
+    // The clock's subscription outlives us and must no longer wake the context.
+    std::lock_guard lock(state_->mutex);
+    state_->context = nullptr;
+  }
+  g_main_context_unref(context_);
+}
 
 void MainQueue::post(Task task) {
-  std::lock_guard lock(state_->mutex);
-  state_->ready.push_back(std::move(task));
-  if (state_->sleeping) state_->wake.notify_one();
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->ready.push_back(std::move(task));
+  }
+  g_main_context_wakeup(context_);
 }
 
 MainQueue::TimerHandle MainQueue::postAfter(Clock::Duration delay, Task task) {
-  std::lock_guard lock(state_->mutex);
-  std::uint64_t id = state_->nextId++;
-  auto due = clock_.now() + delay;
-  state_->timers.emplace(std::make_pair(due, id), std::move(task));
-  state_->timerDue.emplace(id, due);
-  state_->wake.notify_one();
+  std::uint64_t id;
+  {
+    std::lock_guard lock(state_->mutex);
+    id = state_->nextId++;
+    auto due = clock_.now() + delay;
+    state_->timers.emplace(std::make_pair(due, id), std::move(task));
+    state_->timerDue.emplace(id, due);
+  }
+  g_main_context_wakeup(context_);
   return TimerHandle(state_, id);
 }
-
-namespace {
-// Moves due timers to the ready list. Caller holds the lock.
-void promoteDue(MainQueueState& s, Clock::TimePoint now) {
-  while (!s.timers.empty() && s.timers.begin()->first.first <= now) {
-    auto node = s.timers.extract(s.timers.begin());
-    s.timerDue.erase(node.key().second);
-    s.ready.push_back(std::move(node.mapped()));
-  }
-}
-}  // namespace
 
 std::size_t MainQueue::runUntilIdle() {
   std::size_t ran = 0;
@@ -87,50 +172,41 @@ std::size_t MainQueue::runUntilIdle() {
 }
 
 void MainQueue::run() {
-  std::unique_lock lock(state_->mutex);
-  state_->runner = std::this_thread::get_id();
-  while (!state_->stopped) {
-    promoteDue(*state_, clock_.now());
-    if (!state_->ready.empty()) {
-      // Run everything that is ready in one turn of the lock, in order.
-      std::deque<Task> batch;
-      batch.swap(state_->ready);
-      lock.unlock();
-      for (auto& t : batch) {
-        t();
-        t = nullptr;
-      }
-      lock.lock();
-      continue;
-    }
-    if (idleHook_) {
-      lock.unlock();
-      idleHook_();
-      lock.lock();
-      promoteDue(*state_, clock_.now());
-      if (!state_->ready.empty() || state_->stopped) continue;
-    }
-    state_->sleeping = true;
-    if (state_->timers.empty() || clock_.isManual()) {
-      state_->wake.wait(lock);
-    } else {
-      auto wait = state_->timers.begin()->first.first - clock_.now();
-      state_->wake.wait_for(lock, wait);
-    }
-    state_->sleeping = false;
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->runner = std::this_thread::get_id();
   }
-  state_->stopped = false;
+  // GIO's asynchronous calls made from tasks complete on the thread-default context.
+  const bool pushed = context_ != g_main_context_default();
+  if (pushed) g_main_context_push_thread_default(context_);
+  for (;;) {
+    {
+      std::lock_guard lock(state_->mutex);
+      if (state_->stopRequested) {
+        state_->stopRequested = false;
+        break;
+      }
+    }
+    g_main_context_iteration(context_, TRUE);
+  }
+  if (pushed) g_main_context_pop_thread_default(context_);
 }
 
 void MainQueue::stop() {
-  std::lock_guard lock(state_->mutex);
-  state_->stopped = true;
-  state_->wake.notify_all();
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->stopRequested = true;
+  }
+  g_main_context_wakeup(context_);
 }
 
 bool MainQueue::isMainThread() const {
   std::lock_guard lock(state_->mutex);
   return state_->runner == std::this_thread::get_id();
+}
+
+void MainQueue::setIdleHook(Task hook) {
+  state_->idleHook = std::move(hook);
 }
 
 }  // namespace quib

@@ -2,11 +2,12 @@
 // The desktop services the server and the actions use, one narrow interface each. A backend
 // (virtual/, linux/) owns the objects; this bundle only refers to them.
 #include "platform/Accessibility.h"
+#include "platform/Applications.h"
 #include "platform/AudioHardware.h"
 #include "platform/EventPoster.h"
-#include "platform/FileSystem.h"
 #include "platform/HostInfo.h"
 #include "platform/Pasteboard.h"
+#include "platform/Screenshots.h"
 #include "platform/Workspace.h"
 
 namespace quib {
@@ -17,8 +18,9 @@ struct Platform {
   EventPoster& events;
   Pasteboard& pasteboard;
   Workspace& workspace;
+  Applications& applications;
   AudioHardware& audio;
-  FileSystem& files;
+  Screenshots& screenshots;
 };
 
 }  // namespace quib

@@ -1,6 +1,5 @@
 #pragma once
-// Opening addresses and applications. Main thread for opening; lookups from any thread.
-#include <optional>
+// Opening addresses with the desktop's handler for them. Main thread only.
 #include <string>
 
 namespace quib {
@@ -10,10 +9,6 @@ class Workspace {
   virtual ~Workspace() = default;
   // The answer is not awaited; false only when the request could not be made at all.
   virtual bool openURL(const std::string& url) = 0;
-  virtual bool openApplication(const std::string& bundlePath) = 0;  // and bring it to the front
-  virtual std::optional<std::string> applicationPath(const std::string& bundleIdentifier) = 0;
-  // The encoded picture (PNG, SVG, ...) the desktop shows for a file or bundle; none when it has none.
-  virtual std::optional<std::string> iconData(const std::string& path) = 0;
 };
 
 }  // namespace quib

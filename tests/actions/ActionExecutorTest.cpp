@@ -14,7 +14,7 @@ QuibAction delta(QuibActionKind kind, std::optional<double> dx, std::optional<do
 }
 
 TEST_F(ActionExecutorTest, MovesClicksAndDrags) {
-  desktop.setPointer({100, 100});
+  desktop.events().setPointer({100, 100});
   EXPECT_EQ(executor.perform(delta(QuibActionKind::pointerMove, 12.5, -4)), (ActionResult{true, ""}));
   EXPECT_EQ(executor.perform(delta(QuibActionKind::pointerMove, std::nullopt, std::nullopt)),
             (ActionResult{true, ""}));
@@ -43,17 +43,17 @@ TEST_F(ActionExecutorTest, ClickKinds) {
   EXPECT_EQ((std::vector<std::int64_t>{e[0].clickState, e[1].clickState, e[2].clickState, e[3].clickState}),
             (std::vector<std::int64_t>{1, 1, 2, 2}));
   EXPECT_EQ(e[2].type, EventType::leftMouseDown);
-  desktop.clearEvents();
+  desktop.events().clearEvents();
   EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick, "right")), (ActionResult{true, "우클릭"}));
   EXPECT_EQ(posted()[0].type, EventType::rightMouseDown);
   EXPECT_EQ(posted()[1].button, MouseButton::right);
-  desktop.clearEvents();
+  desktop.events().clearEvents();
   EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick, "Right")), (ActionResult{true, "클릭"}));
   EXPECT_EQ(posted().size(), 2u);
   EXPECT_EQ(posted()[0].type, EventType::leftMouseDown);
   // Events that cannot be made: nothing posted, still answered.
-  desktop.clearEvents();
-  desktop.failEvents({InputEvent::Kind::mouse});
+  desktop.events().clearEvents();
+  desktop.events().failEvents({InputEvent::Kind::mouse});
   EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick)), (ActionResult{true, "클릭"}));
   EXPECT_EQ(executor.perform(delta(QuibActionKind::pointerMove, 1, 1)), (ActionResult{false, "이동 실패"}));
   EXPECT_EQ(executor.perform(action(QuibActionKind::pointerDown)), (ActionResult{true, "드래그 시작"}));
@@ -62,7 +62,7 @@ TEST_F(ActionExecutorTest, ClickKinds) {
 }
 
 TEST_F(ActionExecutorTest, UntrustedRefusesMoveAndClickNotScrollOrButtons) {
-  desktop.setTrusted(false);
+  desktop.accessibility().setTrusted(false);
   const ActionResult refused{false, "손쉬운 사용 권한이 필요합니다"};
   EXPECT_EQ(executor.perform(delta(QuibActionKind::pointerMove, 1, 1)), refused);
   EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick)), refused);
@@ -86,7 +86,7 @@ TEST_F(ActionExecutorTest, ScrollTruncatesAndRefusesUnrepresentableDeltas) {
               (ActionResult{false, "스크롤 실패"}));
   }
   EXPECT_EQ(posted().size(), 2u);
-  desktop.failEvents({InputEvent::Kind::scroll});
+  desktop.events().failEvents({InputEvent::Kind::scroll});
   EXPECT_EQ(executor.perform(delta(QuibActionKind::pointerScroll, 0, 1)),
             (ActionResult{false, "스크롤 실패"}));
 }
@@ -102,19 +102,19 @@ TEST_F(ActionExecutorTest, MediaKeysPostDownAndUp) {
   EXPECT_EQ(e[1].data2, -1);
   EXPECT_EQ(executor.perform(action(QuibActionKind::mute)), (ActionResult{true, "음소거 전환"}));
   EXPECT_EQ(posted()[2].data1 >> 16, 7);
-  desktop.failEvents({InputEvent::Kind::systemDefined});
+  desktop.events().failEvents({InputEvent::Kind::systemDefined});
   EXPECT_EQ(executor.perform(action(QuibActionKind::volumeUp)), (ActionResult{true, "볼륨 올림"}));
 }
 
 TEST_F(ActionExecutorTest, AudioOutputSwitching) {
-  using D = VirtualDesktop::AudioDevice;
+  using D = VirtualAudioHardware::AudioDevice;
   const auto next = action(QuibActionKind::audioOutputNext);
   EXPECT_EQ(executor.perform(next), (ActionResult{false, "오디오 출력 전환 실패"}));
-  desktop.setAudioDevices(
+  desktop.audio().setAudioDevices(
       {D{1, "Mic", std::vector<std::uint32_t>{0}}, D{2, "Speakers", std::vector<std::uint32_t>{2}}}, 1);
   EXPECT_EQ(executor.perform(next), (ActionResult{true, "출력: Speakers"}));  // one output: nothing set
-  EXPECT_EQ(desktop.defaultOutputDevice(), 1u);
-  desktop.setAudioDevices(
+  EXPECT_EQ(desktop.audio().defaultOutputDevice(), 1u);
+  desktop.audio().setAudioDevices(
       {D{10, "A", std::vector<std::uint32_t>{2}}, D{11, "B", std::vector<std::uint32_t>{0, 2}},
        D{12, "C", std::vector<std::uint32_t>{2}}, D{13, std::nullopt, std::vector<std::uint32_t>{2}},
        D{14, "Broken", std::nullopt}},
@@ -122,9 +122,9 @@ TEST_F(ActionExecutorTest, AudioOutputSwitching) {
   EXPECT_EQ(executor.audio().outputDevices(),
             (std::vector<AudioOutput::Device>{{10, "A"}, {11, "B"}, {12, "C"}}));
   EXPECT_EQ(executor.perform(next), (ActionResult{true, "출력: A"}));  // wraps
-  EXPECT_EQ(desktop.defaultOutputDevice(), 10u);
+  EXPECT_EQ(desktop.audio().defaultOutputDevice(), 10u);
   EXPECT_EQ(executor.perform(next), (ActionResult{true, "출력: B"}));
-  desktop.setAudioDevices(
+  desktop.audio().setAudioDevices(
       {D{10, "A", std::vector<std::uint32_t>{2}}, D{11, "B", std::vector<std::uint32_t>{2}}}, std::nullopt);
   EXPECT_EQ(executor.perform(next), (ActionResult{true, "출력: A"}));  // no current device: the first
 }
@@ -142,23 +142,23 @@ TEST_F(ActionExecutorTest, OpeningAddressesAndSites) {
   EXPECT_EQ(open(std::nullopt), (ActionResult{false, "주소가 올바르지 않음"}));
   EXPECT_EQ(open("not a url"), (ActionResult{false, "주소가 올바르지 않음"}));
   EXPECT_EQ(open("http://bad%zz"), (ActionResult{false, "주소가 올바르지 않음"}));
-  EXPECT_EQ(desktop.openedURLs(),
+  EXPECT_EQ(desktop.workspace().openedURLs(),
             (std::vector<std::string>{"https://www.example.com/path?q=1", "mailto:someone@example.com"}));
   makeApp("/Applications/YouTube.app");
   EXPECT_EQ(open("https://youtube.com", "YouTube", true), (ActionResult{true, "YouTube 실행"}));
   EXPECT_EQ(open("https://youtube.com", "YouTube", std::nullopt), (ActionResult{true, "youtube.com"}));
   EXPECT_EQ(open("https://music.test", "Missing", true), (ActionResult{true, "music.test"}));
-  EXPECT_EQ(desktop.openedApplications(), std::vector<std::string>{"/Applications/YouTube.app"});
+  EXPECT_EQ(desktop.applications().launched(), std::vector<std::string>{"/Applications/YouTube.app"});
 }
 
 TEST_F(ActionExecutorTest, SetClipboard) {
   EXPECT_EQ(executor.perform(action(QuibActionKind::setClipboard, "hello")),
             (ActionResult{true, "클립보드에 복사됨"}));
-  EXPECT_EQ(desktop.string(), "hello");
+  EXPECT_EQ(desktop.pasteboard().string(), "hello");
   EXPECT_EQ(executor.perform(action(QuibActionKind::setClipboard)),
             (ActionResult{true, "클립보드에 복사됨"}));
-  EXPECT_EQ(desktop.string(), "");
-  EXPECT_EQ(desktop.items().size(), 1u);
+  EXPECT_EQ(desktop.pasteboard().string(), "");
+  EXPECT_EQ(desktop.pasteboard().items().size(), 1u);
 }
 
 TEST_F(ActionExecutorTest, AppLookupOrderLinksAndIdentifiers) {
@@ -177,7 +177,7 @@ TEST_F(ActionExecutorTest, AppLookupOrderLinksAndIdentifiers) {
   std::filesystem::create_symlink(desktop.files().onDisk("/Elsewhere/Real.app"),
                                   desktop.files().onDisk("/System/Applications/Linked.app"));
   EXPECT_EQ(apps.appPath("Linked"), "/Elsewhere/Real.app");
-  desktop.setBundleIdentifier("com.example.notes", "/Elsewhere/Real.app");
+  desktop.applications().setBundleIdentifier("com.example.notes", "/Elsewhere/Real.app");
   EXPECT_EQ(apps.appPath("com.example.notes"), "/Elsewhere/Real.app");
   EXPECT_EQ(executor.perform(action(QuibActionKind::launchApp, "com.example.notes")),
             (ActionResult{true, "com.example.notes 실행"}));

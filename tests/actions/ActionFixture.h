@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "actions/ActionExecutor.h"
-#include "platform/virtual/VirtualDesktop.h"
+#include "platform/virtual/Desktop.h"
 #include "support/TempDir.h"
 
 namespace quib::test {
@@ -31,7 +31,7 @@ class ActionFixture : public ::testing::Test {
   // Posted events without the recorded pauses.
   std::vector<InputEvent> posted() {
     std::vector<InputEvent> out;
-    for (const auto& e : desktop.events())
+    for (const auto& e : desktop.events().posted())
       if (e.type != -1) out.push_back(e);
     return out;
   }

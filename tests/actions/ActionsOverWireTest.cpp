@@ -22,15 +22,15 @@ TEST(ActionsOverWireTest, KeystrokeAndClipboardTakeEffect) {
   EXPECT_EQ(ack.message, "command c");
   EXPECT_EQ(ack.accessibilityGranted, true);
   std::vector<int> codes;
-  for (const auto& e : t.desktop().events())
+  for (const auto& e : t.desktop().events().posted())
     if (e.type == EventType::keyDown) codes.push_back(e.keyCode);
   EXPECT_EQ(codes, std::vector<int>{8});
 
   auto set = c->request(actionRequest({QuibActionKind::setClipboard, "from phone", {}, {}, {}, {}, {}}, "3"));
   EXPECT_EQ(set.message, "클립보드에 복사됨");
-  EXPECT_EQ(t.desktop().string(), "from phone");
+  EXPECT_EQ(t.desktop().pasteboard().string(), "from phone");
 
-  t.desktop().setTrusted(false);
+  t.desktop().accessibility().setTrusted(false);
   auto refused = c->request(actionRequest({QuibActionKind::pointerMove, {}, {}, {}, {}, 1.0, 1.0}, "4"));
   EXPECT_EQ(refused.ok, false);
   EXPECT_EQ(refused.message, "손쉬운 사용 권한이 필요합니다");

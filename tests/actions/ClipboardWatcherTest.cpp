@@ -10,12 +10,12 @@ using History = std::vector<std::string>;
 class ClipboardWatcherTest : public ActionFixture {
  protected:
   void SetUp() override {
-    desktop.copyText("at launch");
-    watcher = std::make_unique<ClipboardWatcher>(desktop, queue);
+    desktop.pasteboard().copyText("at launch");
+    watcher = std::make_unique<ClipboardWatcher>(desktop.pasteboard(), queue);
     watcher->start();
   }
   void copy(const std::string& text, std::vector<std::string> types = {}) {
-    desktop.copyText(text, std::move(types));
+    desktop.pasteboard().copyText(text, std::move(types));
     advance(1000ms);
   }
   std::unique_ptr<ClipboardWatcher> watcher;
@@ -39,8 +39,8 @@ TEST_F(ClipboardWatcherTest, SkipsConcealedTransientBlankAndImages) {
   copy("secret", {PasteboardType::concealed});
   copy("typed", {PasteboardType::transient});
   copy("  \n\t\xE3\x80\x80");  // ASCII and ideographic spaces
-  desktop.clearContents();
-  desktop.writeItems({PasteboardItem{{{"public.png", "\x89PNG"}}}});
+  desktop.pasteboard().clearContents();
+  desktop.pasteboard().writeItems({PasteboardItem{{{"public.png", "\x89PNG"}}}});
   advance(1000ms);
   EXPECT_TRUE(watcher->history().empty());
 }
@@ -58,8 +58,8 @@ TEST_F(ClipboardWatcherTest, CutsLongTextAndKeepsThirty) {
 }
 
 TEST_F(ClipboardWatcherTest, TwoChangesWithinOnePollAreOne) {
-  desktop.copyText("first");
-  desktop.copyText("second");
+  desktop.pasteboard().copyText("first");
+  desktop.pasteboard().copyText("second");
   advance(1000ms);
   EXPECT_EQ(watcher->history(), History{"second"});
   // setClipboard from the phone is recorded; typed text and its restore behave as the Part says.

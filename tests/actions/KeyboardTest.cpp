@@ -31,7 +31,7 @@ TEST_F(KeyboardTest, ModifiersPressInFixedOrderAndReleaseInReverse) {
                                               {12, 55, shift},
                                               {12, 56, 0}}));
   // The key is held for 15 ms between down and up.
-  auto all = desktop.events();
+  auto all = desktop.events().posted();
   ASSERT_EQ(all.size(), 7u);
   EXPECT_EQ(all[3].type, -1);
   EXPECT_EQ(all[3].data1, 15000);
@@ -40,7 +40,7 @@ TEST_F(KeyboardTest, ModifiersPressInFixedOrderAndReleaseInReverse) {
 TEST_F(KeyboardTest, KeyNamesAndModifierNames) {
   EXPECT_EQ(executor.perform(action(QuibActionKind::keystroke, "A")), (ActionResult{true, " A"}));
   EXPECT_EQ(keys(posted()), (std::vector<Key>{{10, 0, 0}, {11, 0, 0}}));
-  desktop.clearEvents();
+  desktop.events().clearEvents();
   EXPECT_EQ(executor.perform(action(QuibActionKind::keystroke, "Return", {"Cmd", "hyper", "CMD"})),
             (ActionResult{true, "Cmd+hyper+CMD Return"}));
   EXPECT_EQ(keys(posted()), (std::vector<Key>{{12, 55, EventFlags::command},
@@ -59,11 +59,11 @@ TEST_F(KeyboardTest, RefusalsPostNothing) {
   EXPECT_EQ(executor.perform(action(QuibActionKind::keystroke, "f1", {"command"})),
             (ActionResult{false, "지원하지 않는 키: f1"}));
   EXPECT_EQ(executor.perform(action(QuibActionKind::keystroke)), (ActionResult{false, "지원하지 않는 키: "}));
-  desktop.failEvents({InputEvent::Kind::keyboard});
+  desktop.events().failEvents({InputEvent::Kind::keyboard});
   EXPECT_EQ(executor.perform(action(QuibActionKind::keystroke, "c")),
             (ActionResult{false, "이벤트 생성 실패"}));
-  desktop.failEvents({});
-  desktop.setTrusted(false);
+  desktop.events().failEvents({});
+  desktop.accessibility().setTrusted(false);
   EXPECT_EQ(executor.perform(action(QuibActionKind::keystroke, "c")),
             (ActionResult{false, "손쉬운 사용 권한이 필요합니다"}));
   EXPECT_EQ(executor.perform(action(QuibActionKind::typeText, "x")),
@@ -78,45 +78,45 @@ TEST_F(KeyboardTest, ScreenshotIsCommandShift4) {
 }
 
 TEST_F(KeyboardTest, TypeTextPastesCountsClustersAndRestores) {
-  desktop.copyText("before");
+  desktop.pasteboard().copyText("before");
   // A family emoji: seven code points, one character.
   auto r = executor.perform(action(
       QuibActionKind::typeText, "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"));
   EXPECT_EQ(r, (ActionResult{true, "입력함 (1자)"}));
   // The paste item is marked transient and pasted with command-V.
-  auto types = desktop.types();
+  auto types = desktop.pasteboard().types();
   EXPECT_NE(std::find(types.begin(), types.end(), PasteboardType::transient), types.end());
   EXPECT_EQ(posted()[1].keyCode, 9);
   advance(599ms);
-  EXPECT_NE(desktop.string(), "before");
+  EXPECT_NE(desktop.pasteboard().string(), "before");
   advance(1ms);
-  EXPECT_EQ(desktop.string(), "before");
+  EXPECT_EQ(desktop.pasteboard().string(), "before");
   EXPECT_EQ(executor.perform(action(QuibActionKind::typeText, "")), (ActionResult{false, "빈 텍스트"}));
 }
 
 TEST_F(KeyboardTest, BurstRestoresTheClipboardFromBeforeTheFirstOnce) {
-  desktop.copyText("original");
+  desktop.pasteboard().copyText("original");
   executor.perform(action(QuibActionKind::typeText, "one"));
   advance(300ms);
   executor.perform(action(QuibActionKind::typeText, "two"));
   advance(599ms);
-  EXPECT_EQ(desktop.string(), "two");
-  const auto before = desktop.changeCount();
+  EXPECT_EQ(desktop.pasteboard().string(), "two");
+  const auto before = desktop.pasteboard().changeCount();
   advance(1ms);
-  EXPECT_EQ(desktop.string(), "original");
+  EXPECT_EQ(desktop.pasteboard().string(), "original");
   advance(5000ms);
-  EXPECT_EQ(desktop.changeCount(), before + 2);  // one clear and one write, once
+  EXPECT_EQ(desktop.pasteboard().changeCount(), before + 2);  // one clear and one write, once
 }
 
 TEST_F(KeyboardTest, NewerCopyWinsAndEmptyClipboardStaysEmpty) {
   executor.perform(action(QuibActionKind::typeText, "typed"));
   advance(600ms);
-  EXPECT_TRUE(desktop.items().empty());
-  desktop.copyText("keep");
+  EXPECT_TRUE(desktop.pasteboard().items().empty());
+  desktop.pasteboard().copyText("keep");
   executor.perform(action(QuibActionKind::typeText, "typed"));
-  desktop.copyText("copied meanwhile");
+  desktop.pasteboard().copyText("copied meanwhile");
   advance(600ms);
-  EXPECT_EQ(desktop.string(), "copied meanwhile");
+  EXPECT_EQ(desktop.pasteboard().string(), "copied meanwhile");
 }
 
 }  // namespace

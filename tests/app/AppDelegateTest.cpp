@@ -25,7 +25,7 @@ class AppDelegateTest : public ::testing::Test {
  protected:
   TestServer t{{}, false};
   RecordingStatusBar bar;
-  ClipboardWatcher clipboard{t.desktop(), t.mainQueue()};
+  ClipboardWatcher clipboard{t.desktop().pasteboard(), t.mainQueue()};
   std::unique_ptr<AppDelegate> delegate;
 
   void SetUp() override {
@@ -46,20 +46,20 @@ class AppDelegateTest : public ::testing::Test {
 TEST(AppDelegateLaunchTest, UntrustedLaunchAsksForPermission) {
   TestServer t{{}, false};
   RecordingStatusBar bar;
-  ClipboardWatcher clipboard{t.desktop(), t.mainQueue()};
-  t.desktop().setTrusted(false);
+  ClipboardWatcher clipboard{t.desktop().pasteboard(), t.mainQueue()};
+  t.desktop().accessibility().setTrusted(false);
   t.onMain([&] {
     AppDelegate delegate(t.desktop().platform(), t.mainQueue(), bar, t.server(), clipboard);
     delegate.applicationDidFinishLaunching();
   });
-  EXPECT_EQ(t.desktop().promptCount(), 1);
+  EXPECT_EQ(t.desktop().accessibility().promptCount(), 1);
   EXPECT_NE(t.port(), 0);
 }
 
 TEST_F(AppDelegateTest, NothingConnected) {
   t.server().setPairingCode("004211");
-  using VD = VirtualDesktop::AudioDevice;
-  t.desktop().setAudioDevices({VD{7, "Speakers", std::vector<std::uint32_t>{2}}}, 7);
+  using VD = VirtualAudioHardware::AudioDevice;
+  t.desktop().audio().setAudioDevices({VD{7, "Speakers", std::vector<std::uint32_t>{2}}}, 7);
   t.onMain([&] { delegate->rebuildMenu(); });
   auto m = menu();
   EXPECT_EQ(titles(m), (std::vector<std::string>{
@@ -104,17 +104,17 @@ TEST_F(AppDelegateTest, ConnectedDevicesAndUnpairing) {
 }
 
 TEST_F(AppDelegateTest, CommandsAndAccessibilityLine) {
-  t.desktop().setTrusted(false);
+  t.desktop().accessibility().setTrusted(false);
   t.onMain([&] { delegate->rebuildMenu(); });
   MenuItem warn = bar.menus.back()[5];
   EXPECT_EQ(warn.title, "⚠️ 손쉬운 사용 권한 필요 — 열기");
   EXPECT_TRUE(warn.enabled);
-  EXPECT_EQ(t.desktop().promptCount(), 0);
+  EXPECT_EQ(t.desktop().accessibility().promptCount(), 0);
   t.onMain([&] { delegate->perform(warn); });
-  EXPECT_EQ(t.desktop().promptCount(), 1);
-  EXPECT_EQ(t.desktop().openedURLs(), std::vector<std::string>{AppDelegate::kAccessibilitySettingsURL});
+  EXPECT_EQ(t.desktop().accessibility().promptCount(), 1);
+  EXPECT_EQ(t.desktop().workspace().openedURLs(), std::vector<std::string>{VirtualAccessibility::kSettingsURL});
   // The line stays until the next rebuild.
-  t.desktop().setTrusted(true);
+  t.desktop().accessibility().setTrusted(true);
   EXPECT_EQ(bar.menus.back()[5].title, "⚠️ 손쉬운 사용 권한 필요 — 열기");
 
   t.onMain([&] { delegate->regenerateCode(); });
@@ -122,9 +122,30 @@ TEST_F(AppDelegateTest, CommandsAndAccessibilityLine) {
   EXPECT_EQ(code.size(), 6u);
   EXPECT_EQ(bar.menus.back()[2].title, "페어링 코드:  " + code);
   t.onMain([&] { delegate->copyCode(); });
-  EXPECT_EQ(t.desktop().string(), code);
+  EXPECT_EQ(t.desktop().pasteboard().string(), code);
   // No audio output known: no output line.
   for (const auto& item : bar.menus.back()) EXPECT_EQ(item.title.rfind("현재 출력", 0), std::string::npos);
+}
+
+TEST_F(AppDelegateTest, OutputLineFollowsPluggedDevices) {
+  using VD = VirtualAudioHardware::AudioDevice;
+  const auto shown = [&] {
+    return t.onMain([&] {
+      std::string line;
+      for (const auto& item : bar.menus.back())
+        if (item.title.rfind("현재 출력", 0) == 0) line = item.title;
+      return line;
+    });
+  };
+  t.desktop().audio().setAudioDevices({VD{7, "Speakers", std::vector<std::uint32_t>{2}}}, 7);
+  EXPECT_EQ(shown(), "현재 출력: Speakers");
+  t.desktop().audio().setAudioDevices(
+      {VD{7, "Speakers", std::vector<std::uint32_t>{2}}, VD{9, "Headphones", std::vector<std::uint32_t>{2}}}, 9);
+  EXPECT_EQ(shown(), "현재 출력: Headphones");
+  t.onMain([&] { delegate.reset(); });
+  // Once the shell is gone a device change reaches nobody.
+  t.desktop().audio().setAudioDevices({}, std::nullopt);
+  t.onMain([] {});
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include "crypto/Base64.h"
 #include "icons/AppIconProvider.h"
 #include "icons/ImageCodec.h"
-#include "platform/virtual/VirtualDesktop.h"
+#include "platform/virtual/Desktop.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
@@ -72,13 +72,13 @@ class AppIconProviderTest : public ::testing::Test {
  protected:
   TempDir root;
   VirtualDesktop desktop{root.path()};
-  AppLocator apps{desktop.files(), desktop};
-  AppIconProvider provider{apps, desktop};
+  AppLocator apps{desktop.applications()};
+  AppIconProvider provider{apps, desktop.applications()};
 
   void install(const std::string& name, const Image& icon) {
     const std::string path = "/Applications/" + name + ".app";
     std::filesystem::create_directories(desktop.files().onDisk(path));
-    desktop.setIcon(path, pngBytes(icon));
+    desktop.applications().setIcon(path, pngBytes(icon));
   }
   static Image decoded(const std::string& base64) {
     auto png = Base64::decode(base64);
@@ -97,7 +97,7 @@ TEST_F(AppIconProviderTest, RendersCachesAndBounds) {
   EXPECT_EQ(decoded(*provider.iconBase64("Editor", 100.9)).width, 100);
   EXPECT_EQ(decoded(*provider.iconBase64("Editor", 64)).width, 64);
   // Cached: a new icon on disk is not picked up for a size already rendered.
-  desktop.setIcon("/Applications/Editor.app", pngBytes(solid(8, 8, kWhite)));
+  desktop.applications().setIcon("/Applications/Editor.app", pngBytes(solid(8, 8, kWhite)));
   EXPECT_EQ(provider.iconBase64("Editor", 256), a);
   EXPECT_EQ(decoded(*provider.iconBase64("Editor", 5000)).width, AppIconProvider::kMaxSize);
   EXPECT_FALSE(provider.iconBase64("Editor", 0));

@@ -22,7 +22,7 @@ TEST(QueriesOverWireTest, AppQueries) {
   makeApp(t, "/Users/me/Applications/Safari.app");
   makeApp(t, "/Users/me/Applications/Alpha.app");
   std::filesystem::create_directories(t.desktop().files().onDisk("/Applications/NotAnApp"));
-  t.desktop().setIcon("/Applications/Safari.app", pngBytes(solid(64, 64, kRed)));
+  t.desktop().applications().setIcon("/Applications/Safari.app", pngBytes(solid(64, 64, kRed)));
 
   auto c = t.connect();
   c->usePairingCode(t.server().pairingCode());  // no pairing needed for icons and checks
@@ -58,9 +58,9 @@ TEST(QueriesOverWireTest, ClipboardHistory) {
   TestServer t;
   auto c = t.connectPaired("phone");
   t.onMain([&] {
-    t.desktop().copyText("first");
+    t.desktop().pasteboard().copyText("first");
     t.clipboard().tick();
-    t.desktop().copyText("second");
+    t.desktop().pasteboard().copyText("second");
     t.clipboard().tick();
   });
   auto reply = c->request(request(ClientMessage::Kind::clipboard, "h"));

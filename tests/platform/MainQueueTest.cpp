@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <glib.h>
+
 #include <future>
 #include <thread>
 
@@ -61,6 +63,44 @@ TEST(MainQueueTest, RealClockTimersFire) {
   std::promise<void> fired;
   q.postAfter(1ms, [&] { fired.set_value(); });
   fired.get_future().wait();
+  q.stop();
+  runner.join();
+}
+
+TEST(MainQueueTest, ContextSourcesRunBetweenTasksOnTheMainThread) {
+  ManualClock clock;
+  MainQueue q(clock);
+  std::promise<bool> fromSource;
+  // What a desktop library would attach: it must run on the queue's thread while run() runs.
+  GSource* idle = g_idle_source_new();
+  struct Ctx {
+    MainQueue* q;
+    std::promise<bool>* p;
+  } ctx{&q, &fromSource};
+  g_source_set_callback(
+      idle,
+      [](gpointer data) -> gboolean {
+        auto* c = static_cast<Ctx*>(data);
+        c->p->set_value(c->q->isMainThread());
+        return G_SOURCE_REMOVE;
+      },
+      &ctx, nullptr);
+  g_source_attach(idle, q.context());
+  g_source_unref(idle);
+  std::thread runner([&] { q.run(); });
+  EXPECT_TRUE(fromSource.get_future().get());
+  q.stop();
+  runner.join();
+}
+
+TEST(MainQueueTest, StopBeforeRunReturnsAtOnceAndTheQueueRunsAgain) {
+  MainQueue q;
+  q.stop();
+  q.run();  // would hang if the early stop were lost
+  std::thread runner([&] { q.run(); });
+  std::promise<void> ran;
+  q.post([&] { ran.set_value(); });
+  ran.get_future().wait();
   q.stop();
   runner.join();
 }

@@ -12,8 +12,8 @@ constexpr const char* kWrongKey = "암호화되지 않았거나 키가 틀립니
 
 TEST(ListenerTest, GreetsWithPlainHelloAndFreshSalt) {
   TestServer t;
-  t.desktop().setHostName("Studio");
-  t.desktop().setTrusted(false);
+  t.desktop().host().setHostName("Studio");
+  t.desktop().accessibility().setTrusted(false);
   QuibClient a, b;
   a.connect("127.0.0.1", t.port());
   b.connect("127.0.0.1", t.port());
@@ -31,7 +31,7 @@ TEST(ListenerTest, GreetsWithPlainHelloAndFreshSalt) {
 
 TEST(ListenerTest, HostWithoutNameIsCalledMac) {
   TestServer t;
-  t.desktop().setHostName(std::nullopt);
+  t.desktop().host().setHostName(std::nullopt);
   EXPECT_EQ(t.connect()->hello().hostName, "Mac");
 }
 

@@ -50,7 +50,7 @@ class RecordingActions : public ActionPerformer {
 
 TEST(PairingTest, FirstPairingIssuesAndStoresToken) {
   TestServer t;
-  t.desktop().setHostName("Studio");
+  t.desktop().host().setHostName("Studio");
   auto c = t.connect();
   auto reply = c->pair(t.server().pairingCode(), "Pixel");
   EXPECT_EQ(reply.type, ServerMessage::Kind::paired);
@@ -69,7 +69,7 @@ TEST(PairingTest, FirstPairingIssuesAndStoresToken) {
 
 TEST(PairingTest, PairingWithoutNameAndWithWrongCodeField) {
   TestServer t;
-  t.desktop().setHostName(std::nullopt);
+  t.desktop().host().setHostName(std::nullopt);
   auto c = t.connect();
   // Sealed under the right key but naming another code: refused, not counted.
   c->usePairingCode(t.server().pairingCode());
@@ -259,7 +259,7 @@ TEST(PairingTest, ActionsRunInOrderWithOneAckEach) {
   TestServer t;
   RecordingActions actions;
   t.server().setActionPerformer(&actions);
-  t.desktop().setTrusted(false);
+  t.desktop().accessibility().setTrusted(false);
   auto c = t.connectPaired("A");
   c->send(actionRequest("1"));
   c->send(actionRequest("2"));

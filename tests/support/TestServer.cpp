@@ -13,7 +13,7 @@ TestServer::TestServer(QuibServer::Options options, bool start, HttpFetcher::Opt
   server_ = std::make_unique<QuibServer>(desktop_.platform(), *defaults_, mainQueue_, options);
   executor_ = std::make_unique<ActionExecutor>(desktop_.platform(), mainQueue_);
   server_->setActionPerformer(executor_.get());
-  clipboard_ = std::make_unique<ClipboardWatcher>(desktop_, mainQueue_);
+  clipboard_ = std::make_unique<ClipboardWatcher>(desktop_.pasteboard(), mainQueue_);
   queries_ = std::make_unique<DesktopQueries>(desktop_.platform(), *clipboard_, std::move(fetch));
   server_->setQueryService(queries_.get());
   server_->onStateChange = [this](const std::string& s) {

@@ -17,7 +17,7 @@
 #include "platform/Clock.h"
 #include "platform/MainQueue.h"
 #include "platform/SqliteDefaults.h"
-#include "platform/virtual/VirtualDesktop.h"
+#include "platform/virtual/Desktop.h"
 #include "server/QuibServer.h"
 #include "support/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "platform/FileSystem.h"
+#include "platform/virtual/FileSystem.h"
 
 namespace quib {
 
