@@ -236,14 +236,18 @@ void LinuxEventPoster::pressKey(std::uint16_t keyCode, KeySym sym) {
   // Modifier keys held by someone else (the user, a stuck tool) would change the shortcut: they
   // are let go for this key and pressed again afterwards.
   const std::set<KeyCode> ours = keycodesWeHold();
-  char keys[32] = {};
-  XQueryKeymap(display_, keys);
-  for (int kc = 8; kc < 256; ++kc) {
-    const auto code = static_cast<KeyCode>(kc);
-    if (!(keys[kc / 8] & (1 << (kc % 8))) || ours.count(code) || code == held.keycode) continue;
-    if ((keymap.modifiersOf(code) & ~static_cast<unsigned>(LockMask)) == 0) continue;
-    fakeKey(code, false);
-    held.userModifiers.push_back(code);
+  unsigned ourMods = 0;
+  for (KeyCode k : ours) ourMods |= keymap.modifiersOf(k);
+  if (keymap.heldMods() & ~ourMods & ~static_cast<unsigned>(LockMask)) {
+    char keys[32] = {};
+    XQueryKeymap(display_, keys);
+    for (int kc = 8; kc < 256; ++kc) {
+      const auto code = static_cast<KeyCode>(kc);
+      if (!(keys[kc / 8] & (1 << (kc % 8))) || ours.count(code) || code == held.keycode) continue;
+      if ((keymap.modifiersOf(code) & ~static_cast<unsigned>(LockMask)) == 0) continue;
+      fakeKey(code, false);
+      held.userModifiers.push_back(code);
+    }
   }
   if (place->extraMods & ShiftMask) {
     if (auto shift = modifierKey(keymap, XK_Shift_L)) held.extraKeys.push_back(*shift);

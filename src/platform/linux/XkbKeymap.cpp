@@ -14,6 +14,7 @@ XkbKeymap::XkbKeymap(Display* display) {
   if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) {
     group_ = state.group;
     lockedMods_ = state.locked_mods;
+    baseMods_ = state.base_mods;
   }
   if (auto key = firstLevelKey(XK_ISO_Level3_Shift)) levelThreeMask_ = modifiersOf(*key);
   hasCapsLockKey_ = firstLevelKey(XK_Caps_Lock).has_value();
@@ -78,7 +79,7 @@ std::optional<KeyCode> XkbKeymap::firstLevelKey(KeySym sym) const {
 }
 
 std::optional<KeyCode> XkbKeymap::spareKeycode(const std::set<KeyCode>& taken) const {
-  if (!xkb_) return std::nullopt;
+  if (!xkb_ || !xkb_->map || !xkb_->map->modmap) return std::nullopt;
   // From the top: the low codes are the ones keyboards send.
   for (int kc = xkb_->max_key_code; kc >= xkb_->min_key_code; --kc) {
     const auto code = static_cast<KeyCode>(kc);

@@ -28,6 +28,8 @@ class XkbKeymap {
   bool valid() const { return xkb_ != nullptr; }
   int currentGroup() const { return group_; }
   unsigned lockedMods() const { return lockedMods_; }
+  // Modifiers set by keys held down right now, by anyone.
+  unsigned heldMods() const { return baseMods_; }
 
   // Prefers the current group and the fewest extra modifiers; none when the keysym is not on the map
   // (or needs modifiers that no key gives).
@@ -46,6 +48,7 @@ class XkbKeymap {
   int group_ = 0;
   int numGroups_ = 1;
   unsigned lockedMods_ = 0;
+  unsigned baseMods_ = 0;
   unsigned shiftMask_ = ShiftMask;
   unsigned levelThreeMask_ = 0;  // 0 when no key gives the third level
   bool hasCapsLockKey_ = false;

@@ -81,7 +81,10 @@ int main(void) {
     if (poll(fds, 2, -1) < 0) return 1;
     if (fds[1].revents) {
       ssize_t n = read(0, line + used, sizeof line - 1 - used);
-      if (n <= 0) return 0;
+      if (n <= 0) {
+        XCloseDisplay(d);
+        return 0;
+      }
       used += (size_t)n;
       line[used] = 0;
       char* nl;
