@@ -9,7 +9,7 @@ pkgs=(
   webp-pixbuf-loader libcairo2-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   dbus avahi-daemon avahi-utils iproute2 util-linux
   libx11-dev libxtst-dev libxfixes-dev libgtk-3-dev libpulse-dev
-  xvfb xauth xdotool xclip xinput x11-utils x11-xserver-utils pulseaudio pulseaudio-utils dbus-x11
+  xvfb xauth xdotool xclip xinput x11-utils x11-xserver-utils x11-xkb-utils xkb-data pulseaudio pulseaudio-utils dbus-x11
 )
 missing=()
 for p in "${pkgs[@]}"; do

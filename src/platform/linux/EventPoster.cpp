@@ -1,0 +1,358 @@
+#include "platform/linux/EventPoster.h"
+
+#include <X11/XF86keysym.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <cmath>
+#include <thread>
+
+#include "platform/linux/XkbKeymap.h"
+
+namespace quib {
+
+namespace {
+
+constexpr int kAuxControlButtons = 8;
+constexpr std::int64_t kMediaKeyDown = 0x0A;
+constexpr std::int64_t kMediaKeyUp = 0x0B;
+// One event never turns into more wheel clicks than this; a larger amount is a runaway value.
+constexpr std::int64_t kMaxClicksPerEvent = 100;
+
+// The virtual key codes of the keyboard's own volume keys, which the key table knows.
+std::optional<std::uint16_t> mediaKeyCode(std::int64_t mediaKey) {
+  switch (mediaKey) {
+    case 0:
+      return 72;
+    case 1:
+      return 73;
+    case 7:
+      return 74;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool isModifierCode(std::uint16_t keyCode) {
+  return KeyTable::modifierFlag(keyCode) != 0;
+}
+
+// The key for a modifier keysym, or for its fallback when the keymap lacks it.
+std::optional<KeyCode> modifierKey(const XkbKeymap& keymap, KeySym sym) {
+  for (std::optional<KeySym> s = sym; s; s = KeyTable::modifierFallback(*s))
+    if (auto kc = keymap.firstLevelKey(*s)) return kc;
+  return std::nullopt;
+}
+
+}  // namespace
+
+LinuxEventPoster::LinuxEventPoster(Display* display, LinuxEventPosterOptions options)
+    : display_(display), options_(std::move(options)) {
+  if (options_.scrollPixelsPerClick < 1) options_.scrollPixelsPerClick = 1;
+}
+
+LinuxEventPoster::~LinuxEventPoster() {
+  if (display_) releaseAll();
+}
+
+std::optional<KeySym> LinuxEventPoster::keysymFor(std::uint16_t keyCode) const {
+  if (auto sym = KeyTable::keysym(keyCode, options_.commandKey)) return static_cast<KeySym>(*sym);
+  return std::nullopt;
+}
+
+std::optional<Point> LinuxEventPoster::pointerLocation() {
+  if (!display_) return std::nullopt;
+  Window root = 0, child = 0;
+  int rootX = 0, rootY = 0, winX = 0, winY = 0;
+  unsigned mask = 0;
+  if (!XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &rootX, &rootY, &winX, &winY,
+                     &mask))
+    return std::nullopt;  // the pointer is on another screen
+  return Point{static_cast<double>(rootX), static_cast<double>(rootY)};
+}
+
+std::optional<InputEvent> LinuxEventPoster::makeKeyboardEvent(std::uint16_t keyCode, bool down) {
+  if (!display_) return std::nullopt;
+  auto sym = keysymFor(keyCode);
+  if (!sym) return std::nullopt;
+  if (down) {
+    // Only a key that can be typed on the current keymap, or bound to a spare keycode, is made.
+    XkbKeymap keymap(display_);
+    if (!keymap.valid()) return std::nullopt;
+    if (isModifierCode(keyCode) ? !modifierKey(keymap, *sym)
+                                : !keymap.find(*sym) && !keymap.spareKeycode(keycodesWeHold()))
+      return std::nullopt;
+  }
+  InputEvent e;
+  e.kind = InputEvent::Kind::keyboard;
+  e.type = down ? EventType::keyDown : EventType::keyUp;
+  e.keyCode = keyCode;
+  return e;
+}
+
+std::optional<InputEvent> LinuxEventPoster::makeMouseEvent(int type, Point location, MouseButton button) {
+  if (!display_ || !std::isfinite(location.x) || !std::isfinite(location.y)) return std::nullopt;
+  if (type < EventType::leftMouseDown || type > EventType::leftMouseDragged) return std::nullopt;
+  InputEvent e;
+  e.kind = InputEvent::Kind::mouse;
+  e.type = type;
+  e.location = location;
+  e.button = button;
+  return e;
+}
+
+std::optional<InputEvent> LinuxEventPoster::makeScrollEvent(std::int32_t vertical, std::int32_t horizontal) {
+  if (!display_) return std::nullopt;
+  InputEvent e;
+  e.kind = InputEvent::Kind::scroll;
+  e.type = EventType::scrollWheel;
+  e.wheel1 = vertical;
+  e.wheel2 = horizontal;
+  return e;
+}
+
+std::optional<InputEvent> LinuxEventPoster::makeSystemDefinedEvent(int subtype, std::uint64_t modifierFlags,
+                                                                   std::int64_t data1, std::int64_t data2) {
+  if (!display_ || subtype != kAuxControlButtons || !mediaKeyCode((data1 >> 16) & 0xFFFF))
+    return std::nullopt;
+  const std::int64_t state = (data1 >> 8) & 0xFF;
+  if (state != kMediaKeyDown && state != kMediaKeyUp) return std::nullopt;
+  InputEvent e;
+  e.kind = InputEvent::Kind::systemDefined;
+  e.type = EventType::systemDefined;
+  e.flags = modifierFlags;
+  e.subtype = subtype;
+  e.data1 = data1;
+  e.data2 = data2;
+  return e;
+}
+
+void LinuxEventPoster::post(const InputEvent& e) {
+  if (!display_) return;
+  switch (e.kind) {
+    case InputEvent::Kind::keyboard:
+      if (e.type == EventType::flagsChanged) {
+        if (const std::uint64_t flag = KeyTable::modifierFlag(e.keyCode))
+          postModifier(e.keyCode, e.flags & flag);
+      } else if (e.type == EventType::keyDown || e.type == EventType::keyUp) {
+        const bool down = e.type == EventType::keyDown;
+        isModifierCode(e.keyCode) ? postModifier(e.keyCode, down) : postKey(e.keyCode, down);
+      }
+      break;
+    case InputEvent::Kind::mouse: {
+      const bool isButton = e.type != EventType::mouseMoved && e.type != EventType::leftMouseDragged;
+      // Buttons act where the pointer is, so it goes to the event's location first when it is elsewhere.
+      if (!isButton || pointerLocation() != std::optional<Point>(e.location))
+        XTestFakeMotionEvent(display_, -1, static_cast<int>(std::lround(e.location.x)),
+                             static_cast<int>(std::lround(e.location.y)), CurrentTime);
+      if (e.type == EventType::leftMouseDown || e.type == EventType::rightMouseDown)
+        postButton(e.button, true);
+      if (e.type == EventType::leftMouseUp || e.type == EventType::rightMouseUp) postButton(e.button, false);
+      break;
+    }
+    case InputEvent::Kind::scroll:
+      postScroll(e.wheel1, 0);
+      postScroll(e.wheel2, 1);
+      break;
+    case InputEvent::Kind::systemDefined:
+      if (e.subtype == kAuxControlButtons) postMediaKey(e.data1);
+      break;
+  }
+  XFlush(display_);
+}
+
+void LinuxEventPoster::pause(std::chrono::microseconds duration) {
+  if (display_) XFlush(display_);
+  std::this_thread::sleep_for(duration);
+}
+
+void LinuxEventPoster::fakeKey(KeyCode keycode, bool down) {
+  XTestFakeKeyEvent(display_, keycode, down ? True : False, CurrentTime);
+}
+
+std::set<KeyCode> LinuxEventPoster::keycodesWeHold() const {
+  std::set<KeyCode> out;
+  for (const auto& [code, held] : heldKeys_) {
+    out.insert(held.keycode);
+    out.insert(held.extraKeys.begin(), held.extraKeys.end());
+  }
+  return out;
+}
+
+void LinuxEventPoster::postModifier(std::uint16_t keyCode, bool down) {
+  if (!down) {
+    releaseKey(keyCode);
+    return;
+  }
+  if (heldKeys_.count(keyCode)) return;
+  auto sym = keysymFor(keyCode);
+  if (!sym) return;
+  XkbKeymap keymap(display_);
+  auto kc = modifierKey(keymap, *sym);
+  if (!kc) return;
+  fakeKey(*kc, true);
+  HeldKey held;
+  held.keycode = *kc;
+  heldKeys_[keyCode] = std::move(held);
+}
+
+void LinuxEventPoster::postKey(std::uint16_t keyCode, bool down) {
+  if (!down) {
+    releaseKey(keyCode);
+    return;
+  }
+  releaseKey(keyCode);  // a second down without an up: the first press ends here
+  if (auto sym = keysymFor(keyCode)) pressKey(keyCode, *sym);
+}
+
+void LinuxEventPoster::pressKey(std::uint16_t keyCode, KeySym sym) {
+  XkbKeymap keymap(display_);
+  if (!keymap.valid()) return;
+  HeldKey held;
+  auto place = keymap.find(sym);
+  if (!place) {
+    // Not on the keymap: bound to a spare keycode for this press only.
+    auto spare = keymap.spareKeycode(keycodesWeHold());
+    if (!spare) return;
+    KeySym syms[2] = {sym, sym};
+    XChangeKeyboardMapping(display_, *spare, 2, syms, 1);
+    XSync(display_, False);
+    held.boundSpare = true;
+    place = XkbKeymap::Placement{.keycode = *spare, .group = keymap.currentGroup()};
+  }
+  held.keycode = place->keycode;
+
+  if (place->group != keymap.currentGroup()) {
+    XkbLockGroup(display_, XkbUseCoreKbd, static_cast<unsigned>(place->group));
+    held.restoreGroup = keymap.currentGroup();
+  }
+  if (place->clearCapsLock) {
+    if (auto caps = keymap.firstLevelKey(XK_Caps_Lock)) {
+      fakeKey(*caps, true);
+      fakeKey(*caps, false);
+      held.capsLockToggled = caps;
+    }
+  }
+  // Modifier keys held by someone else (the user, a stuck tool) would change the shortcut: they
+  // are let go for this key and pressed again afterwards.
+  const std::set<KeyCode> ours = keycodesWeHold();
+  unsigned ourMods = 0;
+  for (KeyCode k : ours) ourMods |= keymap.modifiersOf(k);
+  if (keymap.heldMods() & ~ourMods & ~static_cast<unsigned>(LockMask)) {
+    char keys[32] = {};
+    XQueryKeymap(display_, keys);
+    for (int kc = 8; kc < 256; ++kc) {
+      const auto code = static_cast<KeyCode>(kc);
+      if (!(keys[kc / 8] & (1 << (kc % 8))) || ours.count(code) || code == held.keycode) continue;
+      if ((keymap.modifiersOf(code) & ~static_cast<unsigned>(LockMask)) == 0) continue;
+      fakeKey(code, false);
+      held.userModifiers.push_back(code);
+    }
+  }
+  if (place->extraMods & ShiftMask) {
+    if (auto shift = modifierKey(keymap, XK_Shift_L)) held.extraKeys.push_back(*shift);
+  }
+  if (place->extraMods & ~static_cast<unsigned>(ShiftMask)) {
+    if (auto third = keymap.firstLevelKey(XK_ISO_Level3_Shift)) held.extraKeys.push_back(*third);
+  }
+  for (KeyCode k : held.extraKeys) fakeKey(k, true);
+  fakeKey(held.keycode, true);
+  heldKeys_[keyCode] = std::move(held);
+}
+
+void LinuxEventPoster::releaseKey(std::uint16_t keyCode) {
+  auto it = heldKeys_.find(keyCode);
+  if (it == heldKeys_.end()) return;
+  HeldKey held = std::move(it->second);
+  heldKeys_.erase(it);
+  fakeKey(held.keycode, false);
+  for (auto k = held.extraKeys.rbegin(); k != held.extraKeys.rend(); ++k) fakeKey(*k, false);
+  for (KeyCode k : held.userModifiers) fakeKey(k, true);
+  if (held.capsLockToggled) {
+    fakeKey(*held.capsLockToggled, true);
+    fakeKey(*held.capsLockToggled, false);
+  }
+  if (held.restoreGroup) XkbLockGroup(display_, XkbUseCoreKbd, static_cast<unsigned>(*held.restoreGroup));
+  if (held.boundSpare) {
+    KeySym none[2] = {NoSymbol, NoSymbol};
+    XChangeKeyboardMapping(display_, held.keycode, 2, none, 1);
+    XSync(display_, False);
+  }
+}
+
+unsigned LinuxEventPoster::physicalButton(unsigned logical) {
+  // The server maps physical buttons to logical ones (a left-handed user swaps 1 and 3); XTest
+  // presses physical buttons, so the mapping is undone here.
+  unsigned char map[256] = {};
+  const int n = XGetPointerMapping(display_, map, sizeof map);
+  for (int i = 0; i < n; ++i)
+    if (map[i] == logical) return static_cast<unsigned>(i + 1);
+  return logical;
+}
+
+void LinuxEventPoster::postButton(MouseButton button, bool down) {
+  if (down) {
+    if (heldButtons_.count(button)) return;
+    const unsigned physical = physicalButton(button == MouseButton::left ? 1 : 3);
+    XTestFakeButtonEvent(display_, physical, True, CurrentTime);
+    heldButtons_[button] = physical;
+    return;
+  }
+  auto it = heldButtons_.find(button);
+  const unsigned physical =
+      it != heldButtons_.end() ? it->second : physicalButton(button == MouseButton::left ? 1 : 3);
+  if (it != heldButtons_.end()) heldButtons_.erase(it);
+  XTestFakeButtonEvent(display_, physical, False, CurrentTime);
+}
+
+void LinuxEventPoster::postScroll(std::int32_t pixels, int axis) {
+  if (pixels == 0) return;
+  std::int32_t& remainder = scrollRemainder_[static_cast<std::size_t>(axis)];
+  // What was left over from the other direction does not slow down a reversal.
+  if ((remainder > 0) != (pixels > 0)) remainder = 0;
+  const std::int64_t per = options_.scrollPixelsPerClick;
+  const std::int64_t total = static_cast<std::int64_t>(remainder) + pixels;
+  std::int64_t clicks = total / per;
+  remainder = static_cast<std::int32_t>(total - clicks * per);
+  if (clicks > kMaxClicksPerEvent || clicks < -kMaxClicksPerEvent) {
+    clicks = clicks > 0 ? kMaxClicksPerEvent : -kMaxClicksPerEvent;
+    remainder = 0;
+  }
+  if (clicks == 0) return;
+  // Positive amounts scroll up (toward the top of a page) and left: wheel buttons 4 and 6.
+  const unsigned logical = axis == 0 ? (clicks > 0 ? 4 : 5) : (clicks > 0 ? 6 : 7);
+  const unsigned physical = physicalButton(logical);
+  for (std::int64_t i = 0; i < std::abs(clicks); ++i) {
+    XTestFakeButtonEvent(display_, physical, True, CurrentTime);
+    XTestFakeButtonEvent(display_, physical, False, CurrentTime);
+  }
+}
+
+void LinuxEventPoster::postMediaKey(std::int64_t data1) {
+  const std::int64_t key = (data1 >> 16) & 0xFFFF;
+  const std::int64_t state = (data1 >> 8) & 0xFF;
+  auto code = mediaKeyCode(key);
+  if (!code || (state != kMediaKeyDown && state != kMediaKeyUp)) return;
+  if (options_.mediaKeyHandler) {
+    if (state == kMediaKeyDown) options_.mediaKeyHandler(static_cast<int>(key));
+    return;
+  }
+  postKey(*code, state == kMediaKeyDown);
+}
+
+void LinuxEventPoster::releaseAll() {
+  while (!heldKeys_.empty()) {
+    // Plain keys before modifiers, so nothing is typed with a stale modifier.
+    auto it = heldKeys_.begin();
+    for (auto k = heldKeys_.begin(); k != heldKeys_.end(); ++k)
+      if (!isModifierCode(k->first)) {
+        it = k;
+        break;
+      }
+    releaseKey(it->first);
+  }
+  while (!heldButtons_.empty()) postButton(heldButtons_.begin()->first, false);
+  XFlush(display_);
+}
+
+}  // namespace quib

@@ -1,0 +1,124 @@
+// Pointer moves, clicks, drags and wheel clicks posted through XTest, read back by the recorder
+// window and xdotool; and when input counts as trusted.
+#include <gtest/gtest.h>
+
+#include "X11TestDesktop.h"
+#include "actions/ActionExecutor.h"
+
+namespace quib {
+
+namespace {
+
+using test::linesStarting;
+using test::shell;
+
+QuibAction action(QuibActionKind kind, std::optional<double> dx = {}, std::optional<double> dy = {},
+                  std::optional<std::string> value = {}) {
+  QuibAction a;
+  a.kind = kind;
+  a.dx = dx;
+  a.dy = dy;
+  a.value = std::move(value);
+  return a;
+}
+
+class LinuxEventPointer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(test::testDisplay(), nullptr) << "no X display";
+    shell("xdotool mousemove 100 100");
+  }
+  test::X11Input in;
+  ActionExecutor executor{in.platform(), in.queue};
+};
+
+}  // namespace
+
+TEST_F(LinuxEventPointer, MovesAreRelativeToTheRealPointer) {
+  EXPECT_EQ(in.events.pointerLocation(), (Point{100, 100}));
+  EXPECT_TRUE(executor.perform(action(QuibActionKind::pointerMove, 30.6, -20)).ok);
+  test::syncDisplay();
+  EXPECT_EQ(shell("xdotool getmouselocation --shell").substr(0, 12), "X=131\nY=80\nS");
+  EXPECT_EQ(in.events.pointerLocation(), (Point{131, 80}));
+  // Someone else moves the pointer: the next move starts from there.
+  shell("xdotool mousemove 600 500");
+  EXPECT_TRUE(executor.perform(action(QuibActionKind::pointerMove, -1, 1)).ok);
+  test::syncDisplay();
+  EXPECT_EQ(shell("xdotool getmouselocation --shell").substr(0, 13), "X=599\nY=501\nS");
+}
+
+TEST_F(LinuxEventPointer, ClicksAndDrags) {
+  test::Recorder recorder;
+  EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick)).message, "클릭");
+  EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick, {}, {}, "right")).message, "우클릭");
+  EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick, {}, {}, "Right")).message, "클릭");
+  EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick, {}, {}, "double")).message, "클릭");
+  EXPECT_EQ(
+      linesStarting(recorder.events(), "button press"),
+      (std::vector<std::string>{"button press 1 at 100,100 state=0x0", "button press 3 at 100,100 state=0x0",
+                                "button press 1 at 100,100 state=0x0", "button press 1 at 100,100 state=0x0",
+                                "button press 1 at 100,100 state=0x0"}));
+
+  executor.perform(action(QuibActionKind::pointerDown));
+  executor.perform(action(QuibActionKind::pointerMove, 15, 5));
+  executor.perform(action(QuibActionKind::pointerUp));
+  executor.perform(action(QuibActionKind::pointerMove, 1, 1));
+  EXPECT_EQ(recorder.events(), (std::vector<std::string>{
+                                   "button press 1 at 100,100 state=0x0", "motion 115,105 state=0x100",
+                                   "button release 1 at 115,105 state=0x100", "motion 116,106 state=0x0"}));
+}
+
+TEST_F(LinuxEventPointer, LeftHandedButtonMapStillGivesTheLeftClick) {
+  shell("xmodmap -e 'pointer = 3 2 1'");
+  test::Recorder recorder;
+  executor.perform(action(QuibActionKind::pointerClick));
+  executor.perform(action(QuibActionKind::pointerClick, {}, {}, "right"));
+  auto presses = linesStarting(recorder.events(), "button press");
+  shell("xmodmap -e 'pointer = default'");
+  EXPECT_EQ(presses, (std::vector<std::string>{"button press 1 at 100,100 state=0x0",
+                                               "button press 3 at 100,100 state=0x0"}));
+}
+
+TEST_F(LinuxEventPointer, ScrollPixelsBecomeWheelClicksWithTheRemainderCarried) {
+  test::Recorder recorder;
+  auto scroll = [&](double dx, double dy) {
+    EXPECT_TRUE(executor.perform(action(QuibActionKind::pointerScroll, dx, dy)).ok);
+  };
+  auto wheel = [&] {
+    std::string out;
+    for (const auto& l : linesStarting(recorder.events(), "button press")) out += l.substr(13, 1);
+    return out;
+  };
+  scroll(0, 45);  // two clicks up, 5 pixels left over
+  scroll(0, 15);  // with them, a third
+  EXPECT_EQ(wheel(), "444");
+  for (int i = 0; i < 6; ++i) scroll(0, -3.9);  // slow: 3 pixels at a time still add up
+  EXPECT_EQ(wheel(), "");
+  scroll(0, -3);
+  EXPECT_EQ(wheel(), "5");
+  scroll(0, 19);  // a reversal does not first pay back the other way's remainder
+  EXPECT_EQ(wheel(), "");
+  scroll(0, 1);
+  EXPECT_EQ(wheel(), "4");
+  scroll(-40, 20);  // both axes at once
+  EXPECT_EQ(wheel(), "477");
+  scroll(25, 0);
+  EXPECT_EQ(wheel(), "6");
+  // A runaway amount is capped instead of flooding the server.
+  scroll(0, -2e9);
+  EXPECT_EQ(wheel(), std::string(100, '5'));
+}
+
+TEST(LinuxAccessibility, TrustedOnAnXServerWithXTestButNotInAWaylandSession) {
+  ASSERT_NE(test::testDisplay(), nullptr);
+  EXPECT_TRUE(LinuxAccessibility(test::testDisplay()).isTrusted());
+  EXPECT_TRUE(LinuxAccessibility(test::testDisplay()).isTrustedPrompting());
+  EXPECT_FALSE(LinuxAccessibility(nullptr).isTrusted());
+  EXPECT_TRUE(LinuxAccessibility::trusted(true, "x11", nullptr));
+  EXPECT_TRUE(LinuxAccessibility::trusted(true, nullptr, ""));
+  EXPECT_FALSE(LinuxAccessibility::trusted(true, "wayland", nullptr));
+  EXPECT_FALSE(LinuxAccessibility::trusted(true, "x11", "wayland-0"));
+  EXPECT_FALSE(LinuxAccessibility::trusted(false, "x11", nullptr));
+}
+
+}  // namespace quib

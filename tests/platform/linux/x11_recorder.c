@@ -1,0 +1,106 @@
+/* A test window: covers the screen, takes the keyboard focus and prints one line per input event
+ * it receives, as an application sees it (keysym after the keymap, modifier state, root position).
+ * A line "mark" on standard input is answered with "mark" once every event the server sent before
+ * it has been printed. */
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <poll.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+static void printKey(XKeyEvent* e, const char* what) {
+  char text[32];
+  KeySym sym = NoSymbol;
+  XLookupString(e, text, sizeof text, &sym, NULL);
+  const char* name = XKeysymToString(sym);
+  printf("key %s %s state=0x%x\n", what, name ? name : "NoSymbol", e->state);
+}
+
+static void drain(Display* d) {
+  while (XPending(d)) {
+    XEvent ev;
+    XNextEvent(d, &ev);
+    switch (ev.type) {
+      case KeyPress:
+        printKey(&ev.xkey, "press");
+        break;
+      case KeyRelease:
+        printKey(&ev.xkey, "release");
+        break;
+      case ButtonPress:
+      case ButtonRelease:
+        printf("button %s %u at %d,%d state=0x%x\n", ev.type == ButtonPress ? "press" : "release",
+               ev.xbutton.button, ev.xbutton.x_root, ev.xbutton.y_root, ev.xbutton.state);
+        break;
+      case MotionNotify:
+        printf("motion %d,%d state=0x%x\n", ev.xmotion.x_root, ev.xmotion.y_root, ev.xmotion.state);
+        break;
+      case MappingNotify:
+        XRefreshKeyboardMapping(&ev.xmapping);
+        break;
+      default:
+        break;
+    }
+  }
+  fflush(stdout);
+}
+
+int main(void) {
+  Display* d = XOpenDisplay(NULL);
+  if (!d) {
+    fprintf(stderr, "recorder: no display\n");
+    return 1;
+  }
+  int screen = DefaultScreen(d);
+  XSetWindowAttributes attrs;
+  memset(&attrs, 0, sizeof attrs);
+  attrs.override_redirect = True;
+  attrs.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                     StructureNotifyMask;
+  Window w = XCreateWindow(d, RootWindow(d, screen), 0, 0, (unsigned)DisplayWidth(d, screen),
+                           (unsigned)DisplayHeight(d, screen), 0, CopyFromParent, InputOutput, CopyFromParent,
+                           CWOverrideRedirect | CWEventMask, &attrs);
+  XMapRaised(d, w);
+  for (;;) {
+    XEvent ev;
+    XNextEvent(d, &ev);
+    if (ev.type == MapNotify) break;
+  }
+  XSetInputFocus(d, w, RevertToPointerRoot, CurrentTime);
+  XSync(d, False);
+  drain(d);
+  printf("ready\n");
+  fflush(stdout);
+
+  char line[256];
+  size_t used = 0;
+  struct pollfd fds[2] = {{ConnectionNumber(d), POLLIN, 0}, {0, POLLIN, 0}};
+  for (;;) {
+    drain(d);
+    if (poll(fds, 2, -1) < 0) return 1;
+    if (fds[1].revents) {
+      ssize_t n = read(0, line + used, sizeof line - 1 - used);
+      if (n <= 0) {
+        XCloseDisplay(d);
+        return 0;
+      }
+      used += (size_t)n;
+      line[used] = 0;
+      char* nl;
+      while ((nl = strchr(line, '\n'))) {
+        *nl = 0;
+        if (strcmp(line, "mark") == 0) {
+          XSync(d, False);
+          drain(d);
+          printf("mark\n");
+          fflush(stdout);
+        }
+        used -= (size_t)(nl + 1 - line);
+        memmove(line, nl + 1, used + 1);
+      }
+      if (used == sizeof line - 1) used = 0;
+    }
+    if (fds[0].revents & (POLLERR | POLLHUP)) return 1;
+  }
+}
