@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <glib.h>
+
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <filesystem>
@@ -13,11 +15,11 @@
 #include "actions/ActionExecutor.h"
 #include "actions/ClipboardWatcher.h"
 #include "app/AppDelegate.h"
+#include "app/Backend.h"
 #include "icons/DesktopQueries.h"
 #include "platform/MainQueue.h"
 #include "platform/SqliteDefaults.h"
 #include "platform/terminal/TerminalStatusBar.h"
-#include "platform/virtual/Desktop.h"
 #include "server/QuibServer.h"
 
 int main(int argc, char** argv) {
@@ -28,8 +30,19 @@ int main(int argc, char** argv) {
   std::string virtualRoot;
   bool untrusted = false;
   bool exitOnEof = false;
-  cli.add_option("--platform", platformName, "Desktop backend: auto or virtual (auto: virtual for now)")
-      ->check(CLI::IsMember({"auto", "virtual"}));
+  std::string commandKey;
+  std::string mediaKeys = "keys";
+  cli.add_option("--platform", platformName,
+                 "Desktop backend: linux (the X11 session on $DISPLAY), virtual (in memory, effects printed) "
+                 "or auto (linux when an X display opens, else virtual)")
+      ->check(CLI::IsMember({"auto", "virtual", "linux"}));
+  cli.add_option("--command-key", commandKey,
+                 "What the phone's command key presses: control (default) or super; remembered for later starts")
+      ->check(CLI::IsMember({"control", "super"}));
+  cli.add_option("--media-keys", mediaKeys,
+                 "Volume buttons: keys (the desktop's volume keys, default) or pulse (PulseAudio's default "
+                 "output directly, for sessions without a volume-key handler)")
+      ->check(CLI::IsMember({"keys", "pulse"}));
   cli.add_option("--port", port, "TCP port to listen on (0: any free port)")->check(CLI::Range(0, 65535));
   cli.add_option(
       "--data-dir", dataDir,
@@ -57,21 +70,31 @@ int main(int argc, char** argv) {
   std::error_code ec;
   std::filesystem::create_directories(root, ec);
 
-  quib::MainQueue mainQueue;
-  quib::VirtualDesktop desktop(root);
-  desktop.accessibility().setTrusted(!untrusted);
-  // Effects can come thousands a second: they are flushed when the main queue falls idle.
-  desktop.setEffectObserver([](const std::string& effect) { std::cout << "효과: " << effect << '\n'; });
+  // GTK, GIO and PulseAudio dispatch on the default context: the main queue runs on it too.
+  quib::MainQueue mainQueue(quib::SteadyClock::instance(), g_main_context_default());
   mainQueue.setIdleHook([] { std::cout.flush(); });
 
   quib::SqliteDefaults defaults(dir, "quibbleton");
-  quib::ClipboardWatcher clipboard(desktop.pasteboard(), mainQueue);
+  // The command key is a choice the user makes once.
+  if (!commandKey.empty())
+    defaults.setString("commandKey", commandKey);
+  else if (auto stored = defaults.string("commandKey"); stored == "super" || stored == "control")
+    commandKey = *stored;
+  else
+    commandKey = "control";
+
+  quib::BackendOptions backendOptions{platformName, commandKey, mediaKeys, untrusted, root, dir};
+  auto backend = quib::chooseBackend(backendOptions, std::cout, std::cerr);
+  if (!backend) return 2;
+  backend->printEffects(std::cout);
+  const quib::Platform desktop = backend->platform();
+  quib::ClipboardWatcher clipboard(desktop.pasteboard, mainQueue);
   // Outlives the server: the server answers queries through it until it stops.
-  quib::DesktopQueries queries(desktop.platform(), clipboard);
+  quib::DesktopQueries queries(desktop, clipboard);
   quib::QuibServer::Options options;
   options.port = static_cast<std::uint16_t>(port);
-  quib::QuibServer server(desktop.platform(), defaults, mainQueue, options);
-  quib::ActionExecutor executor(desktop.platform(), mainQueue);
+  quib::QuibServer server(desktop, defaults, mainQueue, options);
+  quib::ActionExecutor executor(desktop, mainQueue);
   server.setActionPerformer(&executor);
   server.setQueryService(&queries);
 
@@ -79,7 +102,7 @@ int main(int argc, char** argv) {
   quib::TerminalStatusBar statusBar(mainQueue, std::cout, STDIN_FILENO, quit, [&] {
     if (exitOnEof) quit();
   });
-  quib::AppDelegate delegate(desktop.platform(), mainQueue, statusBar, server, clipboard);
+  quib::AppDelegate delegate(desktop, mainQueue, statusBar, server, clipboard);
 
   std::thread([&mainQueue, signals] {
     int sig = 0;
@@ -90,6 +113,7 @@ int main(int argc, char** argv) {
   delegate.applicationDidFinishLaunching();
   mainQueue.run();
   delegate.applicationWillTerminate();
+  backend->willQuit();
   std::cout << "상태: 중지됨" << std::endl;
   return 0;
 }

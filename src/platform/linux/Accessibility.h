@@ -17,12 +17,16 @@ class LinuxAccessibility final : public Accessibility {
   bool isTrusted() override { return trusted_; }
   // There is no permission to ask for on X11: the same answer.
   bool isTrustedPrompting() override { return trusted_; }
+  // A local page on what to do when input is refused; set once before the menu first asks.
+  std::string settingsURL() override { return settingsURL_; }
+  void setSettingsURL(std::string url) { settingsURL_ = std::move(url); }
 
   // The rule itself, from what the constructor reads.
   static bool trusted(bool displayHasXTest, const char* sessionType, const char* waylandDisplay);
 
  private:
   bool trusted_;
+  std::string settingsURL_;
 };
 
 }  // namespace quib
