@@ -1,0 +1,91 @@
+#pragma once
+// The X11 CLIPBOARD selection through GtkClipboard, which already speaks TARGETS, MULTIPLE, TIMESTAMP,
+// large (INCR) transfers both ways and the clipboard manager's SAVE_TARGETS.
+//
+// Main thread only, with GTK initialised; it relies on the default GMainContext being dispatched
+// (owner changes arrive as GDK events). Reads of another client's contents iterate that context
+// themselves for at most kReadTimeout per request, so they never hang on a stuck owner.
+//
+// The change count grows by one for each of our own clears and writes, at once, and by one for each
+// change of owner or contents made by another client. The notification the X server sends about our
+// own writes is not counted again: a late +1 would make a pending restore think someone else copied.
+//
+// The concealed and transient types travel as the KDE password-manager hint (target
+// "x-kde-passwordManagerHint", value "secret"), which clipboard managers honour by leaving such
+// contents out of their history; a foreign copy carrying that hint reads as concealed.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Pasteboard.h"
+
+typedef struct _GtkClipboard GtkClipboard;
+typedef struct _GdkEventOwnerChange GdkEventOwnerChange;
+typedef struct _GtkSelectionData GtkSelectionData;
+
+namespace quib {
+
+class LinuxPasteboard final : public Pasteboard {
+ public:
+  static constexpr const char* kHintTarget = "x-kde-passwordManagerHint";
+  static constexpr const char* kHintSecret = "secret";
+  static constexpr std::chrono::milliseconds kReadTimeout{1000};
+  // A foreign copy bigger than this in total keeps only its text when snapshot.
+  static constexpr std::size_t kMaxSnapshotBytes = 16u << 20;
+
+  // Needs gtk_init_check() to have succeeded on an X11 display.
+  LinuxPasteboard();
+  ~LinuxPasteboard() override;
+  LinuxPasteboard(const LinuxPasteboard&) = delete;
+  LinuxPasteboard& operator=(const LinuxPasteboard&) = delete;
+
+  std::int64_t changeCount() override;
+  // Our own items as written; another client's contents as one item: the text as plain text, the
+  // concealed type when it carries the hint, then every data target under its own name.
+  std::vector<PasteboardItem> items() override;
+  std::vector<std::string> types() override;
+  std::optional<std::string> string() override;
+  void clearContents() override;
+  // Offers the items under the X targets their types name (plain text as UTF8_STRING,
+  // text/plain;charset=utf-8, STRING and TEXT; the two hint types as the hint target; any other type
+  // as the target of that name), the first item's entry winning where two name the same target.
+  bool writeItems(const std::vector<PasteboardItem>& items) override;
+
+  // At quit: hands what we own to the clipboard manager, when the desktop runs one, so a copy
+  // survives us. Concealed and transient contents are never handed over.
+  void storeForManager();
+
+ private:
+  struct Offer;
+  struct ForeignCache;
+  enum class State { foreign, own, cleared };
+
+  static void onOwnerChange(GtkClipboard*, GdkEventOwnerChange* event, void* self);
+  static void serve(GtkClipboard*, GtkSelectionData* data, unsigned info, void* offer);
+  static void released(GtkClipboard*, void* offer);
+  static int releaseWhenIdle(void* self);
+
+  void foreignChange();
+  // Held by each reader: a change that arrives while it waits drops only the member's reference.
+  std::shared_ptr<ForeignCache> foreign();
+  std::optional<std::string> foreignText(ForeignCache& cache);
+  bool foreignConcealed(ForeignCache& cache);
+  void cancelRelease();
+
+  GtkClipboard* clipboard_;
+  unsigned long ownerChangeHandler_ = 0;
+  bool haveXfixes_ = false;
+  std::int64_t changeCount_ = 0;
+  State state_ = State::foreign;
+  std::vector<PasteboardItem> ownItems_;
+  Offer* offer_ = nullptr;  // owned by GTK while it holds our data; freed in released()
+  unsigned releaseSource_ = 0;
+  int expectedOwnReleases_ = 0;
+  std::shared_ptr<ForeignCache> cache_;
+};
+
+}  // namespace quib

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "DesktopTools.h"
+#include "actions/AudioOutput.h"
+#include "platform/linux/AudioHardware.h"
+#include "support/TempDir.h"
+
+namespace quib::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string pactl(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"pactl"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return trimmed(runTool(argv).out);
+}
+
+// Index of a sink by its name, from pactl's short list.
+std::optional<std::uint32_t> sinkIndex(const std::string& name) {
+  std::istringstream list(pactl({"list", "short", "sinks"}));
+  std::string line;
+  while (std::getline(list, line)) {
+    std::istringstream fields(line);
+    std::uint32_t index;
+    std::string n;
+    if (fields >> index >> n && n == name) return index;
+  }
+  return std::nullopt;
+}
+
+// The sinks of the playing streams.
+std::vector<std::uint32_t> streamSinks() {
+  std::istringstream list(pactl({"list", "short", "sink-inputs"}));
+  std::vector<std::uint32_t> out;
+  std::string line;
+  while (std::getline(list, line)) {
+    std::istringstream fields(line);
+    std::uint32_t input, sink;
+    if (fields >> input >> sink) out.push_back(sink);
+  }
+  return out;
+}
+
+// "55%" from pactl's volume line: the first channel.
+std::string defaultVolume() {
+  const std::string v = pactl({"get-sink-volume", "@DEFAULT_SINK@"});
+  const auto pct = v.find('%');
+  if (pct == std::string::npos) return v;
+  auto start = v.rfind(' ', pct);
+  return v.substr(start + 1, pct - start);
+}
+
+std::vector<std::string> names(AudioOutput& out) {
+  std::vector<std::string> n;
+  for (const auto& d : out.outputDevices()) n.push_back(d.name);
+  return n;
+}
+
+class LinuxAudioTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!getenv("PULSE_SERVER")) GTEST_SKIP() << "no private sound server";
+  }
+};
+
+TEST_F(LinuxAudioTest, OutputsAreTheSinksByDescription) {
+  LinuxAudioHardware hw;
+  ASSERT_TRUE(hw.ready());
+  AudioOutput out(hw);
+  auto devices = out.outputDevices();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0], (AudioOutput::Device{*sinkIndex("Speakers"), "Speakers"}));
+  EXPECT_EQ(devices[1], (AudioOutput::Device{*sinkIndex("Headphones"), "Headphones"}));
+  EXPECT_EQ(out.currentOutputDevice(), devices[0]);
+  EXPECT_EQ(hw.outputChannelsPerBuffer(devices[1].id), (std::vector<std::uint32_t>{2}));
+  EXPECT_EQ(hw.deviceName(devices[1].id + 1000), std::nullopt);
+}
+
+TEST_F(LinuxAudioTest, SwitchingSetsTheDefaultAndTheStreamFollows) {
+  const auto speakers = sinkIndex("Speakers"), headphones = sinkIndex("Headphones");
+  Background player({"pacat", "--playback", "--raw", "--device=Speakers", "/dev/zero"});
+  ASSERT_TRUE(pollUntil([&] { return streamSinks() == std::vector{*speakers}; }));
+
+  LinuxAudioHardware hw;
+  drain();  // the first full read's notice
+  int changes = 0;
+  hw.setOnChange([&] { ++changes; });
+  AudioOutput out(hw);
+  EXPECT_EQ(out.switchToNext(), "Headphones");
+  EXPECT_EQ(pactl({"get-default-sink"}), "Headphones");
+  ASSERT_TRUE(out.currentOutputDevice());
+  EXPECT_EQ(out.currentOutputDevice()->name, "Headphones");  // at once, before the server's notice
+  EXPECT_TRUE(pollUntil([&] { return streamSinks() == std::vector{*headphones}; }));
+  EXPECT_TRUE(pumpUntil([&] { return changes > 0; }));
+
+  // The last output wraps to the first.
+  EXPECT_EQ(out.switchToNext(), "Speakers");
+  EXPECT_EQ(pactl({"get-default-sink"}), "Speakers");
+  EXPECT_TRUE(pollUntil([&] { return streamSinks() == std::vector{*speakers}; }));
+}
+
+TEST_F(LinuxAudioTest, PluggedOutputAppearsAndGoes) {
+  LinuxAudioHardware hw;
+  drain();
+  int changes = 0;
+  hw.setOnChange([&] { ++changes; });
+  AudioOutput out(hw);
+  const std::string module =
+      pactl({"load-module", "module-null-sink", "sink_name=Dock", "sink_properties=device.description=Dock"});
+  ASSERT_FALSE(module.empty());
+  EXPECT_TRUE(pumpUntil([&] { return names(out).size() == 3 && changes > 0; }));
+  EXPECT_EQ(names(out), (std::vector<std::string>{"Speakers", "Headphones", "Dock"}));
+  ASSERT_TRUE(out.currentOutputDevice());
+  EXPECT_EQ(out.currentOutputDevice()->name, "Speakers");
+
+  const int seen = changes;
+  pactl({"unload-module", module});
+  EXPECT_TRUE(pumpUntil([&] { return names(out).size() == 2 && changes > seen; }));
+}
+
+TEST_F(LinuxAudioTest, VolumeKeysStepTheDefaultSinkAndStopAtFull) {
+  pactl({"set-sink-volume", "@DEFAULT_SINK@", "50%"});
+  pactl({"set-sink-mute", "@DEFAULT_SINK@", "0"});
+  LinuxAudioHardware hw;
+  ASSERT_TRUE(hw.ready());
+  // Two quick presses are two steps.
+  hw.mediaKey(LinuxAudioHardware::kVolumeUp);
+  hw.mediaKey(LinuxAudioHardware::kVolumeUp);
+  EXPECT_TRUE(pollUntil([] { return defaultVolume() == "60%"; })) << defaultVolume();
+  hw.mediaKey(LinuxAudioHardware::kVolumeDown);
+  EXPECT_TRUE(pollUntil([] { return defaultVolume() == "55%"; })) << defaultVolume();
+
+  hw.mediaKey(LinuxAudioHardware::kMuteToggle);
+  EXPECT_TRUE(pollUntil([] { return pactl({"get-sink-mute", "@DEFAULT_SINK@"}) == "Mute: yes"; }));
+  hw.mediaKey(LinuxAudioHardware::kMuteToggle);
+  EXPECT_TRUE(pollUntil([] { return pactl({"get-sink-mute", "@DEFAULT_SINK@"}) == "Mute: no"; }));
+  // Raising the volume unmutes, as the desktops' own keys do.
+  hw.mediaKey(LinuxAudioHardware::kMuteToggle);
+  hw.mediaKey(LinuxAudioHardware::kVolumeUp);
+  EXPECT_TRUE(pollUntil([] {
+    return pactl({"get-sink-mute", "@DEFAULT_SINK@"}) == "Mute: no" && defaultVolume() == "60%";
+  }));
+
+  for (int i = 0; i < 12; ++i) hw.mediaKey(LinuxAudioHardware::kVolumeUp);
+  EXPECT_TRUE(pollUntil([] { return defaultVolume() == "100%"; })) << defaultVolume();
+  hw.mediaKey(LinuxAudioHardware::kVolumeUp);
+  hw.mediaKey(LinuxAudioHardware::kMuteToggle);  // a later change, to know the one before is done
+  EXPECT_TRUE(pollUntil([] { return pactl({"get-sink-mute", "@DEFAULT_SINK@"}) == "Mute: yes"; }));
+  EXPECT_EQ(defaultVolume(), "100%");
+  pactl({"set-sink-mute", "@DEFAULT_SINK@", "0"});
+}
+
+TEST_F(LinuxAudioTest, LostServerEmptiesTheOutputsUntilItIsBack) {
+  TempDir dir;
+  const std::string socket = (dir.path() / "pulse.sock").string();
+  auto startServer = [&] {
+    auto server = std::make_unique<Background>(
+        std::vector<std::string>{
+            "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+            "--use-pid-file=no", "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
+            "--load=module-null-sink sink_name=Solo sink_properties=device.description=Solo"},
+        // Off the session bus, where the desktop's own server holds the name.
+        std::vector<std::string>{"PULSE_RUNTIME_PATH=" + (dir.path() / "run").string(),
+                                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "no-bus").string()});
+    EXPECT_TRUE(pollUntil([&] { return runTool({"pactl", "--server=unix:" + socket, "info"}).status == 0; }));
+    return server;
+  };
+  auto server = startServer();
+  LinuxAudioHardware hw("unix:" + socket);
+  drain();
+  int changes = 0;
+  hw.setOnChange([&] { ++changes; });
+  AudioOutput out(hw);
+  EXPECT_EQ(names(out), (std::vector<std::string>{"Solo"}));
+
+  server.reset();
+  EXPECT_TRUE(pumpUntil([&] { return !hw.ready() && changes > 0; }));
+  EXPECT_TRUE(out.outputDevices().empty());
+  EXPECT_EQ(out.currentOutputDevice(), std::nullopt);
+  EXPECT_EQ(out.switchToNext(), std::nullopt);
+
+  server = startServer();
+  EXPECT_TRUE(pumpUntil([&] { return hw.ready(); }, 15s));
+  EXPECT_EQ(names(out), (std::vector<std::string>{"Solo"}));
+  ASSERT_TRUE(out.currentOutputDevice());
+  EXPECT_EQ(out.currentOutputDevice()->name, "Solo");
+}
+
+}  // namespace
+}  // namespace quib::test
