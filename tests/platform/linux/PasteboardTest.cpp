@@ -7,7 +7,7 @@
 #include "actions/ClipboardWatcher.h"
 #include "actions/Keyboard.h"
 #include "platform/linux/Pasteboard.h"
-#include "platform/virtual/VirtualDesktop.h"
+#include "platform/virtual/Desktop.h"
 #include "support/TempDir.h"
 
 namespace quib::test {
@@ -193,7 +193,7 @@ class LinuxTypedTextTest : public LinuxPasteboardTest {
     LinuxPasteboardTest::SetUp();
     if (!pb) return;
     Platform v = desktop.platform();
-    platform.emplace(Platform{v.accessibility, v.host, v.events, *pb, v.workspace, v.audio, v.files});
+    platform.emplace(Platform{v.accessibility, v.host, v.events, *pb, v.workspace, v.applications, v.audio, v.screenshots});
     keyboard.emplace(*platform, queue);
   }
   void advance(std::chrono::milliseconds d) {

@@ -9,7 +9,7 @@
 #include "platform/Platform.h"
 #include "platform/linux/Accessibility.h"
 #include "platform/linux/EventPoster.h"
-#include "platform/virtual/VirtualDesktop.h"
+#include "platform/virtual/Desktop.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
@@ -47,7 +47,7 @@ struct X11Input {
   MainQueue queue;
   Platform platform() {
     Platform p = desktop.platform();
-    return Platform{accessibility, p.host, events, p.pasteboard, p.workspace, p.audio, p.files};
+    return Platform{accessibility, p.host, events, p.pasteboard, p.workspace, p.applications, p.audio, p.screenshots};
   }
 };
 

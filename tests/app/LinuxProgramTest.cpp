@@ -1,0 +1,214 @@
+// The quibbleton program on a real X11 session: a phone paired over TCP sends every kind of
+// action, and each effect is read back from outside the program (a GTK text field, xdotool, xclip,
+// pactl, the desktop entries' own launch records).
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "client/QuibClient.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace quib::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string run(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+// Polls an outside view for up to five seconds (the desktop answers asynchronously).
+template <typename F>
+bool eventually(F&& f) {
+  for (int i = 0; i < 100; ++i) {
+    if (f()) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return f();
+}
+
+std::string readFile(const fs::path& p) {
+  std::ifstream in(p);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Desktop entries the launcher would list: one application and a browser that records what it
+// is asked to open.
+void installApplications(const fs::path& marks) {
+  const fs::path data = std::getenv("XDG_DATA_HOME");
+  const fs::path config = std::getenv("XDG_CONFIG_HOME");
+  fs::create_directories(data / "applications");
+  fs::create_directories(config);
+  const fs::path recorder = marks / "record";
+  std::ofstream(recorder) << "#!/bin/sh\necho \"$0 $*\" >> " << (marks / "log").string() << "\n";
+  fs::permissions(recorder, fs::perms::owner_all);
+  fs::create_symlink(recorder, marks / "notes");
+  fs::create_symlink(recorder, marks / "browser");
+  std::ofstream(data / "applications" / "quibtest-notes.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Notes\nExec=" << (marks / "notes").string() << "\n";
+  std::ofstream(data / "applications" / "quibtest-browser.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Test Browser\nExec=" << (marks / "browser").string()
+      << " %u\nMimeType=x-scheme-handler/https;x-scheme-handler/http;\n";
+  std::ofstream(config / "mimeapps.list") << "[Default Applications]\nx-scheme-handler/https=quibtest-browser.desktop\n"
+                                             "x-scheme-handler/http=quibtest-browser.desktop\n";
+}
+
+struct Program {
+  std::uint16_t port = 0;
+  std::string code;
+};
+
+Program readStart(ChildProcess& p) {
+  Program s;
+  auto upToPort = p.waitFor("대기 중 (포트 ");
+  EXPECT_TRUE(upToPort) << p.output();
+  auto rest = p.waitFor(")");
+  if (!upToPort || !rest) return s;
+  s.port = static_cast<std::uint16_t>(std::stoi(rest->substr(0, rest->size() - 1)));
+  auto at = upToPort->rfind("페어링 코드:  ");
+  if (at != std::string::npos) s.code = upToPort->substr(at + std::string("페어링 코드:  ").size(), 6);
+  return s;
+}
+
+ServerMessage act(QuibClient& phone, QuibAction a) {
+  ClientMessage m;
+  m.type = ClientMessage::Kind::action;
+  m.action = std::move(a);
+  return phone.request(m);
+}
+
+QuibAction action(QuibActionKind kind, std::optional<std::string> value = std::nullopt,
+                  std::vector<std::string> modifiers = {}) {
+  QuibAction a;
+  a.kind = kind;
+  a.value = std::move(value);
+  a.modifiers = std::move(modifiers);
+  return a;
+}
+
+TEST(LinuxProgram, EveryActionActsOnTheSession) {
+  TempDir data, marks;
+  installApplications(marks.path());
+  run("pactl set-default-sink Speakers");
+  run("printf before | xclip -selection clipboard -loops 1 >/dev/null 2>&1 &");
+
+  ChildProcess window({"/usr/bin/python3", QUIB_TEST_WINDOW});
+  ASSERT_TRUE(window.waitFor("ready\n")) << window.output();
+  ChildProcess p({QUIBBLETON_BINARY, "--platform", "linux", "--port", "0", "--data-dir", data.path().string()});
+  ASSERT_TRUE(p.waitFor("데스크톱: linux (X11 display")) << p.output();
+  Program s = readStart(p);
+  ASSERT_NE(s.port, 0) << p.output();
+  EXPECT_NE(p.output().find("✓ 손쉬운 사용 권한 허용됨"), std::string::npos);
+  EXPECT_NE(p.output().find("현재 출력: Speakers"), std::string::npos);
+
+  QuibClient phone;
+  phone.connect("127.0.0.1", s.port);
+  ASSERT_EQ(phone.pair(s.code, "Test Phone").type, ServerMessage::Kind::paired);
+
+  // Keys: the phone's command shortcuts are Control ones here.
+  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "a")).message, " a");
+  EXPECT_TRUE(window.waitFor("key a -\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "z", {"command", "shift"})).message, "command+shift z");
+  EXPECT_TRUE(window.waitFor("key Z shift+control\n")) << window.output();
+
+  // Text arrives whole in the field, and the earlier clipboard comes back.
+  const std::string text = "한글 ✓ e\xcc\x81 👍🏽";
+  auto typed = act(phone, action(QuibActionKind::typeText, text));
+  EXPECT_TRUE(typed.ok.value_or(false)) << typed.message.value_or("");
+  EXPECT_EQ(typed.message, "입력함 (8자)");
+  EXPECT_TRUE(window.waitFor("text \\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd\n")) << window.output();
+  EXPECT_TRUE(eventually([] { return run("xclip -selection clipboard -o 2>/dev/null") == "before"; }));
+
+  EXPECT_EQ(act(phone, action(QuibActionKind::volumeUp)).message, "볼륨 올림");
+  EXPECT_TRUE(window.waitFor("key XF86AudioRaiseVolume")) << window.output();
+
+  // The pointer: a move, clicks and a scroll over the field.
+  run("xdotool mousemove 200 200");
+  QuibAction move = action(QuibActionKind::pointerMove);
+  move.dx = 40;
+  move.dy = -25;
+  EXPECT_TRUE(act(phone, move).ok.value_or(false));
+  EXPECT_TRUE(eventually([] { return run("xdotool getmouselocation").starts_with("x:240 y:175"); }));
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
+  EXPECT_TRUE(window.waitFor("button press 1 240 175\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "right")).message, "우클릭");
+  EXPECT_TRUE(window.waitFor("button press 3 240 175\n")) << window.output();
+  QuibAction scroll = action(QuibActionKind::pointerScroll);
+  scroll.dy = 60;
+  EXPECT_TRUE(act(phone, scroll).ok.value_or(false));
+  EXPECT_TRUE(window.waitFor("scroll up\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerDown)).message, "드래그 시작");
+  move.dx = 30;
+  move.dy = 30;
+  EXPECT_TRUE(act(phone, move).ok.value_or(false));
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerUp)).message, "드래그 끝");
+  EXPECT_TRUE(window.waitFor("drag 270 205\n")) << window.output();
+  EXPECT_TRUE(window.waitFor("button release 1 270 205\n")) << window.output();
+
+  // Sound: the next sink becomes the default.
+  EXPECT_EQ(act(phone, action(QuibActionKind::audioOutputNext)).message, "출력: Headphones");
+  EXPECT_EQ(run("pactl get-default-sink"), "Headphones");
+
+  // The clipboard, both ways.
+  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
+  EXPECT_EQ(run("xclip -selection clipboard -o"), "from phone");
+  run("printf 'copied elsewhere' | xclip -selection clipboard -loops 1 >/dev/null 2>&1 &");
+  ClientMessage history;
+  history.type = ClientMessage::Kind::clipboard;
+  EXPECT_TRUE(eventually([&] {
+    auto items = phone.request(history).clipboardItems.value_or(std::vector<std::string>{});
+    return !items.empty() && items.front() == "copied elsewhere";
+  }));
+
+  // Applications and addresses through the desktop's entries and default handlers.
+  EXPECT_EQ(act(phone, action(QuibActionKind::launchApp, "notes")).message, "notes 실행");
+  EXPECT_TRUE(eventually([&] { return readFile(marks.path() / "log").find("/notes") != std::string::npos; }));
+  QuibAction open = action(QuibActionKind::openURL);
+  open.url = "https://example.com/path?q=1";
+  EXPECT_EQ(act(phone, open).message, "example.com");
+  EXPECT_TRUE(eventually([&] {
+    return readFile(marks.path() / "log").find("/browser https://example.com/path?q=1") != std::string::npos;
+  }));
+  ClientMessage check;
+  check.type = ClientMessage::Kind::appCheck;
+  check.appNames = std::vector<std::string>{"Notes", "No Such App"};
+  EXPECT_EQ(phone.request(check).installedApps, std::vector<std::string>{"Notes"});
+
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait(), 0) << p.output();
+  window.signal(SIGTERM);
+}
+
+TEST(LinuxProgram, WithoutADisplayLinuxRefusesAndAutoFallsBack) {
+  TempDir data;
+  const std::string display = std::getenv("DISPLAY");
+  unsetenv("DISPLAY");
+  {
+    ChildProcess refused({QUIBBLETON_BINARY, "--platform", "linux", "--port", "0", "--data-dir", data.path().string()});
+    EXPECT_EQ(refused.wait(), 2);
+    EXPECT_NE(refused.output().find("--platform linux needs an X display: DISPLAY is not set"), std::string::npos)
+        << refused.output();
+  }
+  ChildProcess autoChoice({QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
+  EXPECT_TRUE(autoChoice.waitFor("데스크톱: virtual (no X display: DISPLAY is not set")) << autoChoice.output();
+  autoChoice.signal(SIGTERM);
+  EXPECT_EQ(autoChoice.wait(), 0);
+  setenv("DISPLAY", display.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace quib::test
