@@ -1,15 +1,15 @@
-#include "platform/linux/HostInfo.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 
+#include "platform/linux/HostInfo.h"
 #include "support/TempDir.h"
 
 namespace quib {
 
 TEST(LinuxHostInfo, PrettyNameIsUnquotedAndPreferred) {
-  EXPECT_EQ(LinuxHostInfo::prettyHostName("PRETTY_HOSTNAME=\"민수의 노트북\"\nCHASSIS=laptop\n"), "민수의 노트북");
+  EXPECT_EQ(LinuxHostInfo::prettyHostName("PRETTY_HOSTNAME=\"민수의 노트북\"\nCHASSIS=laptop\n"),
+            "민수의 노트북");
   EXPECT_EQ(LinuxHostInfo::prettyHostName("PRETTY_HOSTNAME='Ann'\\''s PC'\n"), "Ann's PC");
   EXPECT_EQ(LinuxHostInfo::prettyHostName("PRETTY_HOSTNAME=Work\\ Box"), "Work Box");
   EXPECT_EQ(LinuxHostInfo::prettyHostName("CHASSIS=laptop\n"), std::nullopt);

@@ -1,0 +1,17 @@
+#pragma once
+// Opening addresses with the freedesktop default handler for their scheme (mimeapps.list).
+// Main thread only: the launch context belongs to the display.
+#include <string>
+
+#include "platform/Workspace.h"
+
+namespace quib {
+
+class LinuxWorkspace final : public Workspace {
+ public:
+  // False when the address is not a URI or no application handles its scheme, so the phone is
+  // told instead of being answered with an effect that never happens.
+  bool openURL(const std::string& url) override;
+};
+
+}  // namespace quib
