@@ -17,12 +17,13 @@ bool askPortal(int timeoutMs) {
   g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
   g_variant_builder_add(&options, "{sv}", "interactive", g_variant_new_boolean(TRUE));
   g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
-  // A bus without the portal answers at once with ServiceUnknown; a hung one is cut off by the
-  // timeout. Either way the fallback takes over.
+  // The bus starts the portal when it is installed but not running; a bus without one answers at
+  // once with ServiceUnknown, and a hung portal is cut off by the timeout. Either way the fallback
+  // takes over.
   GVariant* reply = g_dbus_connection_call_sync(
       bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
       "org.freedesktop.portal.Screenshot", "Screenshot", g_variant_new("(sa{sv})", "", &options),
-      G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr, nullptr);
+      G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, nullptr);
   g_object_unref(bus);
   if (!reply) return false;
   g_variant_unref(reply);

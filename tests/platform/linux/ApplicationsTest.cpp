@@ -12,8 +12,8 @@ namespace {
 
 class LinuxApplicationsTest : public ::testing::Test {
  protected:
-  void SetUp() override { fixture_ = &test::DesktopFixture::get(); }
-  const test::DesktopFixture* fixture_ = nullptr;
+  // The folders exist and GTK is up before the icon theme is made.
+  const test::DesktopFixture& fixture_ = test::DesktopFixture::get();
   LinuxApplications apps_;
 };
 
@@ -93,7 +93,7 @@ TEST_F(LinuxApplicationsTest, LaunchStartsTheEntrysCommand) {
   AppLocator locator(apps_);
   auto result = locator.launchApp("Painter");
   EXPECT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(fixture_->waitForLaunch("painter"), "");
+  EXPECT_EQ(fixture_.waitForLaunch("painter"), "");
   EXPECT_FALSE(apps_.launch("quibtest-absent.desktop"));
 }
 
