@@ -86,7 +86,9 @@ ActionResult ActionExecutor::screenshotRegion() {
 
 ActionResult ActionExecutor::openAddress(const QuibAction& a) {
   if (!a.url || !Url::isParseable(*a.url)) return {false, "주소가 올바르지 않음"};
-  platform_.workspace.openURL(*a.url);  // its answer is not looked at
+  // What happens once the handler has it is not awaited; an address no handler takes must not be
+  // answered with success.
+  if (!platform_.workspace.openURL(*a.url)) return {false, "이 주소를 열 앱이 없음: " + *a.url};
   return {true, Url::displayHost(*a.url).value_or(*a.url)};
 }
 

@@ -13,7 +13,9 @@ ActionResult AppLocator::launchApp(const std::string& name) {
   if (name.empty()) return {false, "앱 이름이 비어 있음"};
   auto path = appPath(name);
   if (!path) return {false, "앱을 찾을 수 없음: " + name};
-  applications_.launch(*path);  // not awaited
+  // The launch itself is not awaited, but a desktop that cannot even start it must not be
+  // answered with success.
+  if (!applications_.launch(*path)) return {false, "앱을 실행할 수 없음: " + name};
   return {true, name + " 실행"};
 }
 

@@ -130,11 +130,11 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
   auto typed = act(phone, action(QuibActionKind::typeText, text));
   EXPECT_TRUE(typed.ok.value_or(false)) << typed.message.value_or("");
   EXPECT_EQ(typed.message, "입력함 (8자)");
-  EXPECT_TRUE(window.waitFor("text \\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd\n")) << window.output();
+  EXPECT_TRUE(window.waitFor("text a\\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd\n")) << window.output();
   EXPECT_TRUE(eventually([] { return run("xclip -selection clipboard -o 2>/dev/null") == "before"; }));
 
   EXPECT_EQ(act(phone, action(QuibActionKind::volumeUp)).message, "볼륨 올림");
-  EXPECT_TRUE(window.waitFor("key XF86AudioRaiseVolume")) << window.output();
+  EXPECT_TRUE(window.waitFor("key AudioRaiseVolume -\n")) << window.output();
 
   // The pointer: a move, clicks and a scroll over the field.
   run("xdotool mousemove 200 200");

@@ -13,7 +13,8 @@ namespace {
 using namespace std::chrono_literals;
 
 std::string pactl(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"pactl"};
+  // pactl's answers are read in English whatever language other tests chose for the process.
+  std::vector<std::string> argv = {"env", "LANGUAGE=C", "LC_ALL=C", "pactl"};
   argv.insert(argv.end(), args.begin(), args.end());
   return trimmed(runTool(argv).out);
 }
