@@ -54,11 +54,9 @@ bool QuibServer::tryTokensOffQueue(std::string_view line, const ConnectionPtr& c
           });
         });
       });
-  if (!queued) {
-    // Too many first lines waiting: this one is refused unopened, at no one's expense.
-    dispatch(std::nullopt, {}, connection);
-    return true;
-  }
+  // Too many first lines waiting already: this one is tried here, as before (a returning phone
+  // must not be told to pair again only because strangers keep the trial busy).
+  if (!queued) return false;
   c.suspendLines();
   return true;
 }
