@@ -7,7 +7,7 @@
 #include "icons/IconDeclarations.h"
 #include "icons/SiteIconAnalysis.h"
 #include "icons/SiteIconProvider.h"
-#include "platform/virtual/VirtualDesktop.h"
+#include "platform/virtual/Desktop.h"
 #include "support/TempDir.h"
 #include "support/TestHttpsServer.h"
 #include "support/TestImages.h"
@@ -28,14 +28,14 @@ void BM_AppIcon1024At256(benchmark::State& state) {
   TempDir root;
   VirtualDesktop desktop(root.path());
   std::filesystem::create_directories(desktop.files().onDisk("/Applications/Big.app"));
-  desktop.setIcon("/Applications/Big.app", pngBytes(bigIcon()));
-  AppLocator apps(desktop.files(), desktop);
-  std::unique_ptr<AppIconProvider> provider = std::make_unique<AppIconProvider>(apps, desktop);
+  desktop.applications().setIcon("/Applications/Big.app", pngBytes(bigIcon()));
+  AppLocator apps(desktop.applications());
+  std::unique_ptr<AppIconProvider> provider = std::make_unique<AppIconProvider>(apps, desktop.applications());
   if (cached) provider->iconBase64("Big", 256);
   for (auto _ : state) {
     if (!cached) {
       state.PauseTiming();
-      provider = std::make_unique<AppIconProvider>(apps, desktop);  // an empty cache each round
+      provider = std::make_unique<AppIconProvider>(apps, desktop.applications());  // an empty cache each round
       state.ResumeTiming();
     }
     benchmark::DoNotOptimize(provider->iconBase64("Big", 256));

@@ -42,5 +42,30 @@ BENCHMARK(BM_ReturningPhoneFirstLine)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 
+// A stranger's sealed first line that opens under no key: every stored token is tried on it.
+// Args: stored tokens, sealed JSON bytes (1.4 KB, and the largest first line a phone may send).
+void BM_GarbageFirstLine(benchmark::State& state) {
+  test::TestServer t;
+  std::vector<std::string> tokens;
+  for (int i = 0; i < state.range(0); ++i) tokens.push_back(Random::uuidString());
+  t.defaults().setStringArray(DeviceRegistry::kTokensKey, tokens);
+  const std::string line = SecureChannel::sealText(std::string(static_cast<std::size_t>(state.range(1)), 'x'),
+                                                   SecureChannel::pairKey("none", Bytes(16)));
+  for (auto _ : state) {
+    state.PauseTiming();
+    t.server().setPairingCode(QuibServer::makePairingCode());  // the address is never refused
+    QuibClient c;
+    c.connect("127.0.0.1", t.port());
+    state.ResumeTiming();
+    c.sendRaw(line);
+    benchmark::DoNotOptimize(c.readReply());
+  }
+}
+BENCHMARK(BM_GarbageFirstLine)
+    ->Args({1000, 1400})
+    ->Args({1000, 80 * 1024})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace quib

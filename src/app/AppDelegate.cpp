@@ -1,5 +1,8 @@
 #include "app/AppDelegate.h"
 
+#include <ctime>
+
+#include "text/DisplayText.h"
 #include "text/Url.h"
 
 namespace quib {
@@ -18,6 +21,31 @@ AppDelegate::~AppDelegate() {
   platform_.audio.setOnChange(nullptr);
   server_.onStateChange = nullptr;
   server_.onClientCountChange = nullptr;
+  server_.onPairingGuardChange = nullptr;
+  reopenTimer_.cancel();
+}
+
+void AppDelegate::pairingGuardChanged() {
+  rebuildMenu();
+  // The menu shows the lockout until it ends by itself; then it is rebuilt once more.
+  reopenTimer_.cancel();
+  if (auto until = server_.pairingClosedUntil()) {
+    std::weak_ptr<AppDelegate*> weak = self_;
+    reopenTimer_ = mainQueue_.postAfter(*until - server_.clock().now(), [weak] {
+      if (auto self = weak.lock()) (*self)->rebuildMenu();
+    });
+  }
+}
+
+std::string AppDelegate::localTimeText(Clock::TimePoint at) const {
+  const auto wall = std::chrono::system_clock::now() +
+                    std::chrono::duration_cast<std::chrono::system_clock::duration>(at - server_.clock().now());
+  const std::time_t t = std::chrono::system_clock::to_time_t(wall);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%H:%M", &local);
+  return text;
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
@@ -44,6 +72,9 @@ void AppDelegate::applicationDidFinishLaunching() {
       if (auto self = weak.lock()) (*self)->rebuildMenu();
     });
   });
+  server_.onPairingGuardChange = [weak] {
+    if (auto self = weak.lock()) (*self)->pairingGuardChanged();
+  };
   launched_ = true;
   server_.start();
   clipboard_.start();
@@ -62,7 +93,7 @@ Menu AppDelegate::buildMenu() {
   const auto devices = server_.connectedDevices();
   if (!devices.empty()) {
     for (const auto& d : devices) {
-      MenuItem item = MenuItem::info("  " + d.name);
+      MenuItem item = MenuItem::info("  " + displaySafe(d.name));
       item.action = MenuItem::Action::disconnectDevice;
       if (d.token) {
         item.enabled = true;
@@ -76,6 +107,9 @@ Menu AppDelegate::buildMenu() {
   menu.push_back(MenuItem::separator());
   menu.push_back(MenuItem::command("페어링 코드:  " + server_.pairingCode(), MenuItem::Action::copyCode));
   menu.push_back(MenuItem::info("  아이폰 앱에 이 코드를 입력하세요 (클릭 시 복사)"));
+  if (auto until = server_.pairingClosedUntil())
+    menu.push_back(MenuItem::info("  ⚠️ 틀린 코드가 많아 " + localTimeText(*until) +
+                                  "까지 페어링이 닫혔습니다 (새 코드를 만들면 다시 열립니다)"));
   menu.push_back(MenuItem::separator());
   if (platform_.accessibility.isTrusted())
     menu.push_back(MenuItem::info("✓ 손쉬운 사용 권한 허용됨"));

@@ -38,6 +38,9 @@ class AppDelegate {
   const std::string& serverState() const { return serverState_; }
 
  private:
+  void pairingGuardChanged();
+  std::string localTimeText(Clock::TimePoint at) const;
+
   Platform platform_;
   MainQueue& mainQueue_;
   StatusBar& statusBar_;
@@ -47,6 +50,7 @@ class AppDelegate {
   int clientCount_ = 0;
   std::string serverState_ = "시작 중…";
   bool launched_ = false;
+  MainQueue::TimerHandle reopenTimer_;
   std::shared_ptr<AppDelegate*> self_;  // held weakly by the server's callbacks
 };
 

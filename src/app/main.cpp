@@ -1,11 +1,13 @@
 // quibbleton: the desktop companion server. The main thread runs the main queue; the server runs
 // its own queue; a signal thread turns SIGINT and SIGTERM into the quit command.
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <glib.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
@@ -62,6 +64,11 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  // Every connection is a descriptor: take all the system allows this process.
+  if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   const std::filesystem::path dir =
       dataDir.empty() ? quib::SqliteDefaults::defaultDirectory() : std::filesystem::path(dataDir);
@@ -108,10 +115,21 @@ int main(int argc, char** argv) {
     int sig = 0;
     sigwait(&signals, &sig);
     mainQueue.post([&mainQueue] { mainQueue.stop(); });
+    // A second signal while the first is being served ends the program at once.
+    sigwait(&signals, &sig);
+    _exit(128 + sig);
   }).detach();
 
   delegate.applicationDidFinishLaunching();
   mainQueue.run();
+  // Quitting takes at most a second, whatever is still in flight (registry writes are
+  // transactions, so ending here loses nothing that was acknowledged).
+  std::thread([] {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    constexpr char kStopped[] = "상태: 중지됨\n";
+    (void)!write(STDOUT_FILENO, kStopped, sizeof kStopped - 1);
+    _exit(0);
+  }).detach();
   delegate.applicationWillTerminate();
   backend->willQuit();
   std::cout << "상태: 중지됨" << std::endl;

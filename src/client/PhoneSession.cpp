@@ -1,5 +1,7 @@
 #include "client/PhoneSession.h"
 
+#include <algorithm>
+
 namespace quib {
 
 std::string PhoneSession::host() const {
@@ -24,7 +26,9 @@ ServerMessage PhoneSession::awaitReply(const std::function<void()>& onProgress) 
   using namespace std::chrono;
   const auto deadline = steady_clock::now() + target_.timeout;
   for (;;) {
-    const auto slice = onProgress ? milliseconds(500) : target_.timeout;
+    const auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
+    if (left <= milliseconds::zero()) throw CliError(CliError::unreachable, "응답을 기다리다 시간이 지났습니다");
+    const auto slice = onProgress ? std::min(milliseconds(500), left) : left;
     try {
       return client_.readReply(slice);
     } catch (const ClientTimeout&) {
@@ -37,6 +41,16 @@ ServerMessage PhoneSession::awaitReply(const std::function<void()>& onProgress) 
   }
 }
 
+void PhoneSession::send(const ClientMessage& message) {
+  try {
+    client_.send(message);
+  } catch (const ClientError& e) {
+    throw CliError(CliError::unreachable, e.what());
+  } catch (const EncodeError&) {
+    throw CliError(CliError::usage, "보낼 글이 UTF-8이 아닙니다");
+  }
+}
+
 ServerMessage PhoneSession::pair(const std::string& code, const std::optional<std::string>& deviceName) {
   connect();
   client_.usePairingCode(code);
@@ -45,11 +59,7 @@ ServerMessage PhoneSession::pair(const std::string& code, const std::optional<st
   m.code = code;
   m.deviceName = deviceName;
   m.requestId = "quib-pair";
-  try {
-    client_.send(m);
-  } catch (const ClientError& e) {
-    throw CliError(CliError::unreachable, e.what());
-  }
+  send(m);
   ServerMessage reply = awaitReply({});
   if (reply.type != ServerMessage::Kind::paired || !reply.token)
     throw CliError(CliError::refused, "페어링 실패: " + reply.message.value_or("알 수 없는 응답"));
@@ -68,11 +78,7 @@ ServerMessage PhoneSession::request(ClientMessage message, const std::function<v
   connect();
   client_.useToken(*token);
   message.requestId = "quib-" + std::to_string(nextId_++);
-  try {
-    client_.send(message);
-  } catch (const ClientError& e) {
-    throw CliError(CliError::unreachable, e.what());
-  }
+  send(message);
   ServerMessage reply = awaitReply(onProgress);
   if (reply.type == ServerMessage::Kind::error) {
     const std::string text = reply.message.value_or("오류");

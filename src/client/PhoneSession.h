@@ -40,6 +40,7 @@ class PhoneSession {
 
  private:
   void connect();
+  void send(const ClientMessage& message);
   ServerMessage awaitReply(const std::function<void()>& onProgress);
 
   const QuibSharedStore& store_;

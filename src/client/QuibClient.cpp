@@ -1,5 +1,7 @@
 #include "client/QuibClient.h"
 
+#include <algorithm>
+
 #include "crypto/Base64.h"
 #include "server/QuibCodec.h"
 
@@ -32,13 +34,31 @@ const ServerMessage& QuibClient::connect(const std::string& host, std::uint16_t 
   asio::error_code ec;
   auto endpoints = resolver.resolve(host, std::to_string(port), ec);
   if (ec) throw ClientError("cannot resolve " + host + ": " + ec.message());
-  runWithTimeout(
-      [&](asio::error_code& result) {
-        asio::async_connect(
-            socket_, endpoints,
-            [&result](const asio::error_code& e, const asio::ip::tcp::endpoint&) { result = e; });
-      },
-      timeout);
+  if (localAddress_) {
+    // From a chosen local address (a test speaking as several machines over loopback).
+    const asio::ip::tcp::endpoint local(asio::ip::make_address(*localAddress_, ec), 0);
+    if (ec) throw ClientError("bad local address " + *localAddress_);
+    auto target = std::find_if(endpoints.begin(), endpoints.end(), [&](const auto& e) {
+      return e.endpoint().protocol() == local.protocol();
+    });
+    if (target == endpoints.end()) throw ClientError("no address of the local address's family");
+    socket_.open(local.protocol(), ec);
+    if (!ec) socket_.bind(local, ec);
+    if (ec) throw ClientError("cannot bind " + *localAddress_ + ": " + ec.message());
+    runWithTimeout(
+        [&](asio::error_code& result) {
+          socket_.async_connect(target->endpoint(), [&result](const asio::error_code& e) { result = e; });
+        },
+        timeout);
+  } else {
+    runWithTimeout(
+        [&](asio::error_code& result) {
+          asio::async_connect(
+              socket_, endpoints,
+              [&result](const asio::error_code& e, const asio::ip::tcp::endpoint&) { result = e; });
+        },
+        timeout);
+  }
   socket_.set_option(asio::ip::tcp::no_delay(true), ec);
   buffer_.clear();
   key_.reset();
@@ -60,10 +80,12 @@ void QuibClient::sendRaw(const std::string& bytes) {
 }
 
 void QuibClient::send(const ClientMessage& message) {
-  sendRaw(key_ ? SecureChannel::sealLine(message, *key_) : QuibCodec::encodeLine(message));
+  sendRaw(key_ ? sealLine(message, *key_) : QuibCodec::encodeLine(message));
 }
 
 std::string QuibClient::readLine(Duration timeout) {
+  // One deadline for the whole line: a peer that trickles bytes cannot stretch it.
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     auto nl = buffer_.find('\n');
     if (nl != std::string::npos) {
@@ -71,6 +93,8 @@ std::string QuibClient::readLine(Duration timeout) {
       buffer_.erase(0, nl + 1);
       return line;
     }
+    const auto left = std::chrono::duration_cast<Duration>(deadline - std::chrono::steady_clock::now());
+    if (left <= Duration::zero()) throw ClientTimeout("timed out");
     char chunk[65536];
     std::size_t got = 0;
     runWithTimeout(
@@ -80,7 +104,7 @@ std::string QuibClient::readLine(Duration timeout) {
             result = e;
           });
         },
-        timeout);
+        left);
     buffer_.append(chunk, got);
   }
 }
@@ -89,7 +113,7 @@ ServerMessage QuibClient::readReply(Duration timeout) {
   std::string line = readLine(timeout);
   if (SecureChannel::isEncrypted(line)) {
     if (!key_) throw ClientError("sealed reply but no key");
-    auto m = SecureChannel::openLine<ServerMessage>(line, *key_);
+    auto m = openLine<ServerMessage>(line, *key_);
     if (!m) throw ClientError("reply does not open under our key");
     return *m;
   }

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "crypto/SecureChannel.h"
+#include "server/SealedLine.h"
 #include "server/ClientMessage.h"
 #include "server/ServerMessage.h"
 
@@ -33,6 +33,8 @@ class QuibClient {
   const ServerMessage& connect(const std::string& host, std::uint16_t port,
                                Duration timeout = kDefaultTimeout);
   const ServerMessage& hello() const { return hello_; }
+  // Connect from this local address (for example 127.0.0.2) instead of the one the system picks.
+  void setLocalAddress(std::string address) { localAddress_ = std::move(address); }
   const Bytes& salt() const { return salt_; }
 
   void usePairingCode(const std::string& code) { key_ = SecureChannel::pairKey(code, salt_); }
@@ -69,6 +71,7 @@ class QuibClient {
   ServerMessage hello_;
   Bytes salt_;
   std::optional<SymmetricKey> key_;
+  std::optional<std::string> localAddress_;
 };
 
 }  // namespace quib

@@ -13,6 +13,7 @@
 #include "server/QuibCodec.h"
 #include "server/QuibService.h"
 #include "shared/CatalogStores.h"
+#include "text/Unicode.h"
 
 namespace {
 
@@ -92,6 +93,21 @@ int saveIcon(Quib& q, const ServerMessage& reply, const std::string& path) {
 
 void listLines(const std::vector<std::string>& lines) {
   for (const auto& l : lines) std::cout << l << "\n";
+}
+
+// Every text or name goes on the wire or into the shared store as JSON, which needs UTF-8; only
+// file paths may be any bytes. The first argument that is not UTF-8, or none.
+std::optional<int> firstNonUtf8Argument(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-o" || arg == "--output" || arg == "--config-dir") {
+      ++i;
+      continue;
+    }
+    if (arg.starts_with("--output=") || arg.starts_with("--config-dir=")) continue;
+    if (!Unicode::isValidUtf8(arg)) return i;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -383,7 +399,17 @@ int main(int argc, char** argv) {
     return 0;
   });
 
-  CLI11_PARSE(app, argc, argv);
+  if (auto bad = firstNonUtf8Argument(argc, argv)) {
+    std::cerr << "quib: " << *bad << "번째 인자가 UTF-8 글이 아닙니다" << std::endl;
+    return CliError::usage;
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Help and version print and end well; every other parse failure is a usage error.
+    const int status = app.exit(e);
+    return status == 0 ? 0 : CliError::usage;
+  }
   if (!command) return CliError::usage;
   Quib q(o);
   try {

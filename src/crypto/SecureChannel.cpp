@@ -112,8 +112,8 @@ std::string sealText(std::string_view json, const SymmetricKey& key) {
 
 std::string sealTextWithNonce(std::string_view json, const SymmetricKey& key, const Bytes& nonce) {
   if (json.size() > static_cast<std::size_t>(INT_MAX) - kOverhead)
-    throw EncodeError("record too large to seal");
-  if (nonce.size() != kNonceBytes) throw EncodeError("nonce must be 12 bytes");
+    throw SealError("text too large to seal");
+  if (nonce.size() != kNonceBytes) throw SealError("nonce must be 12 bytes");
   Bytes box(kOverhead + json.size());
   std::copy(nonce.begin(), nonce.end(), box.begin());
   CipherContext& sealing = sealingContext();
@@ -126,7 +126,7 @@ std::string sealTextWithNonce(std::string_view json, const SymmetricKey& key, co
             EVP_EncryptFinal_ex(ctx, box.data() + kNonceBytes + len, &len) == 1 &&
             EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_GET_TAG, static_cast<int>(kTagBytes),
                                 box.data() + kNonceBytes + json.size()) == 1;
-  if (!ok) throw EncodeError("sealing failed");
+  if (!ok) throw SealError("sealing failed");
   std::string line;
   line.reserve(kPrefix.size() + 4 * ((box.size() + 2) / 3) + 1);
   line.append(kPrefix);
@@ -135,24 +135,35 @@ std::string sealTextWithNonce(std::string_view json, const SymmetricKey& key, co
   return line;
 }
 
-std::optional<std::string> openText(std::string_view line, const SymmetricKey& key) {
+std::optional<Bytes> sealedBox(std::string_view line) {
   if (!isEncrypted(line)) return std::nullopt;
   // Base64's alphabet is ASCII, so the strict decode also rejects text that is not UTF-8.
   auto box = Base64::decode(line.substr(kPrefix.size()));
   if (!box || box->size() < kOverhead) return std::nullopt;
-  const std::size_t n = box->size() - kOverhead;
+  return box;
+}
+
+std::optional<std::string> openBox(const Bytes& box, const SymmetricKey& key) {
+  if (box.size() < kOverhead) return std::nullopt;
+  const std::size_t n = box.size() - kOverhead;
   std::string plain(n, '\0');
   CipherContext& opening = openingContext();
   EVP_CIPHER_CTX* ctx = opening.ctx;
   int len = 0;
   unsigned char* out = reinterpret_cast<unsigned char*>(plain.data());
-  bool ok = EVP_DecryptInit_ex2(ctx, opening.cipherForInit(), key.data(), box->data(), nullptr) == 1 &&
-            EVP_DecryptUpdate(ctx, out, &len, box->data() + kNonceBytes, static_cast<int>(n)) == 1 &&
+  bool ok = EVP_DecryptInit_ex2(ctx, opening.cipherForInit(), key.data(), box.data(), nullptr) == 1 &&
+            EVP_DecryptUpdate(ctx, out, &len, box.data() + kNonceBytes, static_cast<int>(n)) == 1 &&
             EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_TAG, static_cast<int>(kTagBytes),
-                                box->data() + kNonceBytes + n) == 1 &&
+                                const_cast<std::uint8_t*>(box.data()) + kNonceBytes + n) == 1 &&
             EVP_DecryptFinal_ex(ctx, out + len, &len) == 1;
   if (!ok) return std::nullopt;
   return plain;
+}
+
+std::optional<std::string> openText(std::string_view line, const SymmetricKey& key) {
+  auto box = sealedBox(line);
+  if (!box) return std::nullopt;
+  return openBox(*box, key);
 }
 
 }  // namespace quib::SecureChannel

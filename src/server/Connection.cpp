@@ -4,16 +4,36 @@ namespace quib {
 
 namespace {
 // How long a peer that ended its stream gets to read the replies still queued for it.
-constexpr std::chrono::seconds kLinger{5};
+constexpr std::chrono::seconds kLinger{10};
+// Write buffers above this are given back once written, so that a connection that once sent a
+// large reply does not keep its memory while idle.
+constexpr std::size_t kKeepCapacity = 4096;
+
+std::string peerAddress(const asio::ip::tcp::socket& socket) {
+  asio::error_code ec;
+  auto endpoint = socket.remote_endpoint(ec);
+  if (ec) return "?";
+  auto address = endpoint.address();
+  if (address.is_v6() && address.to_v6().is_v4_mapped())
+    return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string();
+  return address.to_string();
+}
+
+void release(std::string& s) {
+  if (s.capacity() > kKeepCapacity) std::string().swap(s);
+}
 }  // namespace
 
-Connection::Connection(asio::ip::tcp::socket socket, std::uint64_t id)
+Connection::Connection(asio::ip::tcp::socket socket, std::uint64_t id, std::span<char> readBuffer)
     : id(id),
       salt(SecureChannel::makeSalt()),
+      source(peerAddress(socket)),
       socket_(std::move(socket)),
-      lingerTimer_(socket_.get_executor()) {
+      lingerTimer_(socket_.get_executor()),
+      readBuffer_(readBuffer) {
   asio::error_code ec;
   socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+  socket_.non_blocking(true, ec);
 }
 
 Connection::~Connection() {
@@ -30,50 +50,113 @@ void Connection::setKey(const SymmetricKey& k) {
   lineBuffer_.setMaxLineBytes(kMaxLineWithKey);
 }
 
+bool Connection::overBacklog() const {
+  return pendingOutput() > kMaxPendingOutput || pendingWork_ >= kMaxPendingActions;
+}
+
+bool Connection::mayRead() const {
+  return !closed_ && !readDone_ && !eofHeld_ && !suspended_ && !lineBuffer_.hasHeld() && !overBacklog();
+}
+
+void Connection::suspendLines() {
+  suspended_ = true;
+  ++pendingWork_;
+}
+
+void Connection::resumeLines() {
+  if (!suspended_) return;
+  suspended_ = false;
+  workFinished();
+}
+
 void Connection::receive() {
-  if (closed_ || readDone_ || reading_) return;
-  if (outbox_.size() + writing_.size() > kMaxPendingOutput || pendingActions_ >= kMaxPendingActions) return;
-  reading_ = true;
+  if (waiting_ || !mayRead()) return;
+  waiting_ = true;
   std::weak_ptr<Connection> weak = weak_from_this();
-  socket_.async_read_some(asio::buffer(readBuffer_), [weak](const asio::error_code& ec, std::size_t n) {
+  socket_.async_wait(asio::socket_base::wait_read, [weak](const asio::error_code& ec) {
     auto self = weak.lock();
     if (!self) return;
-    self->reading_ = false;
+    self->waiting_ = false;
     if (self->closed_) return;
-    if (n > 0) {
-      self->lineBuffer_.append(
-          std::string_view(self->readBuffer_.data(), n),
-          [&](std::string_view line) {
-            if (!self->closed_ && self->onMessage) self->onMessage(line);
-          },
-          [&] {
-            if (!self->closed_ && self->onOversizedLine) self->onOversizedLine();
-          });
-    }
-    if (n > 0 && self->onChunkHandled) self->onChunkHandled();
-    if (self->closed_) return;
-    if (ec == asio::error::eof) {
-      self->finish();
-    } else if (ec) {
+    if (ec) {
       self->close();
-    } else {
-      self->receive();
+      return;
     }
+    self->readReady();
   });
 }
 
-void Connection::maybeResume() {
-  if (!reading_) receive();
+bool Connection::handleLine(std::string_view line) {
+  if (closed_) return false;
+  if (onMessage) onMessage(line);
+  if (closed_) return false;
+  if (!key && pendingOutput() > kMaxPendingOutputBeforeKey) {
+    close();
+    return false;
+  }
+  return !suspended_ && !overBacklog();
 }
 
-void Connection::actionFinished() {
-  if (pendingActions_ > 0) --pendingActions_;
-  closeIfFinished();
-  maybeResume();
+void Connection::readReady() {
+  asio::error_code ec;
+  const std::size_t n = socket_.read_some(asio::buffer(readBuffer_.data(), readBuffer_.size()), ec);
+  if (ec == asio::error::would_block || ec == asio::error::try_again) {
+    receive();
+    return;
+  }
+  if (n > 0) {
+    lineBuffer_.append(
+        std::string_view(readBuffer_.data(), n), [this](std::string_view line) { return handleLine(line); },
+        [this] {
+          if (!closed_ && onOversizedLine) onOversizedLine();
+        });
+    if (onChunkHandled) onChunkHandled();
+  }
+  if (closed_) return;
+  if (ec == asio::error::eof) {
+    if (lineBuffer_.hasHeld()) {
+      eofHeld_ = true;  // the held lines come first; the end follows them
+      return;
+    }
+    finish();
+  } else if (ec) {
+    close();
+  } else {
+    receive();
+  }
+}
+
+bool Connection::drainHeld() {
+  if (overBacklog()) return false;
+  lineBuffer_.resume([this](std::string_view line) { return handleLine(line); },
+                     [this] {
+                       if (!closed_ && onOversizedLine) onOversizedLine();
+                     });
+  if (onChunkHandled) onChunkHandled();
+  return !closed_ && !suspended_ && !lineBuffer_.hasHeld();
+}
+
+void Connection::maybeResume() {
+  if (closed_ || readDone_ || suspended_) return;
+  if (lineBuffer_.hasHeld() && !drainHeld()) return;
+  if (eofHeld_) {
+    eofHeld_ = false;
+    finish();
+    return;
+  }
+  receive();
+}
+
+void Connection::workFinished() {
+  if (pendingWork_ > 0) --pendingWork_;
+  if (closeWhenFlushed_)
+    closeIfFinished();
+  else
+    maybeResume();
 }
 
 void Connection::closeIfFinished() {
-  if (closeWhenFlushed_ && outbox_.empty() && writing_.empty() && pendingActions_ == 0) close();
+  if (closeWhenFlushed_ && outbox_.empty() && writing_.empty() && pendingWork_ == 0) close();
 }
 
 void Connection::sendLine(std::string line) {
@@ -85,8 +168,9 @@ void Connection::sendLine(std::string line) {
 void Connection::writeNext() {
   if (closed_ || !writing_.empty()) return;
   if (outbox_.empty()) {
+    release(outbox_);
     if (closeWhenFlushed_)
-      close();
+      closeIfFinished();  // replies of work still in flight keep it open
     else
       maybeResume();
     return;
@@ -97,6 +181,7 @@ void Connection::writeNext() {
   auto self = shared_from_this();
   asio::async_write(socket_, asio::buffer(writing_), [self](const asio::error_code& ec, std::size_t) {
     self->writing_.clear();
+    release(self->writing_);
     if (ec) {
       self->close();
       return;
@@ -107,9 +192,7 @@ void Connection::writeNext() {
 
 void Connection::finish() {
   readDone_ = true;
-  auto cb = std::move(onClose);
-  onClose = nullptr;
-  if (cb) cb();
+  if (onEnded) onEnded();
   if (closed_) return;
   closeWhenFlushed_ = true;
   closeIfFinished();
@@ -129,9 +212,10 @@ void Connection::close() {
   lingerTimer_.cancel();
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
   socket_.close(ec);
-  outbox_.clear();
+  std::string().swap(outbox_);
   auto cb = std::move(onClose);
   onClose = nullptr;
+  onEnded = nullptr;
   if (cb) cb();
 }
 

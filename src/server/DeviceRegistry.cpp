@@ -71,7 +71,37 @@ void DeviceRegistry::removeName(const std::string& token) {
   });
 }
 
+std::vector<std::string> DeviceRegistry::revokedTokens() {
+  return defaults_.stringArray(kRevokedKey).value_or(std::vector<std::string>{});
+}
+
+namespace {
+// Written before the tokens are removed: a crash in between leaves a token both paired and
+// revoked, and a paired token is tried first.
+void remember(UserDefaults& d, const std::vector<std::string>& revoked) {
+  if (revoked.empty()) return;
+  d.update(DeviceRegistry::kRevokedKey, [&](std::optional<DefaultsValue> v) -> std::optional<DefaultsValue> {
+    auto list = (v ? v->asStringArray() : std::nullopt).value_or(std::vector<std::string>{});
+    for (const auto& t : revoked) {
+      std::erase(list, t);
+      list.push_back(t);
+    }
+    if (list.size() > DeviceRegistry::kMaxRevoked)
+      list.erase(list.begin(), list.end() - static_cast<std::ptrdiff_t>(DeviceRegistry::kMaxRevoked));
+    return DefaultsValue::of(nlohmann::json(list));
+  });
+}
+}  // namespace
+
+void DeviceRegistry::revoke(const std::string& token) {
+  remember(defaults_, {token});
+  removeToken(token);
+  removeName(token);
+}
+
 void DeviceRegistry::forgetAll() {
+  auto all = tokens();
+  remember(defaults_, std::vector<std::string>(all.begin(), all.end()));
   defaults_.setStringArray(kTokensKey, {});
   defaults_.setStringDictionary(kNamesKey, {});
 }

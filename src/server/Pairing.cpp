@@ -1,4 +1,7 @@
 // Key selection for incoming lines and the pair request. Runs on the server queue.
+#include <algorithm>
+#include <unordered_map>
+
 #include "crypto/Random.h"
 #include "server/Connection.h"
 #include "server/QuibServer.h"
@@ -7,47 +10,138 @@ namespace quib {
 
 namespace {
 constexpr int kMaxFailedAttemptsPerConnection = 5;
+// Tokens whose last use is remembered for ordering; beyond this the least recent are forgotten.
+constexpr std::size_t kMaxRecentTokens = 4096;
+}  // namespace
+
+void QuibServer::setConnectionKey(Connection& c, const SymmetricKey& key) {
+  c.setKey(key);
+  keyless_.erase(c.id);
+}
+
+std::vector<std::string> QuibServer::tokensByRecentUse() {
+  return TokenTrial::ordered(registry_.tokens(), recentTokens_);
+}
+
+void QuibServer::noteTokenUsed(const std::string& token) {
+  std::erase(recentTokens_, token);
+  recentTokens_.push_back(token);
+  if (recentTokens_.size() > kMaxRecentTokens) recentTokens_.erase(recentTokens_.begin());
+  recentSnapshot_ = std::make_shared<const std::vector<std::string>>(recentTokens_);
+}
+
+void QuibServer::applyPendingGuardReset() {
+  std::lock_guard lock(codeMutex_);
+  if (guardResetPending_) {
+    guard_.reset();
+    guardResetPending_ = false;
+  }
+}
+
+bool QuibServer::tryTokensOffQueue(std::string_view line, const ConnectionPtr& connection) {
+  Connection& c = *connection;
+  applyPendingGuardReset();
+  auto box = SecureChannel::sealedBox(line);
+  // Lines that are no sealed box, or come from a refused address, cost nothing: answered here.
+  if (!box || guard_.isBlocked(c.source)) return false;
+  std::weak_ptr<Connection> weak = connection;
+  const bool queued = trial_->submit(
+      std::move(*box), c.salt, recentSnapshot_,
+      [life = std::weak_ptr<Life>(postLife_), weak](TokenTrial::Result result) mutable {
+        withServer(life, [&](QuibServer& server) {
+          asio::post(server.io_, [&server, weak, result = std::move(result)]() mutable {
+            server.finishTokenTrial(weak, std::move(result));
+          });
+        });
+      });
+  // Too many first lines waiting already: this one is tried here, as before (a returning phone
+  // must not be told to pair again only because strangers keep the trial busy).
+  if (!queued) return false;
+  c.suspendLines();
+  return true;
+}
+
+void QuibServer::finishTokenTrial(const std::weak_ptr<Connection>& weak, TokenTrial::Result result) {
+  auto connection = weak.lock();
+  if (!connection || connection->isClosed()) return;
+  Connection& c = *connection;
+  std::optional<ClientMessage> message;
+  if (result.token && result.message && registry_.isPaired(*result.token)) {
+    adoptToken(c, *result.token, SecureChannel::tokenKey(*result.token, c.salt), *result.message);
+    message = std::move(result.message);
+  } else if (!result.revoked) {
+    // An unpaired phone still using its old token must pair again; that is no guess. Anything
+    // else may be a pairing request.
+    message = tryPairingKey(c, result.box);
+  }
+  dispatch(std::move(message), {}, connection);
+  handOverActions();
+  c.resumeLines();
+}
+
+void QuibServer::adoptToken(Connection& c, const std::string& token, const SymmetricKey& key,
+                            const ClientMessage& message) {
+  setConnectionKey(c, key);
+  c.isAuthorized = true;
+  c.token = token;
+  noteTokenUsed(token);
+  if (message.deviceName) {
+    c.deviceName = message.deviceName;
+    registry_.setNameIfChanged(token, *message.deviceName);
+  } else {
+    c.deviceName = registry_.name(token);
+  }
+  notifyCount();  // the menu lists the device now
+}
+
+std::optional<ClientMessage> QuibServer::tryPairingKey(Connection& c, const Bytes& box) {
+  const bool pairingTried = c.failedAttempts < kMaxFailedAttemptsPerConnection;
+  if (!pairingTried || !guard_.isOpen()) {
+    recordGuessFailure(c.source, false);
+    return std::nullopt;
+  }
+  const SymmetricKey key = SecureChannel::pairKey(pairingCode(), c.salt);
+  auto message = recordFromPlaintext<ClientMessage>(SecureChannel::openBox(box, key));
+  if (!message) {
+    ++c.failedAttempts;
+    recordGuessFailure(c.source, true);
+    return std::nullopt;
+  }
+  setConnectionKey(c, key);
+  return message;
+}
+
+void QuibServer::recordGuessFailure(const std::string& source, bool triedPairingKey) {
+  if (guard_.recordFailure(source, triedPairingKey))
+    mainQueue_.post([life = std::weak_ptr<Life>(life_)] {
+      withServer(life, [](QuibServer& server) {
+        if (server.onPairingGuardChange) server.onPairingGuardChange();
+      });
+    });
 }
 
 std::optional<ClientMessage> QuibServer::decrypt(std::string_view line, Connection& c) {
   if (!SecureChannel::isEncrypted(line)) return std::nullopt;
-  if (c.key) return SecureChannel::openLine<ClientMessage>(line, *c.key);
+  if (c.key) return openLine<ClientMessage>(line, *c.key);
 
-  for (const auto& token : registry_.tokens()) {
-    const SymmetricKey key = SecureChannel::tokenKey(token, c.salt);
-    auto message = SecureChannel::openLine<ClientMessage>(line, key);
-    if (!message) continue;
-    c.setKey(key);
-    c.isAuthorized = true;
-    c.token = token;
-    if (message->deviceName) {
-      c.deviceName = message->deviceName;
-      registry_.setNameIfChanged(token, *message->deviceName);
-    } else {
-      c.deviceName = registry_.name(token);
-    }
-    return message;
-  }
-
-  std::string code;
-  {
-    std::lock_guard lock(codeMutex_);
-    code = pairingCode_;
-    if (guardResetPending_) {
-      guard_.reset();
-      guardResetPending_ = false;
-    }
-  }
-  if (c.failedAttempts >= kMaxFailedAttemptsPerConnection || !guard_.isOpen()) return std::nullopt;
-  const SymmetricKey key = SecureChannel::pairKey(code, c.salt);
-  auto message = SecureChannel::openLine<ClientMessage>(line, key);
-  if (!message) {
-    ++c.failedAttempts;
-    guard_.recordFailure();
+  applyPendingGuardReset();
+  // Not even a sealed box: no key can open it, so none is tried and no guard is charged; it
+  // still counts against this connection's own tries.
+  auto box = SecureChannel::sealedBox(line);
+  if (!box) {
+    if (c.failedAttempts < kMaxFailedAttemptsPerConnection) ++c.failedAttempts;
     return std::nullopt;
   }
-  c.setKey(key);
-  return message;
+  // An address that has spent its guesses is refused before any key is tried.
+  if (guard_.isBlocked(c.source)) return std::nullopt;
+  // The same trial as off the queue, for a caller that needs the answer now.
+  auto result = TokenTrial::run(std::move(*box), c.salt, tokensByRecentUse(), registry_.revokedTokens());
+  if (result.token && result.message) {
+    adoptToken(c, *result.token, SecureChannel::tokenKey(*result.token, c.salt), *result.message);
+    return result.message;
+  }
+  if (result.revoked) return std::nullopt;
+  return tryPairingKey(c, result.box);
 }
 
 void QuibServer::handlePair(const ClientMessage& request, Connection& c) {
@@ -61,10 +155,12 @@ void QuibServer::handlePair(const ClientMessage& request, Connection& c) {
   }
   const std::string token = Random::uuidString();
   registry_.addToken(token);
+  noteTokenUsed(token);
   c.isAuthorized = true;
   c.token = token;
   c.deviceName = request.deviceName;
   if (request.deviceName) registry_.setNameIfChanged(token, *request.deviceName);
+  notifyCount();  // the menu lists the device now
 
   reply.type = ServerMessage::Kind::paired;
   reply.hostName = platform_.host.localizedHostName();

@@ -1,5 +1,7 @@
 #include "server/QuibCodec.h"
 
+#include "server/JsonLimits.h"
+
 namespace quib::QuibCodec {
 
 namespace {
@@ -35,6 +37,8 @@ std::string encode(const QuibAction& a) {
 
 template <>
 ClientMessage decode<ClientMessage>(std::string_view bytes) {
+  // Requests come from peers: their parsing cost is bounded before a tree is built.
+  if (!JsonLimits::withinLimits(bytes)) throw DecodeError("request nests too deep or holds too many values");
   return clientMessageFromJson(parse(bytes));
 }
 template <>

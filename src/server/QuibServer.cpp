@@ -1,6 +1,9 @@
 #include "server/QuibServer.h"
 
+#include <malloc.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <unordered_set>
 
@@ -16,12 +19,14 @@ QuibServer::QuibServer(Platform platform, UserDefaults& defaults, MainQueue& mai
     : platform_(platform),
       mainQueue_(mainQueue),
       options_(options),
+      clock_(options.clock ? *options.clock : SteadyClock::instance()),
       registry_(defaults),
-      guard_(options.clock ? *options.clock : SteadyClock::instance()),
+      guard_(clock_),
       pairingCode_(makePairingCode()),
       life_(std::make_shared<Life>(this)),
       postLife_(std::make_shared<Life>(this)),
       work_(asio::make_work_guard(io_)) {
+  trial_ = std::make_unique<TokenTrial>(registry_);
   thread_ = std::thread([this] { io_.run(); });
 }
 
@@ -34,12 +39,14 @@ QuibServer::~QuibServer() {
     std::lock_guard lock(postLife_->mutex);
     postLife_->server = nullptr;
   }
+  trial_.reset();  // its last result, if any, is dropped: the server is gone for it
   stop();
   work_.reset();
   io_.stop();
   thread_.join();
   // Sockets must go before io_: drop every connection still held here.
   connections_.clear();
+  lingering_.clear();
   pendingActions_.clear();
   chunkActions_.clear();
   pendingReplies_.clear();
@@ -120,17 +127,33 @@ void QuibServer::acceptNext() {
   if (!listener_) return;
   listener_->async_accept([this](const asio::error_code& ec, asio::ip::tcp::socket socket) {
     if (ec == asio::error::operation_aborted || !listener_) return;
-    if (!ec) accept(std::move(socket));
-    // Transient failures (for example no descriptors left) must not end accepting.
+    if (ec) {
+      onAcceptError(ec);
+      return;
+    }
+    accept(std::move(socket));
     acceptNext();
   });
 }
 
+void QuibServer::onAcceptError(const asio::error_code& ec) {
+  // Out of descriptors or memory: the waiting connection stays in the backlog and the listener
+  // stays readable, so accepting again at once would spin. Pause, serve what is open, resume.
+  const int e = ec.value();
+  if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM) {
+    acceptRetry_.expires_after(std::chrono::milliseconds(100));
+    acceptRetry_.async_wait([this](const asio::error_code& waitError) {
+      if (!waitError) acceptNext();
+    });
+    return;
+  }
+  // Other failures (the peer reset before we took it) concern that connection only.
+  acceptNext();
+}
+
 void QuibServer::accept(asio::ip::tcp::socket socket) {
-  auto connection = std::make_shared<Connection>(std::move(socket), nextConnectionId_++);
-  connections_.emplace(connection->id, connection);
-  dropOldestKeylessIfOverCap();
-  notifyCount();
+  auto connection = std::make_shared<Connection>(std::move(socket), nextConnectionId_++,
+                                                 std::span<char>(readBuffer_.data(), readBuffer_.size()));
   std::weak_ptr<Connection> weak = connection;
   connection->onMessage = [this, weak](std::string_view line) {
     if (auto c = weak.lock()) handle(line, c);
@@ -140,7 +163,13 @@ void QuibServer::accept(asio::ip::tcp::socket socket) {
   };
   connection->onChunkHandled = [this] { handOverActions(); };
   const std::uint64_t id = connection->id;
+  connection->onEnded = [this, id] { connectionEnded(id); };
   connection->onClose = [this, id] { removeConnection(id); };
+  connections_.emplace(id, connection);
+  keyless_.insert(id);
+  notifyCount();
+  shedIfOverCap();
+  if (connection->isClosed()) return;
   connection->start();
 
   ServerMessage hello;
@@ -152,22 +181,58 @@ void QuibServer::accept(asio::ip::tcp::socket socket) {
   send(hello, *connection);
 }
 
-void QuibServer::dropOldestKeylessIfOverCap() {
-  std::size_t keyless = 0;
-  for (const auto& [id, c] : connections_)
-    if (!c->key) ++keyless;
-  for (auto it = connections_.begin();
-       keyless > options_.maxKeylessConnections && it != connections_.end();) {
-    auto c = it->second;
-    ++it;
-    if (c->key) continue;
-    connections_.erase(c->id);
-    c->close();
-    --keyless;
+void QuibServer::shedIfOverCap() {
+  while (keyless_.size() + lingering_.size() > options_.maxKeylessConnections) {
+    ConnectionPtr victim;
+    if (!lingering_.empty()) {
+      victim = lingering_.begin()->second;  // it has ended already: the cheapest to lose
+    } else {
+      // From the address holding the most keyless connections, its oldest: a flood sheds itself,
+      // not a slow phone elsewhere.
+      std::map<std::string_view, std::pair<std::size_t, std::uint64_t>> bySource;
+      for (std::uint64_t id : keyless_) {
+        auto& entry = bySource[connections_.at(id)->source];
+        if (entry.first++ == 0) entry.second = id;
+      }
+      std::size_t most = 0;
+      std::uint64_t oldest = 0;
+      for (const auto& [source, entry] : bySource)
+        if (entry.first > most || (entry.first == most && entry.second < oldest)) {
+          most = entry.first;
+          oldest = entry.second;
+        }
+      victim = connections_.at(oldest);
+    }
+    victim->close();  // its onClose removes it from every table
   }
 }
 
+void QuibServer::connectionEnded(std::uint64_t id) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return;
+  auto c = std::move(it->second);
+  connections_.erase(it);
+  keyless_.erase(id);
+  notifyCount();
+  if (c->isClosed()) return;
+  lingering_.emplace(id, std::move(c));
+  shedIfOverCap();
+}
+
 void QuibServer::removeConnection(std::uint64_t id) {
+  // After a flood of connections the allocator keeps their memory unless asked to give it back.
+  if (++closedSinceTrim_ >= 256 && !trimArmed_) {
+    trimArmed_ = true;
+    trimTimer_.expires_after(std::chrono::seconds(5));
+    trimTimer_.async_wait([this](const asio::error_code& ec) {
+      trimArmed_ = false;
+      if (ec) return;
+      closedSinceTrim_ = 0;
+      malloc_trim(0);
+    });
+  }
+  lingering_.erase(id);
+  keyless_.erase(id);
   auto it = connections_.find(id);
   if (it == connections_.end()) return;
   auto c = std::move(it->second);
@@ -178,10 +243,31 @@ void QuibServer::removeConnection(std::uint64_t id) {
 void QuibServer::closeAll() {
   auto all = std::move(connections_);
   connections_.clear();
+  keyless_.clear();
+  auto ended = std::move(lingering_);
+  lingering_.clear();
   for (auto& [id, c] : all) c->close();
+  for (auto& [id, c] : ended) c->close();
 }
 
 void QuibServer::notifyCount() {
+  countDirty_ = true;
+  if (countTimerArmed_) return;
+  if (std::chrono::steady_clock::now() >= nextCountPost_) {
+    postCount();
+    return;
+  }
+  countTimerArmed_ = true;
+  countTimer_.expires_at(nextCountPost_);
+  countTimer_.async_wait([this](const asio::error_code& ec) {
+    countTimerArmed_ = false;
+    if (!ec && countDirty_) postCount();
+  });
+}
+
+void QuibServer::postCount() {
+  countDirty_ = false;
+  nextCountPost_ = std::chrono::steady_clock::now() + options_.countInterval;
   const int count = static_cast<int>(connections_.size());
   mainQueue_.post([life = std::weak_ptr<Life>(life_), count] {
     withServer(life, [count](QuibServer& server) {
@@ -201,7 +287,10 @@ void QuibServer::stop() {
       reportState("중지됨");
     }
     closeAll();
-    notifyCount();
+    acceptRetry_.cancel();
+    countTimer_.cancel();
+    trimTimer_.cancel();
+    postCount();  // the final count goes out now, not after the interval
   });
 }
 
@@ -209,7 +298,7 @@ void QuibServer::send(const ServerMessage& message, Connection& connection) {
   std::string line;
   try {
     line =
-        connection.key ? SecureChannel::sealLine(message, *connection.key) : QuibCodec::encodeLine(message);
+        connection.key ? sealLine(message, *connection.key) : QuibCodec::encodeLine(message);
   } catch (const std::exception&) {
     return;  // a reply that cannot be encoded or sealed is dropped; the connection stays
   }
@@ -220,7 +309,15 @@ void QuibServer::sendFromAnyThread(ServerMessage message, ConnectionPtr connecti
   // The connection's last reference may be this one; it is released on the queue with the socket.
   asio::post(io_, [this, message = std::move(message), connection = std::move(connection)]() mutable {
     send(message, *connection);
+    connection->workFinished();
     connection.reset();
+  });
+}
+
+std::optional<Clock::TimePoint> QuibServer::pairingClosedUntil() {
+  return onQueue([this] {
+    applyPendingGuardReset();
+    return guard_.closedUntil();
   });
 }
 
@@ -242,17 +339,12 @@ std::vector<QuibServer::ConnectedDevice> QuibServer::connectedDevices() {
 
 void QuibServer::disconnect(const std::string& token) {
   onQueue([this, &token] {
-    registry_.removeToken(token);
-    registry_.removeName(token);
-    for (auto it = connections_.begin(); it != connections_.end();) {
-      auto c = it->second;
-      if (c->token == token) {
-        it = connections_.erase(it);
-        c->close();
-      } else {
-        ++it;
-      }
-    }
+    registry_.revoke(token);
+    std::vector<ConnectionPtr> holders;
+    for (const auto* table : {&connections_, &lingering_})
+      for (const auto& [id, c] : *table)
+        if (c->token == token) holders.push_back(c);
+    for (auto& c : holders) c->close();
     notifyCount();
   });
 }

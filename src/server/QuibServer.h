@@ -17,10 +17,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "crypto/SecureChannel.h"
 #include "platform/Clock.h"
 #include "platform/MainQueue.h"
 #include "platform/Platform.h"
@@ -33,6 +35,7 @@
 #include "server/QuibService.h"
 #include "server/ServerMessage.h"
 #include "server/ServiceAdvertiser.h"
+#include "server/TokenTrial.h"
 
 namespace quib {
 
@@ -44,8 +47,12 @@ class QuibServer {
     std::uint16_t port = QuibService::defaultPort;  // 0: any free port
     bool advertise = true;
     Clock* clock = nullptr;  // for the pairing guard; the steady clock when none
-    // Connections that have no key yet; past this the oldest of them is dropped.
+    // Connections that have no key yet, and connections that have ended but still flush their
+    // replies; past this one is dropped: a lingering one first, else the oldest of the source
+    // address that holds the most keyless connections.
     std::size_t maxKeylessConnections = 64;
+    // The client count reaches the shell at most once per this interval (the latest count wins).
+    std::chrono::milliseconds countInterval{250};
   };
 
   struct ConnectedDevice {
@@ -65,7 +72,10 @@ class QuibServer {
 
   // Set before start().
   std::function<void(const std::string&)> onStateChange;
+  // Also called, with the same count, when a connected device has identified itself.
   std::function<void(int)> onClientCountChange;
+  // On the main queue, when the pairing guard closes pairing (see pairingClosedUntil()).
+  std::function<void()> onPairingGuardChange;
   void setActionPerformer(ActionPerformer* performer) { actions_ = performer; }
   void setQueryService(QueryService* queries) { queries_ = queries; }
 
@@ -77,6 +87,10 @@ class QuibServer {
   // A new code also reopens pairing after the guard closed it.
   void setPairingCode(std::string code);
   static std::string makePairingCode();
+
+  // While too many wrong codes have closed pairing: when it opens again by itself.
+  std::optional<Clock::TimePoint> pairingClosedUntil();
+  Clock& clock() const { return clock_; }
 
   std::vector<ConnectedDevice> connectedDevices();
   void disconnect(const std::string& token);
@@ -95,10 +109,14 @@ class QuibServer {
   void listen();
   void acceptNext();
   void accept(asio::ip::tcp::socket socket);
-  void dropOldestKeylessIfOverCap();
+  void onAcceptError(const asio::error_code& ec);
+  void shedIfOverCap();
+  void connectionEnded(std::uint64_t id);
   void removeConnection(std::uint64_t id);
   void closeAll();
+  // Coalesced: at most one count reaches the main queue per countInterval.
   void notifyCount();
+  void postCount();
   void reportState(const std::string& text);
   std::string hostNameOrMac();
 
@@ -109,6 +127,8 @@ class QuibServer {
 
   // Dispatch (RequestHandler.cpp).
   void handle(std::string_view line, const ConnectionPtr& connection);
+  // Answers one line from the message it yielded (none: unreadable; line: for the plain fallback).
+  void dispatch(std::optional<ClientMessage> message, std::string_view line, const ConnectionPtr& connection);
   void handleOversized(Connection& connection);
   bool authorize(const ClientMessage& request, Connection& connection);
   void handleAction(const ClientMessage& request, const ConnectionPtr& connection);
@@ -120,10 +140,23 @@ class QuibServer {
   // Pairing (Pairing.cpp).
   std::optional<ClientMessage> decrypt(std::string_view line, Connection& connection);
   void handlePair(const ClientMessage& request, Connection& connection);
+  void setConnectionKey(Connection& connection, const SymmetricKey& key);
+  // A keyless connection's sealed line goes to the token trial; its lines wait meanwhile. False
+  // when the line is answered here instead.
+  bool tryTokensOffQueue(std::string_view line, const ConnectionPtr& connection);
+  void finishTokenTrial(const std::weak_ptr<Connection>& connection, TokenTrial::Result result);
+  void adoptToken(Connection& c, const std::string& token, const SymmetricKey& key, const ClientMessage& message);
+  std::optional<ClientMessage> tryPairingKey(Connection& c, const Bytes& box);
+  void applyPendingGuardReset();
+  // Paired tokens, the most recently used first.
+  std::vector<std::string> tokensByRecentUse();
+  void noteTokenUsed(const std::string& token);
+  void recordGuessFailure(const std::string& source, bool triedPairingKey);
 
   Platform platform_;
   MainQueue& mainQueue_;
   Options options_;
+  Clock& clock_;
   DeviceRegistry registry_;
   PairingGuard guard_;
   ActionPerformer* actions_ = nullptr;
@@ -169,10 +202,25 @@ class QuibServer {
   asio::io_context io_;
   asio::executor_work_guard<asio::io_context::executor_type> work_;
   std::optional<asio::ip::tcp::acceptor> listener_;
+  asio::steady_timer acceptRetry_{io_};  // out of descriptors: accepting pauses, then resumes
   std::map<std::uint64_t, ConnectionPtr> connections_;  // in acceptance order
+  std::set<std::uint64_t> keyless_;                      // open connections without a key
+  std::map<std::uint64_t, ConnectionPtr> lingering_;     // ended, still flushing replies
+  std::vector<char> readBuffer_ = std::vector<char>(65536);  // lent to the connection being read
+  // Recently used tokens, newest last; bounded, in memory only. The trial reads a snapshot.
+  std::vector<std::string> recentTokens_;
+  std::shared_ptr<const std::vector<std::string>> recentSnapshot_;
+  asio::steady_timer countTimer_{io_};
+  bool countTimerArmed_ = false;
+  bool countDirty_ = false;
+  std::chrono::steady_clock::time_point nextCountPost_{};
+  asio::steady_timer trimTimer_{io_};
+  bool trimArmed_ = false;
+  std::size_t closedSinceTrim_ = 0;
   std::uint64_t nextConnectionId_ = 1;
   std::atomic<std::uint16_t> boundPort_{0};
   ServiceAdvertiser advertiser_;
+  std::unique_ptr<TokenTrial> trial_;  // stopped before the server queue ends
   std::thread thread_;
 };
 

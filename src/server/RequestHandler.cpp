@@ -37,12 +37,20 @@ ServerMessage pingAck(const ClientMessage& ping) {
 }  // namespace
 
 void QuibServer::handleOversized(Connection& connection) {
-  send(errorReply(std::nullopt, kWrongKey, true), connection);
+  // A keyed phone must not read a size error as "pair again" and drop its token.
+  send(errorReply(std::nullopt, kWrongKey, !connection.key), connection);
 }
 
 void QuibServer::handle(std::string_view line, const ConnectionPtr& connection) {
+  // A keyless connection's sealed line may have to be tried under every stored token: that is
+  // done off this queue, and the connection's next lines wait for its answer.
+  if (!connection->key && SecureChannel::isEncrypted(line) && tryTokensOffQueue(line, connection)) return;
+  dispatch(decrypt(line, *connection), line, connection);
+}
+
+void QuibServer::dispatch(std::optional<ClientMessage> message, std::string_view line,
+                          const ConnectionPtr& connection) {
   Connection& c = *connection;
-  auto message = decrypt(line, c);
   if (!message) {
     try {
       auto plain = QuibCodec::decode<ClientMessage>(line);
@@ -84,6 +92,7 @@ bool QuibServer::authorize(const ClientMessage& request, Connection& c) {
   if (c.isAuthorized) return true;
   if (request.token && registry_.isPaired(*request.token)) {
     c.isAuthorized = true;
+    notifyCount();  // the menu lists the device now
     return true;
   }
   send(errorReply(request.requestId, kNeedsPairing, true), c);
@@ -95,7 +104,7 @@ void QuibServer::handleAction(const ClientMessage& request, const ConnectionPtr&
     send(errorReply(request.requestId, kEmptyAction, false), *connection);
     return;
   }
-  connection->actionStarted();
+  connection->workStarted();
   chunkActions_.push_back({connection, *request.action, request.requestId});
 }
 
@@ -150,7 +159,7 @@ void QuibServer::flushReplies() {
   // Connections are released here, on the server queue, with their sockets.
   for (auto& [connection, reply] : replies) {
     send(reply, *connection);
-    connection->actionFinished();
+    connection->workFinished();
   }
 }
 
@@ -177,6 +186,7 @@ void QuibServer::handleQuery(const ClientMessage& request, const ConnectionPtr& 
         return;
       }
       std::weak_ptr<Connection> weak = connection;
+      connection->workStarted();  // a peer that ends its stream now still gets this reply
       queries_->siteIconBase64(
           *m.url, [life = std::weak_ptr<Life>(postLife_), weak, m](std::optional<std::string> icon) mutable {
             withServer(life, [&](QuibServer& server) {

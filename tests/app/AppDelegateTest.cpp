@@ -21,9 +21,16 @@ std::vector<std::string> titles(const Menu& menu) {
   return out;
 }
 
+// Every count change reaches the menu at once, so that a test reads it right after a reply.
+QuibServer::Options uncoalesced() {
+  QuibServer::Options o;
+  o.countInterval = std::chrono::milliseconds(0);
+  return o;
+}
+
 class AppDelegateTest : public ::testing::Test {
  protected:
-  TestServer t{{}, false};
+  TestServer t{uncoalesced(), false};
   RecordingStatusBar bar;
   ClipboardWatcher clipboard{t.desktop().pasteboard(), t.mainQueue()};
   std::unique_ptr<AppDelegate> delegate;
@@ -146,6 +153,44 @@ TEST_F(AppDelegateTest, OutputLineFollowsPluggedDevices) {
   // Once the shell is gone a device change reaches nobody.
   t.desktop().audio().setAudioDevices({}, std::nullopt);
   t.onMain([] {});
+}
+
+TEST_F(AppDelegateTest, DeviceIsListedOnceIdentifiedWithItsNameMadeSafe) {
+  auto phone = t.connect();
+  t.onMain([] {});  // the count for the connection is in
+  EXPECT_EQ(bar.menus.back()[0].title, "1대 연결됨");
+  EXPECT_EQ(bar.menus.back()[1].isSeparator, true);
+  // Pairing lists it at once, on the same connection; the name cannot move the terminal's cursor.
+  ASSERT_EQ(phone->pair(t.server().pairingCode(), "Jin\x1b[2J\nPhone").type, ServerMessage::Kind::paired);
+  t.onMain([] {});
+  EXPECT_EQ(bar.menus.back()[1].title, "  Jin\xEF\xBF\xBD[2J\xEF\xBF\xBDPhone");
+}
+
+TEST_F(AppDelegateTest, ClosedPairingIsShownUntilItReopens) {
+  const std::string wrong = t.server().pairingCode() == "111111" ? "222222" : "111111";
+  for (int a = 2, spent = 0; spent < PairingGuard::kMaxFailures; ++a)
+    for (int i = 0; i < 5 && spent < PairingGuard::kMaxFailures; ++i, ++spent) {
+      auto c = t.connectFrom("127.0.0." + std::to_string(a));
+      c->pair(wrong, "x");
+    }
+  auto closedLine = [&] {
+    auto m = t.onMain([&] { return bar.menus.back(); });
+    for (const auto& item : m)
+      if (item.title.find("페어링이 닫혔습니다") != std::string::npos) return true;
+    return false;
+  };
+  EXPECT_TRUE(closedLine());
+  // A new code reopens it, and the menu says so.
+  t.onMain([&] { delegate->regenerateCode(); });
+  EXPECT_FALSE(closedLine());
+  // Closed again, it reopens by itself once the lockout has passed.
+  for (int a = 30, spent = 0; spent < PairingGuard::kMaxFailures; ++a)
+    for (int i = 0; i < 5 && spent < PairingGuard::kMaxFailures; ++i, ++spent)
+      t.connectFrom("127.0.0." + std::to_string(a))->pair(wrong, "x");
+  EXPECT_TRUE(closedLine());
+  t.clock().advance(PairingGuard::kWindow);
+  t.onMain([] {});  // the due rebuild is promoted with this task and runs right after it
+  EXPECT_FALSE(closedLine());
 }
 
 }  // namespace

@@ -2,7 +2,12 @@
 // actions whose effects the server's virtual desktop prints, and refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <fstream>
+#include <thread>
+
+#include "client/QuibClient.h"
 
 #include "icons/ImageCodec.h"
 #include "support/ChildProcess.h"
@@ -95,6 +100,46 @@ TEST_F(QuibCliTest, WrongCodeAndUnreachableComputer) {
   server.reset();  // nobody listens there any more
   auto gone = quib({"pair", code, "--host", "127.0.0.1", "--port", port});
   EXPECT_EQ(gone.status, 4) << gone.output;
+}
+
+TEST_F(QuibCliTest, BadBytesAndUsageErrorsExitTwoWithOneLine) {
+  ASSERT_EQ(quib({"pair", code, "--host", "127.0.0.1", "--port", port}).status, 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"type", "caf\xE9"}, {"clip", "set", "\xFF\xFE"}, {"pair", code, "--name", "\xC3"}}) {
+    auto run = quib(args);
+    EXPECT_EQ(run.status, 2) << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+    EXPECT_NE(run.output.find("UTF-8"), std::string::npos) << run.output;
+  }
+  EXPECT_EQ(quib({"no-such-command"}).status, 2);
+  EXPECT_EQ(quib({"volume", "sideways"}).status, 2);
+  EXPECT_EQ(quib({"key"}).status, 2);
+  EXPECT_EQ(quib({"--help"}).status, 0);
+}
+
+// A peer that greets and then trickles a reply without ever finishing it.
+TEST(QuibClientDeadlineTest, TricklingPeerCannotStretchTheDeadline) {
+  asio::io_context io;
+  asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+  std::atomic<bool> done{false};
+  std::thread peer([&] {
+    asio::ip::tcp::socket s(io);
+    acceptor.accept(s);
+    asio::write(s, asio::buffer(std::string(
+                       "{\"type\":\"hello\",\"needsPairing\":true,\"salt\":\"AAAAAAAAAAAAAAAAAAAAAA==\"}\n")));
+    asio::error_code ec;
+    // A byte every 20 ms, for far longer than the client waits.
+    for (int i = 0; i < 400 && !done && !ec; ++i) {
+      asio::write(s, asio::buffer("x", 1), ec);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  QuibClient client;
+  client.connect("127.0.0.1", acceptor.local_endpoint().port());
+  EXPECT_THROW(client.readLine(std::chrono::milliseconds(300)), ClientTimeout);
+  done = true;
+  client.close();
+  peer.join();
 }
 
 }  // namespace

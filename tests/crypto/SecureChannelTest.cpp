@@ -4,6 +4,7 @@
 
 #include "crypto/Base64.h"
 #include "crypto/SecureChannel.h"
+#include "server/SealedLine.h"
 
 namespace quib {
 namespace {
@@ -48,7 +49,7 @@ TEST(SecureChannelTest, SealsKnownLineAndOpensIt) {
   const std::string expected =
       "e:AAECAwQFBgcICQoLqxi9RtFNbOz4a9iHn4S1J4TAIRwG2mcZFDHpq5z11mWi5z98Xjil49zb/YsK++AwZfM16ng26/c=\n";
   EXPECT_EQ(SecureChannel::sealTextWithNonce(json, keyFrom(32), counting(12)), expected);
-  auto opened = SecureChannel::openLine<ServerMessage>(expected.substr(0, expected.size() - 1), keyFrom(32));
+  auto opened = openLine<ServerMessage>(expected.substr(0, expected.size() - 1), keyFrom(32));
   ASSERT_TRUE(opened);
   EXPECT_EQ(opened->requestId, "9");
   EXPECT_EQ(opened->ok, true);
@@ -59,13 +60,13 @@ TEST(SecureChannelTest, FreshNonceEveryLineAndLengthFormula) {
   ClientMessage ping;
   ping.type = ClientMessage::Kind::ping;
   ping.requestId = "7";
-  const std::string a = SecureChannel::sealLine(ping, key), b = SecureChannel::sealLine(ping, key);
+  const std::string a = sealLine(ping, key), b = sealLine(ping, key);
   EXPECT_NE(a, b);
   const std::size_t n = QuibCodec::encode(ping).size();
   EXPECT_EQ(a.size(), 2 + 4 * ((28 + n + 2) / 3) + 1);
   EXPECT_EQ(a.back(), '\n');
   for (const auto& line : {a, b}) {
-    auto m = SecureChannel::openLine<ClientMessage>(std::string_view(line).substr(0, line.size() - 1), key);
+    auto m = openLine<ClientMessage>(std::string_view(line).substr(0, line.size() - 1), key);
     ASSERT_TRUE(m);
     EXPECT_EQ(*m, ping);
   }
@@ -104,11 +105,11 @@ TEST(SecureChannelTest, KeysDoNotCrossLabelsOrSalts) {
   const Bytes salt1 = counting(16), salt2 = counting(16, 1);
   ClientMessage ping;
   ping.type = ClientMessage::Kind::ping;
-  std::string line = SecureChannel::sealLine(ping, SecureChannel::pairKey("123456", salt1));
+  std::string line = sealLine(ping, SecureChannel::pairKey("123456", salt1));
   line.pop_back();
-  EXPECT_TRUE(SecureChannel::openLine<ClientMessage>(line, SecureChannel::pairKey("123456", salt1)));
-  EXPECT_FALSE(SecureChannel::openLine<ClientMessage>(line, SecureChannel::tokenKey("123456", salt1)));
-  EXPECT_FALSE(SecureChannel::openLine<ClientMessage>(line, SecureChannel::pairKey("123456", salt2)));
+  EXPECT_TRUE(openLine<ClientMessage>(line, SecureChannel::pairKey("123456", salt1)));
+  EXPECT_FALSE(openLine<ClientMessage>(line, SecureChannel::tokenKey("123456", salt1)));
+  EXPECT_FALSE(openLine<ClientMessage>(line, SecureChannel::pairKey("123456", salt2)));
   // Leading zeros are part of the code text.
   EXPECT_NE(SecureChannel::pairKey("000042", salt1), SecureChannel::pairKey("42", salt1));
 }
@@ -118,7 +119,7 @@ TEST(SecureChannelTest, OpenedTextMustBeReadableRecord) {
   std::string line = SecureChannel::sealText(R"({"requestId":"1"})", key);
   line.pop_back();
   EXPECT_TRUE(SecureChannel::openText(line, key));
-  EXPECT_FALSE(SecureChannel::openLine<ClientMessage>(line, key));
+  EXPECT_FALSE(openLine<ClientMessage>(line, key));
 }
 
 TEST(SecureChannelTest, SaltIsSixteenFreshBytes) {

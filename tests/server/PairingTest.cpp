@@ -215,12 +215,29 @@ TEST(PairingTest, ForgetAllClosesEverything) {
 TEST(PairingTest, NamesDictionaryWithNumberReadsEmpty) {
   TestServer t;
   std::string token;
-  auto a = t.connectPaired(std::nullopt, &token);
+  t.connectPaired(std::nullopt, &token)->close();
+  for (int i = 0; i < 100000 && !t.server().connectedDevices().empty(); ++i) std::this_thread::yield();
+  auto namesAsSeenByAReturningPhone = [&] {
+    auto c = t.connect();
+    c->useToken(token);
+    c->request(request(ClientMessage::Kind::ping));
+    auto devices = t.server().connectedDevices();
+    c->close();
+    // Gone from the server before the next look, so that each look sees one connection only.
+    for (int i = 0; i < 100000 && !t.server().connectedDevices().empty(); ++i) std::this_thread::yield();
+    return devices;
+  };
+  // A readable dictionary names the device...
+  t.defaults().set(DeviceRegistry::kNamesKey, DefaultsValue::of(nlohmann::json{{token, "A"}, {"x", "B"}}));
+  auto named = namesAsSeenByAReturningPhone();
+  ASSERT_EQ(named.size(), 1u);
+  EXPECT_EQ(named[0].name, "A");
+  // ...one number anywhere in it makes every name absent.
   t.defaults().set(DeviceRegistry::kNamesKey, DefaultsValue::of(nlohmann::json{{token, "A"}, {"x", 5}}));
-  auto c = t.connect();
-  c->useToken(token);
-  c->request(request(ClientMessage::Kind::ping));
-  for (const auto& d : t.server().connectedDevices()) EXPECT_EQ(d.name, "이름 없는 기기");
+  auto unnamed = namesAsSeenByAReturningPhone();
+  ASSERT_EQ(unnamed.size(), 1u);
+  EXPECT_EQ(unnamed[0].name, "이름 없는 기기");
+  EXPECT_EQ(unnamed[0].token, token);
 }
 
 TEST(PairingTest, AuthorizationRuleOnPairingKey) {
@@ -295,8 +312,9 @@ TEST(PairingGuardTest, CapsGuessesAcrossConnections) {
   std::string token;
   t.connectPaired("A", &token);
   const std::string code = t.server().pairingCode();
+  // From four addresses, each within its own budget.
   for (int i = 0; i < 4; ++i) {
-    auto c = t.connect();
+    auto c = t.connectFrom("127.0.0." + std::to_string(2 + i));
     for (int j = 0; j < 5; ++j) c->pair(wrongCode(code), "x");
   }
   // Closed: the right code fails on a fresh connection, tokens still work.
@@ -309,7 +327,7 @@ TEST(PairingGuardTest, CapsGuessesAcrossConnections) {
   EXPECT_EQ(t.connect()->pair(code, "x").type, ServerMessage::Kind::paired);
   // The second lockout lasts twice as long.
   for (int i = 0; i < 4; ++i) {
-    auto c = t.connect();
+    auto c = t.connectFrom("127.0.0." + std::to_string(2 + i));
     for (int j = 0; j < 5; ++j) c->pair(wrongCode(code), "x");
   }
   t.clock().advance(10min);
@@ -318,7 +336,7 @@ TEST(PairingGuardTest, CapsGuessesAcrossConnections) {
   EXPECT_EQ(t.connect()->pair(code, "x").type, ServerMessage::Kind::paired);
   // A new code reopens pairing at once.
   for (int i = 0; i < 4; ++i) {
-    auto c = t.connect();
+    auto c = t.connectFrom("127.0.0." + std::to_string(2 + i));
     for (int j = 0; j < 5; ++j) c->pair(wrongCode(code), "x");
   }
   t.server().setPairingCode("123456");

@@ -46,6 +46,13 @@ std::unique_ptr<QuibClient> TestServer::connect() {
   return c;
 }
 
+std::unique_ptr<QuibClient> TestServer::connectFrom(const std::string& localAddress) {
+  auto c = std::make_unique<QuibClient>();
+  c->setLocalAddress(localAddress);
+  c->connect("127.0.0.1", port());
+  return c;
+}
+
 std::unique_ptr<QuibClient> TestServer::connectPaired(std::optional<std::string> deviceName,
                                                       std::string* token) {
   auto c = connect();

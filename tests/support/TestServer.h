@@ -40,6 +40,8 @@ class TestServer {
 
   // A client connected to the server, greeting read.
   std::unique_ptr<QuibClient> connect();
+  // The same from a given loopback address (127.0.0.2, ...), as another machine would.
+  std::unique_ptr<QuibClient> connectFrom(const std::string& localAddress);
   // A client paired with the current code; its token is in the client's last reply.
   std::unique_ptr<QuibClient> connectPaired(std::optional<std::string> deviceName,
                                             std::string* token = nullptr);

@@ -3,7 +3,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
+#include <vector>
 
 namespace quib {
 
@@ -38,6 +40,8 @@ std::string TerminalStatusBar::render(const Menu& menu) {
     if (item.enabled) {
       s << "[" << ++number << "] " << item.title;
       if (!item.keyEquivalent.empty()) s << "  (" << item.keyEquivalent << ")";
+      // What choosing does, when the item says so (a device item unpairs it).
+      if (item.toolTip) s << "  — " << *item.toolTip;
     } else {
       s << "    " << item.title;
     }
@@ -48,9 +52,29 @@ std::string TerminalStatusBar::render(const Menu& menu) {
 }
 
 void TerminalStatusBar::setMenu(const Menu& menu) {
+  if (printed_ && menu == menu_) return;
+  printed_ = true;
+  previousMenu_ = std::move(menu_);
   menu_ = menu;
+  printedAt_ = mainQueue_.clock().now();
   out_ << render(menu_) << std::flush;
 }
+
+namespace {
+// The chosen items of a menu, in the order of their numbers.
+std::vector<const MenuItem*> numbered(const Menu& menu) {
+  std::vector<const MenuItem*> items;
+  for (const auto& item : menu)
+    if (!item.isSeparator && item.enabled) items.push_back(&item);
+  return items;
+}
+
+bool sameNumbering(const Menu& a, const Menu& b) {
+  auto x = numbered(a), y = numbered(b);
+  return std::equal(x.begin(), x.end(), y.begin(), y.end(),
+                    [](const MenuItem* p, const MenuItem* q) { return *p == *q; });
+}
+}  // namespace
 
 void TerminalStatusBar::choose(const std::string& line) {
   if (line == "q" || line == "Q") {
@@ -65,15 +89,22 @@ void TerminalStatusBar::choose(const std::string& line) {
   } catch (const std::exception&) {
     wanted = 0;
   }
-  int number = 0;
-  for (const auto& item : menu_) {
-    if (item.isSeparator || !item.enabled) continue;
-    if (++number == wanted) {
-      if (onChoose_) onChoose_(item);
+  if (line.empty()) return;
+  const auto items = numbered(menu_);
+  if (wanted >= 1 && static_cast<std::size_t>(wanted) <= items.size()) {
+    const bool fresh = mainQueue_.clock().now() - printedAt_ < kSettle;
+    if (fresh && !previousMenu_.empty() && !sameNumbering(previousMenu_, menu_)) {
+      // The user may have chosen from the menu before this one.
+      out_ << "메뉴가 바뀌었습니다. 다시 선택하세요\n" << render(menu_) << std::flush;
+      printedAt_ = mainQueue_.clock().now();
+      previousMenu_ = menu_;  // the menu on screen now is the one to choose from
       return;
     }
+    const MenuItem item = *items[static_cast<std::size_t>(wanted) - 1];
+    if (onChoose_) onChoose_(item);
+    return;
   }
-  if (!line.empty()) out_ << "메뉴에 없는 번호입니다: " << line << "\n" << std::flush;
+  out_ << "메뉴에 없는 번호입니다: " << line << "\n" << std::flush;
 }
 
 void TerminalStatusBar::readInput() {

@@ -2,7 +2,12 @@
 // The status menu on a terminal, for machines without a desktop: every new menu is printed as
 // lines, enabled items numbered; typing a number chooses that item and "q" quits. Standard input is
 // read by a thread of its own, which posts each choice to the main queue.
+//
+// A number means the menu the user saw. A menu printed less than kSettle before the choice may
+// have scrolled in while the user typed: if its numbering differs from the one before it, the
+// menu is printed again and nothing is done. An identical menu is not printed twice in a row.
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <ostream>
@@ -25,6 +30,8 @@ class TerminalStatusBar final : public StatusBar {
     onChoose_ = std::move(onChoose);
   }
 
+  static constexpr std::chrono::milliseconds kSettle{1500};
+
   // The text printed for a menu.
   static std::string render(const Menu& menu);
 
@@ -39,7 +46,10 @@ class TerminalStatusBar final : public StatusBar {
   std::function<void()> onQuit_;
   std::function<void()> onEndOfInput_;
   std::function<void(const MenuItem&)> onChoose_;
-  Menu menu_;
+  Menu menu_;          // printed last: the current menu
+  Menu previousMenu_;  // printed before it
+  Clock::TimePoint printedAt_{};
+  bool printed_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::thread reader_;
 };

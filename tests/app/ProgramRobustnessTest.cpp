@@ -1,0 +1,148 @@
+// The quibbleton program under rough handling: quitting with work stuck in flight, running out of
+// descriptors, and being killed at any moment.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <random>
+#include <thread>
+
+#include "client/QuibClient.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace quib::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Started {
+  std::uint16_t port = 0;
+  std::string code;
+};
+
+Started readStart(ChildProcess& p) {
+  Started s;
+  auto upToPort = p.waitFor("대기 중 (포트 ");
+  auto rest = p.waitFor(")");
+  if (!upToPort || !rest) return s;
+  s.port = static_cast<std::uint16_t>(std::stoi(rest->substr(0, rest->size() - 1)));
+  auto at = upToPort->rfind("페어링 코드:  ");
+  if (at != std::string::npos) s.code = upToPort->substr(at + std::string("페어링 코드:  ").size(), 6);
+  return s;
+}
+
+std::vector<std::string> serverArgs(const TempDir& data) {
+  return {QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()};
+}
+
+TEST(ProgramRobustnessTest, QuitEndsPromptlyWhileASiteFetchIsStuck) {
+  // A web site that takes the connection and never answers.
+  asio::io_context io;
+  asio::ip::tcp::acceptor stalled(io, {asio::ip::make_address("127.0.0.1"), 0});
+  TempDir data;
+  ChildProcess p(serverArgs(data));
+  Started s = readStart(p);
+  ASSERT_NE(s.port, 0);
+  QuibClient phone;
+  phone.connect("127.0.0.1", s.port);
+  ASSERT_EQ(phone.pair(s.code, "p").type, ServerMessage::Kind::paired);
+  ClientMessage icon;
+  icon.type = ClientMessage::Kind::siteIcon;
+  icon.url = "http://127.0.0.1:" + std::to_string(stalled.local_endpoint().port()) + "/";
+  phone.send(icon);
+  p.write("q\n");
+  // The fetch alone would hold it for several seconds.
+  EXPECT_EQ(p.wait(4s), 0) << p.output();
+
+  // A second interrupt ends it at once, whatever the first one is still waiting for.
+  ChildProcess q(serverArgs(data));
+  ASSERT_NE(readStart(q).port, 0);
+  q.signal(SIGINT);
+  q.signal(SIGINT);
+  const int status = q.wait(4s);
+  EXPECT_TRUE(status == 0 || status == 128 + SIGINT) << status;
+}
+
+TEST(ProgramRobustnessTest, OutOfDescriptorsKeepsServingAndResumes) {
+  TempDir data;
+  auto args = serverArgs(data);
+  args.insert(args.begin(), {"/usr/bin/prlimit", "--nofile=48:48", "--"});
+  ChildProcess p(args);
+  Started s = readStart(p);
+  ASSERT_NE(s.port, 0) << p.output();
+  QuibClient phone;
+  phone.connect("127.0.0.1", s.port);
+  ASSERT_EQ(phone.pair(s.code, "p").type, ServerMessage::Kind::paired);
+  // Far more connections than descriptors: the kernel queues them, the server cannot take them.
+  asio::io_context io;
+  std::vector<asio::ip::tcp::socket> flood;
+  for (int i = 0; i < 80; ++i) {
+    flood.emplace_back(io);
+    flood.back().connect({asio::ip::make_address("127.0.0.1"), s.port});
+  }
+  ClientMessage ping;
+  ping.type = ClientMessage::Kind::ping;
+  ping.requestId = "still here";
+  EXPECT_EQ(phone.request(ping).requestId, "still here");
+  flood.clear();
+  // Descriptors come back as the flood goes; a newcomer is greeted again.
+  QuibClient newcomer;
+  EXPECT_EQ(newcomer.connect("127.0.0.1", s.port, 15s).type, ServerMessage::Kind::hello);
+  p.write("q\n");
+  EXPECT_EQ(p.wait(), 0);
+}
+
+TEST(ProgramRobustnessTest, KillAtAnyMomentLosesNoAcknowledgedToken) {
+  TempDir data;
+  std::vector<std::string> acknowledged;
+  std::mt19937 random(15);
+  for (int round = 0; round < 12; ++round) {
+    ChildProcess p(serverArgs(data));
+    Started s = readStart(p);
+    ASSERT_NE(s.port, 0) << "round " << round << ": the registry did not open\n" << p.output();
+    // Every token acknowledged so far still opens lines.
+    for (const auto& token : acknowledged) {
+      QuibClient phone;
+      phone.connect("127.0.0.1", s.port);
+      phone.useToken(token);
+      ClientMessage ping;
+      ping.type = ClientMessage::Kind::ping;
+      ping.requestId = "r";
+      EXPECT_EQ(phone.request(ping).type, ServerMessage::Kind::ack) << "round " << round;
+    }
+    // Pairings, unpairings and name changes in flight when the kill comes.
+    std::vector<std::unique_ptr<QuibClient>> phones;
+    for (int i = 0; i < 3; ++i) {
+      phones.push_back(std::make_unique<QuibClient>());
+      phones.back()->connect("127.0.0.1", s.port);
+      phones.back()->usePairingCode(s.code);
+    }
+    ClientMessage pair;
+    pair.type = ClientMessage::Kind::pair;
+    pair.code = s.code;
+    pair.deviceName = "phone " + std::to_string(round);
+    ServerMessage reply = phones[0]->request(pair);
+    ASSERT_EQ(reply.type, ServerMessage::Kind::paired);
+    acknowledged.push_back(*reply.token);
+    phones[1]->send(pair);
+    phones[2]->send(pair);
+    if (round % 3 == 1) p.write("1\n");  // unpair the first listed device, maybe mid-write
+    // The kill lands at a different point of that work every round.
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 20000)(random)));
+    p.signal(SIGKILL);
+    EXPECT_EQ(p.wait(), 128 + SIGKILL);
+    if (round % 3 == 1) acknowledged.clear();  // one of them may have been unpaired on purpose
+    // A reply that reached the phone before the kill is an acknowledged token too.
+    for (int i = 1; i < 3; ++i) {
+      try {
+        auto late = phones[i]->readReply(500ms);
+        if (late.type == ServerMessage::Kind::paired && late.token && round % 3 != 1)
+          acknowledged.push_back(*late.token);
+      } catch (const ClientError&) {
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quib::test

@@ -1,0 +1,295 @@
+// What strangers on the network and careless phones can do to the server, through real TCP:
+// revoked tokens, guesses per address and in all, the cost bounds on lines, the caps on
+// unauthenticated connections and their replies.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include "crypto/Base64.h"
+#include "server/Connection.h"
+#include "server/DeviceRegistry.h"
+#include "support/TestImages.h"
+#include "support/TestServer.h"
+
+namespace quib::test {
+namespace {
+
+using namespace std::chrono_literals;
+constexpr const char* kWrongKey = "암호화되지 않았거나 키가 틀립니다";
+
+std::string otherCode(const std::string& code) {
+  return code == "111111" ? "222222" : "111111";
+}
+
+std::unique_ptr<QuibClient> connectFrom(TestServer& t, const std::string& local) {
+  return t.connectFrom(local);
+}
+
+// Spends n wrong-code guesses from one address, a fresh connection per five.
+void guess(TestServer& t, const std::string& local, int n) {
+  const std::string wrong = otherCode(t.server().pairingCode());
+  std::unique_ptr<QuibClient> c;
+  for (int i = 0; i < n; ++i) {
+    if (i % 5 == 0) c = connectFrom(t, local);
+    EXPECT_EQ(c->pair(wrong, "x").message, kWrongKey);
+  }
+}
+
+ServerMessage pairFrom(TestServer& t, const std::string& local) {
+  return connectFrom(t, local)->pair(t.server().pairingCode(), "phone");
+}
+
+// Blocks every action until released, so that a test can hold a reply back.
+class GatedActions : public ActionPerformer {
+ public:
+  ActionResult perform(const QuibAction&) override {
+    std::unique_lock lock(mutex);
+    ++started;
+    changed.notify_all();
+    changed.wait(lock, [&] { return open; });
+    return {true, "done"};
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    open = true;
+    changed.notify_all();
+  }
+  bool waitStarted(int n) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, 10s, [&] { return started >= n; });
+  }
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool open = false;
+  int started = 0;
+};
+
+ClientMessage muteAction(const std::string& id) {
+  auto m = request(ClientMessage::Kind::action, id);
+  m.action = QuibAction{QuibActionKind::mute, {}, {}, {}, {}, {}, {}};
+  return m;
+}
+
+TEST(HostilePeersTest, RevokedTokensAreToldToPairAgainAndAreNoGuess) {
+  TestServer t;
+  std::string unpaired, forgotten;
+  t.connectPaired("A", &unpaired);
+  t.server().disconnect(unpaired);
+  EXPECT_EQ(DeviceRegistry(t.defaults()).revokedTokens(), std::vector<std::string>{unpaired});
+  // Far more reconnects than the guard allows guesses, from one address and in all.
+  for (int i = 0; i < 30; ++i) {
+    auto c = t.connect();
+    c->useToken(unpaired);
+    auto reply = c->request(request(ClientMessage::Kind::ping, "p"));
+    EXPECT_EQ(reply.message, kWrongKey);
+    EXPECT_EQ(reply.needsPairing, true);
+  }
+  EXPECT_EQ(t.connect()->pair(t.server().pairingCode(), "A").type, ServerMessage::Kind::paired);
+
+  // "Forget all" remembers every token it drops, and the list survives a restart of the server.
+  t.connectPaired("B", &forgotten);
+  t.server().forgetPairedDevices();
+  VirtualDesktop desktop;
+  MainQueue queue;
+  QuibServer::Options options;
+  options.port = 0;
+  options.advertise = false;
+  QuibServer restarted(desktop.platform(), t.defaults(), queue, options);
+  restarted.start();
+  for (int i = 0; i < 30; ++i) {
+    QuibClient c;
+    c.connect("127.0.0.1", restarted.boundPort());
+    c.useToken(forgotten);
+    EXPECT_EQ(c.request(request(ClientMessage::Kind::ping)).needsPairing, true);
+  }
+  QuibClient fresh;
+  fresh.connect("127.0.0.1", restarted.boundPort());
+  EXPECT_EQ(fresh.pair(restarted.pairingCode(), "B").type, ServerMessage::Kind::paired);
+  restarted.stop();
+}
+
+TEST(HostilePeersTest, OnlySealedBoxesThatOpenUnderNoKeyAreGuesses) {
+  TestServer t;
+  // Not base64, too short for nonce and tag, plain garbage: answered, never counted.
+  for (int i = 0; i < 30; ++i) {
+    auto c = t.connect();
+    for (const char* line : {"e:!!!!\n", "e:AAAA\n", "e:\n", "garbage\n"}) {
+      c->sendRaw(line);
+      auto reply = c->readReply();
+      EXPECT_EQ(reply.message, kWrongKey);
+      EXPECT_EQ(reply.needsPairing, true);
+    }
+  }
+  EXPECT_EQ(t.connect()->pair(t.server().pairingCode(), "x").type, ServerMessage::Kind::paired);
+}
+
+TEST(HostilePeersTest, GuessesAreBoundedPerAddressAndInAll) {
+  TestServer t;
+  std::string token;
+  t.connectPaired("A", &token);
+  // One address spends its own budget and is refused, even the right code; others are not.
+  guess(t, "127.0.0.2", PairingGuard::kMaxFailuresPerSource);
+  EXPECT_EQ(pairFrom(t, "127.0.0.2").message, kWrongKey);
+  EXPECT_EQ(pairFrom(t, "127.0.0.3").type, ServerMessage::Kind::paired);
+  // Its budget comes back after the window.
+  t.clock().advance(PairingGuard::kWindow);
+  EXPECT_EQ(pairFrom(t, "127.0.0.2").type, ServerMessage::Kind::paired);
+
+  // Many addresses together close pairing for everyone; tokens keep working.
+  const int each = PairingGuard::kMaxFailuresPerSource - 1;
+  int spent = 0;
+  for (int a = 10; spent < PairingGuard::kMaxFailures; ++a) {
+    const int n = std::min(each, PairingGuard::kMaxFailures - spent);
+    guess(t, "127.0.0." + std::to_string(a), n);
+    spent += n;
+  }
+  EXPECT_TRUE(t.server().pairingClosedUntil().has_value());
+  EXPECT_EQ(pairFrom(t, "127.0.0.40").message, kWrongKey);
+  auto returning = connectFrom(t, "127.0.0.10");
+  returning->useToken(token);
+  EXPECT_EQ(returning->request(request(ClientMessage::Kind::ping, "t")).type, ServerMessage::Kind::ack);
+  // A new code reopens pairing at once, per address too.
+  t.server().setPairingCode("123456");
+  EXPECT_FALSE(t.server().pairingClosedUntil().has_value());
+  EXPECT_EQ(pairFrom(t, "127.0.0.2").type, ServerMessage::Kind::paired);
+}
+
+TEST(HostilePeersTest, LineSizeAndShapeBounds) {
+  TestServer t;
+  std::string token;
+  auto keyed = t.connectPaired("A", &token);
+  const SymmetricKey key = SecureChannel::pairKey(t.server().pairingCode(), keyed->salt());
+  // Too long on a keyed connection: the size error, but not "pair again".
+  keyed->sendRaw(std::string(Connection::kMaxLineWithKey + 1, 'x') + "\n");
+  auto oversized = keyed->readReply();
+  EXPECT_EQ(oversized.message, kWrongKey);
+  EXPECT_EQ(oversized.needsPairing, std::nullopt);
+  // Nesting and element counts past what any request needs are unreadable, sealed or plain.
+  const std::string deep = "{\"type\":\"ping\",\"x\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
+  std::string wide = "{\"type\":\"ping\",\"x\":[0";
+  for (int i = 0; i < 5000; ++i) wide += ",0";
+  wide += "]}";
+  for (const std::string& json : {deep, wide}) {
+    keyed->sendRaw(SecureChannel::sealText(json, key));
+    EXPECT_EQ(keyed->readReply().message, kWrongKey);
+    auto plain = t.connect();
+    plain->sendRaw(json + "\n");
+    EXPECT_EQ(plain->readReply().message, kWrongKey);
+  }
+  EXPECT_EQ(keyed->request(request(ClientMessage::Kind::ping, "after")).requestId, "after");
+
+  // A returning phone's first line may carry a text of 20,000 four-byte characters...
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "\xF0\x9F\x98\x80";
+  auto returning = t.connect();
+  returning->useToken(token);
+  EXPECT_EQ(returning->request(request(ClientMessage::Kind::ping, text)).requestId, text);
+  // ...but a first line much longer than that is refused unopened.
+  auto stranger = t.connect();
+  stranger->sendRaw("e:" + std::string(Connection::kMaxLineBeforeKey, 'A') + "\n");
+  auto refused = stranger->readReply();
+  EXPECT_EQ(refused.message, kWrongKey);
+  EXPECT_EQ(refused.needsPairing, true);
+}
+
+TEST(HostilePeersTest, UnauthenticatedConnectionsShedTheBusiestAddress) {
+  QuibServer::Options options;
+  options.maxKeylessConnections = 4;
+  TestServer t(options);
+  auto slowPhone = connectFrom(t, "127.0.0.2");  // greeted, has not answered yet
+  std::vector<std::unique_ptr<QuibClient>> flood;
+  for (int i = 0; i < 8; ++i) flood.push_back(connectFrom(t, "127.0.0.3"));
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(flood[i]->waitForClose(5s)) << i;
+  EXPECT_EQ(slowPhone->pair(t.server().pairingCode(), "slow").type, ServerMessage::Kind::paired);
+  flood.back()->sendRaw("{\"type\":\"ping\",\"requestId\":\"newest\"}\n");
+  EXPECT_EQ(flood.back()->readReply().requestId, "newest");
+}
+
+TEST(HostilePeersTest, EndedConnectionsStillFlushingCountAgainstTheCap) {
+  QuibServer::Options options;
+  options.maxKeylessConnections = 3;
+  TestServer t(options);
+  GatedActions gate;
+  t.server().setActionPerformer(&gate);
+  // Phones that send an action and end their stream linger until the reply is out.
+  std::vector<std::unique_ptr<QuibClient>> ended;
+  for (int i = 0; i < 5; ++i) {
+    ended.push_back(t.connectPaired("p"));
+    ended.back()->send(muteAction(std::to_string(i)));
+    ended.back()->shutdownSend();
+  }
+  ASSERT_TRUE(gate.waitStarted(1));
+  // Past the cap the oldest lingering ones were let go; the newest get their replies.
+  for (int i = 0; i < 2; ++i) EXPECT_TRUE(ended[i]->waitForClose(5s)) << i;
+  gate.release();
+  for (int i = 2; i < 5; ++i) {
+    auto reply = ended[i]->readReply();
+    EXPECT_EQ(reply.requestId, std::to_string(i));
+    EXPECT_EQ(reply.message, "done");
+    EXPECT_TRUE(ended[i]->waitForClose(5s));
+  }
+}
+
+TEST(HostilePeersTest, PeerThatNeverReadsIsCutOffAtTheReplyCap) {
+  TestServer t;
+  asio::io_context io;
+  asio::ip::tcp::socket s(io);
+  s.open(asio::ip::tcp::v4());
+  s.set_option(asio::socket_base::receive_buffer_size(4096));
+  s.connect({asio::ip::make_address("127.0.0.1"), t.port()});
+  // One chunk of 2-byte garbage lines: 32,768 error replies of about 80 bytes each.
+  std::string chunk;
+  while (chunk.size() < 65536) chunk += "x\n";
+  asio::write(s, asio::buffer(chunk));
+  std::size_t received = 0;
+  std::array<char, 65536> buffer;
+  asio::error_code ec;
+  while (!ec) received += s.read_some(asio::buffer(buffer), ec);
+  EXPECT_LT(received, 1024u * 1024u);  // far less than the 2.6 MB it asked for
+}
+
+TEST(HostilePeersTest, HalfCloseWithLargeReplyInFlightStillGetsTheActionReply) {
+  TestServer t;
+  GatedActions gate;
+  t.server().setActionPerformer(&gate);
+  std::filesystem::create_directories(t.desktop().files().onDisk("/Applications/Noise.app"));
+  Image noise = solid(256, 256, kWhite);
+  for (int y = 0; y < 256; ++y)
+    for (int x = 0; x < 256; ++x)
+      setPixel(noise, x, y,
+               {static_cast<std::uint8_t>(x * 7 + y * 13), static_cast<std::uint8_t>(x * y), 90, 255});
+  t.desktop().applications().setIcon("/Applications/Noise.app", pngBytes(noise));
+  auto phone = t.connectPaired("p");
+  auto icon = request(ClientMessage::Kind::appIcon, "icon");
+  icon.appName = "Noise";
+  icon.iconSize = 1024;
+  phone->send(icon);
+  phone->send(muteAction("act"));
+  phone->shutdownSend();
+  ASSERT_TRUE(gate.waitStarted(1));
+  auto first = phone->readReply();
+  EXPECT_EQ(first.requestId, "icon");
+  EXPECT_EQ(first.ok, true);
+  gate.release();
+  auto second = phone->readReply();
+  EXPECT_EQ(second.requestId, "act");
+  EXPECT_EQ(second.message, "done");
+  EXPECT_TRUE(phone->waitForClose());
+}
+
+TEST(TokenTrialTest, RecentlyUsedTokensAreTriedFirst) {
+  // Newest last in the usage list; unknown and unpaired ones are skipped.
+  EXPECT_EQ(TokenTrial::ordered({"a", "b", "c", "d"}, {"c", "gone", "a", "c"}),
+            (std::vector<std::string>{"c", "a", "b", "d"}));
+  EXPECT_EQ(TokenTrial::ordered({"a"}, {}), std::vector<std::string>{"a"});
+}
+
+TEST(HostilePeersTest, CountChangesAreCoalesced) {
+  TestServer t;
+  for (int i = 0; i < 100; ++i) t.connect()->close();
+  ASSERT_TRUE(t.waitForCount(0));
+  // One report per connect and one per close would be 200.
+  EXPECT_LT(t.counts().size(), 40u);
+}
+
+}  // namespace
+}  // namespace quib::test
