@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
 
   delegate.applicationDidFinishLaunching();
   mainQueue.run();
+  queries.cancelAll();  // searches in flight must not hold up the exit
   delegate.applicationWillTerminate();
   std::cout << "상태: 중지됨" << std::endl;
   return 0;

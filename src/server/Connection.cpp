@@ -32,7 +32,9 @@ void Connection::setKey(const SymmetricKey& k) {
 
 void Connection::receive() {
   if (closed_ || readDone_ || reading_) return;
-  if (outbox_.size() + writing_.size() > kMaxPendingOutput || pendingActions_ >= kMaxPendingActions) return;
+  if (outbox_.size() + writing_.size() + heldBytes_ > kMaxPendingOutput ||
+      pendingActions_ >= kMaxPendingActions)
+    return;
   reading_ = true;
   std::weak_ptr<Connection> weak = weak_from_this();
   socket_.async_read_some(asio::buffer(readBuffer_), [weak](const asio::error_code& ec, std::size_t n) {
@@ -78,15 +80,42 @@ void Connection::closeIfFinished() {
 
 void Connection::sendLine(std::string line) {
   if (closed_) return;
+  if (!held_.empty()) {  // behind a reply still being made
+    heldBytes_ += line.size();
+    held_.emplace_back(std::move(line));
+    return;
+  }
   outbox_.append(line);
   if (writing_.empty()) writeNext();
+}
+
+std::uint64_t Connection::reserveSlot() {
+  held_.emplace_back();
+  return firstHeld_ + held_.size() - 1;
+}
+
+void Connection::fillSlot(std::uint64_t slot, std::string line) {
+  if (slot < firstHeld_ || slot - firstHeld_ >= held_.size()) return;
+  auto& place = held_[slot - firstHeld_];
+  if (place) return;
+  heldBytes_ += line.size();
+  place = std::move(line);
+  bool released = false;
+  while (!held_.empty() && held_.front()) {
+    heldBytes_ -= held_.front()->size();
+    if (!closed_) outbox_.append(*held_.front());
+    held_.pop_front();
+    ++firstHeld_;
+    released = true;
+  }
+  if (released && !closed_ && writing_.empty()) writeNext();
 }
 
 void Connection::writeNext() {
   if (closed_ || !writing_.empty()) return;
   if (outbox_.empty()) {
     if (closeWhenFlushed_)
-      close();
+      closeIfFinished();
     else
       maybeResume();
     return;

@@ -5,6 +5,7 @@
 #include <array>
 #include <asio.hpp>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,6 +34,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void start();
   // Queues one complete line; writes never interleave and keep their order.
   void sendLine(std::string line);
+  // A reply that will be made later keeps its place: every line sent after reserveSlot() waits
+  // until the slot is filled, so the peer still reads its replies in request order.
+  std::uint64_t reserveSlot();
+  void fillSlot(std::uint64_t slot, std::string line);
   // Closes the socket at once; pending writes are dropped. Idempotent.
   void close();
   bool isClosed() const { return closed_; }
@@ -69,8 +74,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   asio::steady_timer lingerTimer_;
   LineBuffer lineBuffer_{kMaxLineBeforeKey};
   std::array<char, kReadChunk> readBuffer_{};
-  std::string outbox_;   // queued, not yet handed to the socket
-  std::string writing_;  // being written
+  std::string outbox_;                           // queued, not yet handed to the socket
+  std::string writing_;                          // being written
+  std::deque<std::optional<std::string>> held_;  // from the oldest unfilled slot on
+  std::uint64_t firstHeld_ = 0;                  // the slot number of held_.front()
+  std::size_t heldBytes_ = 0;
   bool reading_ = false;
   bool readDone_ = false;
   bool closed_ = false;
