@@ -147,7 +147,6 @@ void HttpFetcher::run(const std::vector<std::string>& urls, bool phoneAddress, c
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_PROXY, "");  // a proxy would hide the address really connected to
     curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-    curl_easy_setopt(c, CURLOPT_PIPEWAIT, 1L);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onData);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, onOpenSocket);
