@@ -1,6 +1,7 @@
 // Icon work: app-icon rendering, candidate analysis, declaration parsing, a whole site search.
 #include <benchmark/benchmark.h>
 
+#include <fstream>
 #include <future>
 
 #include "icons/AppIconProvider.h"
@@ -59,6 +60,45 @@ void BM_DeclaredIconsOneMegabytePage(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
 }
 BENCHMARK(BM_DeclaredIconsOneMegabytePage)->Unit(benchmark::kMillisecond);
+
+// Every response 100 ms late: https://a.test/ redirects to www.a.test, whose page links a manifest
+// listing four icons; with the fallbacks that makes six candidates. Arg 0 fetches them one after
+// another (as the original rule has it), arg 1 all at once; both choose the same icon.
+void BM_SlowSiteSearch(benchmark::State& state) {
+  const bool concurrent = state.range(0) == 1;
+  const auto late = std::chrono::milliseconds(100);
+  TestHttpsServer apex, www;
+  TempDir dir;
+  apex.route("/", 301, "", "https://www.a.test/", late);
+  www.route("/", 200, R"(<link rel="manifest" href="/app.json">)", "", late);
+  www.route("/app.json", 200,
+            R"({"icons":[{"src":"/i1.png","sizes":"512x512"},{"src":"/i2.png","sizes":"256x256"},)"
+            R"({"src":"/i3.png","sizes":"192x192"},{"src":"/i4.png","sizes":"96x96"}]})",
+            "", late);
+  for (int i = 1; i <= 4; ++i)
+    www.route("/i" + std::to_string(i) + ".png", 200, pngBytes(solid(64 * i, 64 * i, kRed)), "", late);
+  for (const char* fallback : {"/apple-touch-icon.png", "/apple-touch-icon-precomposed.png"})
+    www.route(fallback, 404, "", "", late);
+  HttpFetcher::Options o;
+  o.caFile = (dir.path() / "both.pem").string();
+  {
+    std::ofstream both(o.caFile);
+    both << std::ifstream(apex.caFile()).rdbuf() << std::ifstream(www.caFile()).rdbuf();
+  }
+  o.connectTo = apex.connectTo({"a.test"});
+  for (const auto& c : www.connectTo({"www.a.test"})) o.connectTo.push_back(c);
+  o.publicLoopbackPorts = {apex.port(), www.port()};
+  o.maxConcurrent = concurrent ? 6 : 1;
+  for (auto _ : state) {
+    SiteIconProvider provider(o, 1);  // a fresh cache: every round searches
+    std::promise<bool> done;
+    provider.iconBase64("https://a.test/", 256,
+                        [&](std::optional<std::string> r) { done.set_value(r.has_value()); });
+    if (!done.get_future().get()) state.SkipWithError("no icon");
+  }
+  state.SetLabel(concurrent ? "concurrent" : "one after another");
+}
+BENCHMARK(BM_SlowSiteSearch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 void BM_WholeSiteSearch(benchmark::State& state) {
   TestHttpsServer server;

@@ -1,8 +1,15 @@
 // Round trips through a real server on loopback.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
 #include "crypto/Random.h"
 #include "server/DeviceRegistry.h"
+#include "support/TestImages.h"
 #include "support/TestServer.h"
 
 namespace quib {
@@ -66,6 +73,55 @@ BENCHMARK(BM_GarbageFirstLine)
     ->Args({1000, 80 * 1024})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+// One phone's pings while another phone keeps asking for icons that are not cached yet (each at a
+// new size, so each one is decoded, trimmed and drawn anew). Arg 0: no icon traffic, for
+// comparison. Reports the 99th percentile of the ping round trip.
+void BM_PingWhileColdIconsRender(benchmark::State& state) {
+  const bool rendering = state.range(0) == 1;
+  test::TestServer t;
+  std::filesystem::create_directories(t.desktop().files().onDisk("/Applications/Big.app"));
+  Image big = test::solid(1024, 1024, test::kClear);
+  test::fillDisc(big, 512, 512, 420, test::kRed);
+  t.desktop().applications().setIcon("/Applications/Big.app", test::pngBytes(big));
+  std::atomic<bool> stop{false};
+  std::atomic<int> rendered{0};
+  std::thread iconPhone;
+  if (rendering)
+    iconPhone = std::thread([&] {
+      auto c = t.connect();
+      c->usePairingCode(t.server().pairingCode());
+      for (int size = 64; !stop; ++size) {
+        auto m = test::request(ClientMessage::Kind::appIcon, "i");
+        m.appName = "Big";
+        m.iconSize = size;
+        c->request(m, std::chrono::seconds(60));
+        ++rendered;
+      }
+    });
+  auto c = t.connect();
+  c->usePairingCode(t.server().pairingCode());
+  auto ping = test::request(ClientMessage::Kind::ping, "1");
+  std::vector<double> ms;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(c->request(ping));
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // spread the pings over the renders
+  }
+  stop = true;
+  if (iconPhone.joinable()) iconPhone.join();
+  std::sort(ms.begin(), ms.end());
+  state.counters["p99_ms"] = ms.empty() ? 0 : ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+  state.counters["max_ms"] = ms.empty() ? 0 : ms.back();
+  state.counters["cold_renders"] = rendered.load();
+  state.SetLabel(rendering ? "while icons render" : "quiet");
+}
+BENCHMARK(BM_PingWhileColdIconsRender)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace quib

@@ -6,7 +6,7 @@ pkgs=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libasio-dev libssl-dev nlohmann-json3-dev libsqlite3-dev libavahi-client-dev
   libcurl4-openssl-dev libre2-dev libicu-dev libgdk-pixbuf-2.0-dev librsvg2-common
-  webp-pixbuf-loader libcairo2-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+  webp-pixbuf-loader libcairo2-dev zlib1g-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   dbus avahi-daemon avahi-utils iproute2 util-linux
   libx11-dev libxtst-dev libxfixes-dev libgtk-3-dev libpulse-dev
   xvfb xauth xdotool xclip xinput x11-utils x11-xserver-utils x11-xkb-utils xkb-data pulseaudio pulseaudio-utils dbus-x11

@@ -6,8 +6,9 @@ seconds=${1:-60}
 build="$root/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUIB_FUZZ=ON -DQUIB_TESTS=OFF -DQUIB_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz_line_decode fuzz_open_line
-for target in fuzz_line_decode fuzz_open_line; do
+targets=(fuzz_line_decode fuzz_open_line fuzz_icon_declarations fuzz_image_decode)
+cmake --build "$build" --target "${targets[@]}"
+for target in "${targets[@]}"; do
   corpus="$build/corpus-$target"
   mkdir -p "$corpus"
   echo "fuzzing $target for ${seconds}s"

@@ -122,6 +122,7 @@ int main(int argc, char** argv) {
 
   delegate.applicationDidFinishLaunching();
   mainQueue.run();
+  queries.cancelAll();  // searches in flight must not hold up the exit
   // Quitting takes at most a second, whatever is still in flight (registry writes are
   // transactions, so ending here loses nothing that was acknowledged).
   std::thread([] {

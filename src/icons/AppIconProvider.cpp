@@ -49,10 +49,22 @@ std::optional<Image> AppIconProvider::render(const Image& trimmed, int n) {
   return canvas->image();
 }
 
-std::optional<std::string> AppIconProvider::iconBase64(const std::string& appName, double size) {
+std::optional<std::string> AppIconProvider::keyFor(const std::string& appName, double size) {
   if (!std::isfinite(size) || size < 1) return std::nullopt;
   const int n = size >= kMaxSize ? kMaxSize : static_cast<int>(size);
-  const std::string key = appName + "@" + std::to_string(n);
+  return appName + "@" + std::to_string(n);
+}
+
+std::optional<std::string> AppIconProvider::cachedIcon(const std::string& appName, double size) {
+  auto key = keyFor(appName, size);
+  return key ? cache_.get(*key) : std::nullopt;
+}
+
+std::optional<std::string> AppIconProvider::iconBase64(const std::string& appName, double size) {
+  auto keyed = keyFor(appName, size);
+  if (!keyed) return std::nullopt;
+  const std::string& key = *keyed;
+  const int n = size >= kMaxSize ? kMaxSize : static_cast<int>(size);
   if (auto cached = cache_.get(key)) return cached;
   auto path = apps_.appPath(appName);
   if (!path) return std::nullopt;

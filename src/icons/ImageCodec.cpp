@@ -11,25 +11,29 @@ namespace quib::ImageCodec {
 
 namespace {
 
-bool allowedFormat(GdkPixbufFormat* format) {
-  if (!format) return false;
-  gchar* name = gdk_pixbuf_format_get_name(format);
-  const std::string n = name ? name : "";
-  g_free(name);
-  return n == "png" || n == "jpeg" || n == "gif" || n == "ico" || n == "bmp" || n == "webp" || n == "svg";
-}
-
 struct Guard {
+  Header header;
   bool refused = false;
 };
 
 void onSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer data) {
   auto* guard = static_cast<Guard*>(data);
-  if (!allowedFormat(gdk_pixbuf_loader_get_format(loader)) || width <= 0 || height <= 0 ||
-      static_cast<long long>(width) * height > kMaxPixels) {
+  if (width <= 0 || height <= 0) {
     guard->refused = true;
-    gdk_pixbuf_loader_set_size(loader, 1, 1);  // keep the loader from allocating the real size
+    return;
   }
+  const long long pixels = static_cast<long long>(width) * height;
+  if (guard->header.format == "svg") {
+    // Its size is known only now: a large one is drawn at one pixel, then thrown away.
+    if (pixels > kMaxPixels) {
+      guard->refused = true;
+      gdk_pixbuf_loader_set_size(loader, 1, 1);
+    }
+    return;
+  }
+  // The header was checked already; a decoder that sees more than it declared is not believed.
+  if (width > guard->header.width || height > guard->header.height || pixels > kMaxPixels)
+    guard->refused = true;
 }
 
 std::uint8_t premultiply(std::uint8_t c, std::uint8_t a) {
@@ -60,11 +64,17 @@ Image fromPixbuf(GdkPixbuf* pb) {
 }  // namespace
 
 std::optional<Image> decode(std::string_view bytes) {
-  if (bytes.empty()) return std::nullopt;
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-  Guard guard;
-  g_signal_connect(loader, "size-prepared", G_CALLBACK(onSizePrepared), &guard);
+  auto header = readHeader(bytes);
+  if (!header) return std::nullopt;
+  if (header->format != "svg" &&
+      (header->width <= 0 || header->height <= 0 || header->width * header->height > kMaxPixels))
+    return std::nullopt;
   GError* error = nullptr;
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(header->format.c_str(), &error);
+  if (error) g_clear_error(&error);
+  if (!loader) return std::nullopt;
+  Guard guard{*header};
+  g_signal_connect(loader, "size-prepared", G_CALLBACK(onSizePrepared), &guard);
   bool ok =
       gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), &error);
   if (error) g_clear_error(&error);
@@ -72,7 +82,8 @@ std::optional<Image> decode(std::string_view bytes) {
   if (error) g_clear_error(&error);
   std::optional<Image> result;
   GdkPixbuf* pb = ok && !guard.refused ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-  if (pb && gdk_pixbuf_get_bits_per_sample(pb) == 8 && gdk_pixbuf_get_colorspace(pb) == GDK_COLORSPACE_RGB)
+  if (pb && gdk_pixbuf_get_bits_per_sample(pb) == 8 && gdk_pixbuf_get_colorspace(pb) == GDK_COLORSPACE_RGB &&
+      static_cast<long long>(gdk_pixbuf_get_width(pb)) * gdk_pixbuf_get_height(pb) <= kMaxPixels)
     result = fromPixbuf(pb);
   g_object_unref(loader);
   return result;

@@ -156,13 +156,40 @@ void Connection::workFinished() {
 }
 
 void Connection::closeIfFinished() {
-  if (closeWhenFlushed_ && outbox_.empty() && writing_.empty() && pendingWork_ == 0) close();
+  if (closeWhenFlushed_ && outbox_.empty() && writing_.empty() && held_.empty() && pendingWork_ == 0) close();
 }
 
 void Connection::sendLine(std::string line) {
   if (closed_) return;
+  if (!held_.empty()) {  // behind a reply still being made
+    heldBytes_ += line.size();
+    held_.emplace_back(std::move(line));
+    return;
+  }
   outbox_.append(line);
   if (writing_.empty()) writeNext();
+}
+
+std::uint64_t Connection::reserveSlot() {
+  held_.emplace_back();
+  return firstHeld_ + held_.size() - 1;
+}
+
+void Connection::fillSlot(std::uint64_t slot, std::string line) {
+  if (slot < firstHeld_ || slot - firstHeld_ >= held_.size()) return;
+  auto& place = held_[slot - firstHeld_];
+  if (place) return;
+  heldBytes_ += line.size();
+  place = std::move(line);
+  bool released = false;
+  while (!held_.empty() && held_.front()) {
+    heldBytes_ -= held_.front()->size();
+    if (!closed_) outbox_.append(*held_.front());
+    held_.pop_front();
+    ++firstHeld_;
+    released = true;
+  }
+  if (released && !closed_ && writing_.empty()) writeNext();
 }
 
 void Connection::writeNext() {

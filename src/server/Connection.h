@@ -7,6 +7,7 @@
 // that the server thread owns and lends to whichever connection is being served.
 #include <asio.hpp>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -44,6 +45,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void start();
   // Queues one complete line; writes never interleave and keep their order.
   void sendLine(std::string line);
+  // A reply that will be made later keeps its place: every line sent after reserveSlot() waits
+  // until the slot is filled, so the peer still reads its replies in request order.
+  std::uint64_t reserveSlot();
+  void fillSlot(std::uint64_t slot, std::string line);
   // Closes the socket at once; pending writes are dropped. Idempotent.
   void close();
   bool isClosed() const { return closed_; }
@@ -60,7 +65,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void resumeLines();
 
   void setKey(const SymmetricKey& k);
-  std::size_t pendingOutput() const { return outbox_.size() + writing_.size(); }
+  std::size_t pendingOutput() const { return outbox_.size() + writing_.size() + heldBytes_; }
 
   std::function<void(std::string_view line)> onMessage;
   std::function<void()> onOversizedLine;
@@ -101,6 +106,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::string outbox_;   // queued, not yet handed to the socket
   std::string writing_;  // being written
   bool waiting_ = false;
+  std::deque<std::optional<std::string>> held_;  // replies from the oldest unfilled slot on
+  std::uint64_t firstHeld_ = 0;                  // the slot number of held_.front()
+  std::size_t heldBytes_ = 0;
   bool readDone_ = false;
   bool eofHeld_ = false;  // end of stream seen while lines were still held back
   bool closed_ = false;

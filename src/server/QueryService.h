@@ -1,6 +1,8 @@
 #pragma once
-// What the query requests ask of the rest of the system. Every function but siteIcon runs on the
-// server queue; siteIcon may complete at once or later on another thread.
+// What the query requests ask of the rest of the system, called on the server queue. The two icon
+// functions call `done` exactly once, at once or later on another thread; `phone` tells one
+// phone's requests from another's.
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -11,9 +13,9 @@ namespace quib {
 class QueryService {
  public:
   virtual ~QueryService() = default;
-  virtual std::optional<std::string> appIconBase64(const std::string& appName, double size) = 0;
-  virtual void siteIconBase64(const std::string& site,
-                              std::function<void(std::optional<std::string>)> done) = 0;
+  using Done = std::function<void(std::optional<std::string>)>;
+  virtual void appIconBase64(const std::string& appName, double size, Done done) = 0;
+  virtual void siteIconBase64(const std::string& site, std::uint64_t phone, Done done) = 0;
   virtual bool isAppInstalled(const std::string& appName) = 0;
   virtual std::vector<std::string> clipboardHistory() = 0;
   virtual std::vector<std::string> installedApps() = 0;

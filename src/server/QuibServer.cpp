@@ -294,21 +294,29 @@ void QuibServer::stop() {
   });
 }
 
-void QuibServer::send(const ServerMessage& message, Connection& connection) {
-  std::string line;
+std::optional<std::string> QuibServer::encode(const ServerMessage& message, Connection& connection) {
   try {
-    line =
-        connection.key ? sealLine(message, *connection.key) : QuibCodec::encodeLine(message);
+    return connection.key ? sealLine(message, *connection.key) : QuibCodec::encodeLine(message);
   } catch (const std::exception&) {
-    return;  // a reply that cannot be encoded or sealed is dropped; the connection stays
+    return std::nullopt;
   }
-  connection.sendLine(std::move(line));
 }
 
-void QuibServer::sendFromAnyThread(ServerMessage message, ConnectionPtr connection) {
+void QuibServer::send(const ServerMessage& message, Connection& connection) {
+  // A reply that cannot be encoded or sealed is dropped; the connection stays.
+  if (auto line = encode(message, connection)) connection.sendLine(std::move(*line));
+}
+
+void QuibServer::sendFromAnyThread(ServerMessage message, ConnectionPtr connection,
+                                   std::optional<std::uint64_t> slot) {
   // The connection's last reference may be this one; it is released on the queue with the socket.
-  asio::post(io_, [this, message = std::move(message), connection = std::move(connection)]() mutable {
-    send(message, *connection);
+  asio::post(io_, [this, message = std::move(message), connection = std::move(connection), slot]() mutable {
+    if (slot) {
+      // A reply that cannot be encoded releases its slot empty, so later replies still go.
+      connection->fillSlot(*slot, encode(message, *connection).value_or(""));
+    } else {
+      send(message, *connection);
+    }
     connection->workFinished();
     connection.reset();
   });

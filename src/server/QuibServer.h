@@ -122,8 +122,10 @@ class QuibServer {
 
   // Sends one reply on the server queue, sealed when the connection has a key.
   void send(const ServerMessage& message, Connection& connection);
-  // From any thread.
-  void sendFromAnyThread(ServerMessage message, ConnectionPtr connection);
+  std::optional<std::string> encode(const ServerMessage& message, Connection& connection);
+  // From any thread, for a request counted with actionStarted(); into its slot when it has one.
+  void sendFromAnyThread(ServerMessage message, ConnectionPtr connection,
+                         std::optional<std::uint64_t> slot = std::nullopt);
 
   // Dispatch (RequestHandler.cpp).
   void handle(std::string_view line, const ConnectionPtr& connection);

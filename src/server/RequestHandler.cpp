@@ -169,12 +169,27 @@ void QuibServer::handleQuery(const ClientMessage& request, const ConnectionPtr& 
     case ClientMessage::Kind::appIcon: {
       auto m = reply(ServerMessage::Kind::appIcon, request);
       m.appName = request.appName.value_or("");
-      if (queries_) {
-        const double size = request.iconSize ? static_cast<double>(*request.iconSize) : 256.0;
-        m.iconPNGBase64 = queries_->appIconBase64(*m.appName, size);
+      if (!queries_) {
+        m.ok = false;
+        send(m, c);
+        return;
       }
-      m.ok = m.iconPNGBase64.has_value();
-      send(m, c);
+      const double size = request.iconSize ? static_cast<double>(*request.iconSize) : 256.0;
+      // Rendered elsewhere; the reply keeps its place among this connection's replies.
+      const std::uint64_t slot = c.reserveSlot();
+      c.workStarted();
+      std::weak_ptr<Connection> weak = connection;
+      queries_->appIconBase64(
+          *m.appName, size,
+          [life = std::weak_ptr<Life>(postLife_), weak, m, slot](std::optional<std::string> icon) mutable {
+            withServer(life, [&](QuibServer& server) {
+              auto conn = weak.lock();
+              if (!conn) return;
+              m.ok = icon.has_value();
+              m.iconPNGBase64 = std::move(icon);
+              server.sendFromAnyThread(std::move(m), std::move(conn), slot);
+            });
+          });
       return;
     }
     case ClientMessage::Kind::siteIcon: {
@@ -186,9 +201,12 @@ void QuibServer::handleQuery(const ClientMessage& request, const ConnectionPtr& 
         return;
       }
       std::weak_ptr<Connection> weak = connection;
-      connection->workStarted();  // a peer that ends its stream now still gets this reply
+      // Counted with the actions: a phone's unanswered searches pause its reading, and a peer that
+      // ends its stream now still gets this reply.
+      connection->workStarted();
       queries_->siteIconBase64(
-          *m.url, [life = std::weak_ptr<Life>(postLife_), weak, m](std::optional<std::string> icon) mutable {
+          *m.url, c.id,
+          [life = std::weak_ptr<Life>(postLife_), weak, m](std::optional<std::string> icon) mutable {
             withServer(life, [&](QuibServer& server) {
               auto conn = weak.lock();
               if (!conn) return;

@@ -33,7 +33,12 @@ std::optional<std::string> part(CURLU* u, CURLUPart which, unsigned flags = 0) {
 
 // Only "scheme://authority" addresses have a host; "mailto:x" and bare names have none.
 std::optional<std::string> hostPart(const std::string& text, unsigned flags) {
-  if (text.find("://") == std::string::npos) return std::nullopt;
+  const auto mark = text.find("://");
+  if (mark == std::string::npos) return std::nullopt;
+  // An empty authority ("things:///add", "https:///example.com") names no host, though the
+  // parser would take the first path segment for one.
+  if (mark + 3 >= text.size() || std::string_view("/?#").find(text[mark + 3]) != std::string_view::npos)
+    return std::nullopt;
   Handle u = parse(text);
   auto h = u ? part(u.get(), CURLUPART_HOST, flags) : std::nullopt;
   if (!h || h->empty()) return std::nullopt;

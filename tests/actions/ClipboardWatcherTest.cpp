@@ -66,9 +66,19 @@ TEST_F(ClipboardWatcherTest, TwoChangesWithinOnePollAreOne) {
   executor.perform(action(QuibActionKind::setClipboard, "from phone"));
   advance(1000ms);
   EXPECT_EQ(watcher->history().front(), "from phone");
+}
+
+// Typed text sits on the clipboard for 0.6 s; a poll that falls inside that window must see the
+// transient marker and leave it out of the history.
+TEST_F(ClipboardWatcherTest, TypedTextCaughtByAPollIsNotRecorded) {
+  copy("kept");
+  advance(500ms);  // the next poll is 0.5 s away, before the restore at 0.6 s
   executor.perform(action(QuibActionKind::typeText, "typed"));
+  advance(500ms);
+  EXPECT_EQ(desktop.pasteboard().string(), "typed");  // the poll ran while the typed text was there
   advance(1000ms);
-  EXPECT_EQ(watcher->history().front(), "from phone");
+  EXPECT_EQ(desktop.pasteboard().string(), "kept");
+  EXPECT_EQ(watcher->history(), History{"kept"});
 }
 
 }  // namespace

@@ -119,5 +119,26 @@ TEST_F(KeyboardTest, NewerCopyWinsAndEmptyClipboardStaysEmpty) {
   EXPECT_EQ(desktop.pasteboard().string(), "copied meanwhile");
 }
 
+// What typing put on the clipboard goes away even when the paste itself fails, and what comes back
+// is every item with every type it had, not just its text.
+TEST_F(KeyboardTest, RestoreAfterAFailedPasteBringsBackWholeItems) {
+  const std::vector<PasteboardItem> before{
+      PasteboardItem{{{PasteboardType::plainText, "caption"},
+                      {"public.html", "<b>caption</b>"},
+                      {"public.png", "\x89PNG"}}},
+      PasteboardItem{
+          {{"public.url", "https://example.com/"}, {PasteboardType::plainText, "https://example.com/"}}}};
+  desktop.pasteboard().clearContents();
+  desktop.pasteboard().writeItems(before);
+  desktop.events().failEvents({InputEvent::Kind::keyboard});
+  EXPECT_EQ(executor.perform(action(QuibActionKind::typeText, "typed")),
+            (ActionResult{false, "이벤트 생성 실패"}));
+  EXPECT_EQ(desktop.pasteboard().string(), "typed");
+  advance(599ms);
+  EXPECT_EQ(desktop.pasteboard().string(), "typed");
+  advance(1ms);
+  EXPECT_EQ(desktop.pasteboard().items(), before);
+}
+
 }  // namespace
 }  // namespace quib::test

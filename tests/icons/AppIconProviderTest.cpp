@@ -111,5 +111,23 @@ TEST_F(AppIconProviderTest, RendersCachesAndBounds) {
   EXPECT_EQ(pixel(decoded(*provider.iconBase64("Ghost", 64)), 32, 32).a, 0);
 }
 
+TEST(BoundedCacheTest, BoundedInBytesDroppingTheLeastRecentlyUsed) {
+  BoundedCache<std::string> cache(100, 30);  // keys and values counted
+  cache.put("a", std::string(9, 'x'));       // 10 bytes
+  cache.put("b", std::string(9, 'x'));
+  cache.put("c", std::string(9, 'x'));
+  EXPECT_TRUE(cache.get("a"));  // now the most recent
+  cache.put("d", std::string(9, 'x'));
+  EXPECT_FALSE(cache.get("b"));
+  EXPECT_TRUE(cache.get("a") && cache.get("c") && cache.get("d"));
+  EXPECT_EQ(cache.bytes(), 30u);
+  cache.put("a", std::string(19, 'y'));  // replacing counts the new size only
+  EXPECT_LE(cache.bytes(), 30u);
+  EXPECT_EQ(cache.get("a"), std::string(19, 'y'));
+  cache.put("huge", std::string(100, 'z'));  // larger than the whole bound: not kept, nothing lost
+  EXPECT_FALSE(cache.get("huge"));
+  EXPECT_EQ(cache.get("a"), std::string(19, 'y'));
+}
+
 }  // namespace
 }  // namespace quib::test

@@ -97,5 +97,40 @@ TEST(QueriesOverWireTest, SiteIcons) {
   EXPECT_EQ(c->request(m).url, "");
 }
 
+// Cold icons are rendered off the server queue, yet one phone still reads its replies in the order
+// it asked; a request without iconSize gets 256 pixels.
+TEST(QueriesOverWireTest, AppIconRepliesKeepTheirPlace) {
+  TestServer t;
+  for (const char* name : {"One", "Two"}) {
+    makeApp(t, std::string("/Applications/") + name + ".app");
+    t.desktop().applications().setIcon(std::string("/Applications/") + name + ".app", pngBytes(solid(512, 512, kRed)));
+  }
+  auto c = t.connect();
+  c->usePairingCode(t.server().pairingCode());
+  auto one = request(ClientMessage::Kind::appIcon, "icon-1");
+  one.appName = "One";
+  auto two = request(ClientMessage::Kind::appIcon, "icon-2");
+  two.appName = "Two";
+  two.iconSize = 48;
+  c->send(one);
+  c->send(request(ClientMessage::Kind::ping, "ping-1"));
+  c->send(two);
+  c->send(request(ClientMessage::Kind::ping, "ping-2"));
+  c->send(one);  // cached by now or not, it still comes last
+  std::vector<ServerMessage> replies;
+  for (int i = 0; i < 5; ++i) replies.push_back(c->readReply(std::chrono::seconds(30)));
+  std::vector<std::string> ids;
+  for (const auto& r : replies) ids.push_back(r.requestId.value_or(""));
+  EXPECT_EQ(ids, (std::vector<std::string>{"icon-1", "ping-1", "icon-2", "ping-2", "icon-1"}));
+  auto width = [](const ServerMessage& m) {
+    auto png = Base64::decode(m.iconPNGBase64.value_or(""));
+    auto image = png ? ImageCodec::decode(std::string(png->begin(), png->end())) : std::nullopt;
+    return image ? image->width : 0;
+  };
+  EXPECT_EQ(width(replies[0]), 256);
+  EXPECT_EQ(width(replies[2]), 48);
+  EXPECT_EQ(replies[4].iconPNGBase64, replies[0].iconPNGBase64);
+}
+
 }  // namespace
 }  // namespace quib::test

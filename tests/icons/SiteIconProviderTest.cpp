@@ -1,11 +1,22 @@
 // Site-icon discovery against a local HTTPS server that stands for https://site.test.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <fstream>
 #include <future>
+#include <mutex>
+#include <thread>
 
 #include "crypto/Base64.h"
+#include "icons/AddressFilter.h"
 #include "icons/ImageCodec.h"
 #include "icons/SiteIconProvider.h"
+#include "platform/Clock.h"
+#include "support/SilentServer.h"
+#include "support/TempDir.h"
 #include "support/TestHttpsServer.h"
 #include "support/TestImages.h"
 
@@ -24,6 +35,7 @@ class SiteIconProviderTest : public ::testing::Test {
     HttpFetcher::Options o;
     o.caFile = server.caFile();
     o.connectTo = server.connectTo({"site.test", "other.test"});
+    o.publicLoopbackPorts = {server.port()};
     return o;
   }
   std::optional<std::string> search(SiteIconProvider& provider, const std::string& site) {
@@ -42,8 +54,11 @@ TEST_F(SiteIconProviderTest, FetcherRules) {
   server.route("/moved", 302, "", "/ok");
   server.route("/to-file", 302, "", "file:///etc/passwd");
   server.route("/to-ftp", 302, "", "ftp://site.test/x");
-  EXPECT_EQ(fetcher.get("https://site.test/ok"), "hello");
-  EXPECT_EQ(fetcher.get("https://site.test/moved"), "hello");
+  EXPECT_EQ(fetcher.get("https://site.test/ok")->body, "hello");
+  auto moved = fetcher.get("https://site.test/moved");
+  ASSERT_TRUE(moved);
+  EXPECT_EQ(moved->body, "hello");
+  EXPECT_EQ(moved->url, "https://site.test/ok");
   EXPECT_FALSE(fetcher.get("https://site.test/empty"));
   EXPECT_FALSE(fetcher.get("https://site.test/missing"));
   EXPECT_FALSE(fetcher.get("https://site.test/to-file"));
@@ -60,7 +75,7 @@ TEST_F(SiteIconProviderTest, FetcherRules) {
   server.route("/slow", 200, "late", "", std::chrono::milliseconds(3000));
   EXPECT_FALSE(bounded.get("https://site.test/big"));
   EXPECT_FALSE(bounded.get("https://site.test/slow"));
-  EXPECT_EQ(bounded.get("https://site.test/ok"), "hello");
+  EXPECT_EQ(bounded.get("https://site.test/ok")->body, "hello");
 }
 
 TEST_F(SiteIconProviderTest, CandidateOrder) {
@@ -91,12 +106,22 @@ TEST_F(SiteIconProviderTest, CandidateOrder) {
 
 TEST_F(SiteIconProviderTest, ChoosingAmongCandidates) {
   using C = SiteIconProvider::Candidate;
-  EXPECT_EQ(
-      SiteIconProvider::choose({C{{}, 120, false, true}, C{{}, 64, false, false}, C{{}, 100, true, false}}),
-      2u);
+  const std::vector<C> mixed{C{{}, 120, false, true}, C{{}, 64, false, false}, C{{}, 100, true, false}};
+  EXPECT_EQ(SiteIconProvider::choose(mixed), 2u);
   EXPECT_EQ(SiteIconProvider::choose({C{{}, 128, false, false}, C{{}, 128, false, false}}), 0u);
   EXPECT_EQ(SiteIconProvider::choose({C{{}, 50, false, true}, C{{}, 200, false, true}}), 1u);
   EXPECT_FALSE(SiteIconProvider::choose({}));
+  // Folding one candidate at a time, in any arrival order, keeps the choice of the whole list:
+  // a preferred icon beats a larger plain one, and equal sides go to the earlier in the list.
+  const std::vector<C> list{C{{}, 300, false, true}, C{{}, 96, false, false}, C{{}, 200, true, false},
+                            C{{}, 96, false, false}, C{{}, 64, false, false}};
+  std::vector<std::size_t> order{0, 1, 2, 3, 4};
+  do {
+    std::size_t best = order[0];
+    for (std::size_t i : order)
+      if (SiteIconProvider::beats(list[i], i, list[best], best)) best = i;
+    EXPECT_EQ(best, 1u);
+  } while (std::next_permutation(order.begin(), order.end()));
 }
 
 TEST_F(SiteIconProviderTest, WholeSearchThenCache) {
@@ -129,6 +154,196 @@ TEST_F(SiteIconProviderTest, ImmediateFailures) {
     EXPECT_TRUE(called) << site;
   }
   EXPECT_FALSE(search(provider, "https://other.test/"));  // nothing usable: not cached, no icon
+}
+
+// Two servers stand for https://a.test and https://www.a.test (and b.test), each with its own
+// certificate; libcurl trusts both.
+class RedirectingSiteTest : public SiteIconProviderTest {
+ protected:
+  TestHttpsServer apex, www;
+  TempDir dir;
+  HttpFetcher::Options options() {
+    HttpFetcher::Options o;
+    o.caFile = (dir.path() / "both.pem").string();
+    std::ofstream both(o.caFile);
+    both << std::ifstream(apex.caFile()).rdbuf() << std::ifstream(www.caFile()).rdbuf();
+    o.connectTo = apex.connectTo({"a.test"});
+    for (const auto& c : www.connectTo({"www.a.test", "b.test"})) o.connectTo.push_back(c);
+    o.publicLoopbackPorts = {apex.port(), www.port()};
+    return o;
+  }
+};
+
+TEST_F(RedirectingSiteTest, DeclarationsAndFallbacksFollowTheFinalPage) {
+  apex.route("/", 301, "", "https://www.a.test/home/");
+  www.route("/home/", 200, R"(<link rel="manifest" href="app.json"><link rel="icon" href="logo.png">)");
+  www.route("/home/app.json", 200, R"({"icons":[{"src":"big.png","sizes":"512x512"}]})");
+  HttpFetcher fetcher(options());
+  SiteIconProvider provider(options(), 1);
+  EXPECT_EQ(
+      provider.candidateURLs(fetcher, "https://a.test/", "a.test"),
+      (Urls{"https://www.a.test/home/big.png", "https://www.a.test/home/logo.png",
+            "https://www.a.test/apple-touch-icon.png", "https://www.a.test/apple-touch-icon-precomposed.png",
+            "https://www.a.test/apple-touch-icon-180x180.png", "https://www.a.test/favicon.ico"}));
+
+  // A redirect that leaves the host: the fallbacks go where the page is.
+  apex.route("/away", 302, "", "https://b.test/page");
+  www.route("/page", 200, "<p>no declarations</p>");
+  EXPECT_EQ(provider.candidateURLs(fetcher, "https://a.test/away", "a.test"),
+            (Urls{"https://b.test/apple-touch-icon.png", "https://b.test/apple-touch-icon-precomposed.png",
+                  "https://b.test/apple-touch-icon-180x180.png", "https://b.test/favicon.ico"}));
+
+  // The whole search finds the icon that only the final host serves.
+  www.route("/apple-touch-icon.png", 200, pngBytes(solid(120, 120, kRed)));
+  auto icon = search(provider, "https://a.test/");
+  ASSERT_TRUE(icon);
+  auto png = Base64::decode(*icon);
+  EXPECT_EQ(ImageCodec::decode(std::string(png->begin(), png->end()))->width, 120);
+  for (const auto& path : apex.requests()) EXPECT_EQ(path.find("icon"), std::string::npos) << path;
+}
+
+// A local service on another loopback port, which no page may make us fetch from.
+TEST_F(SiteIconProviderTest, PageChosenAddressesStayOffThisComputer) {
+  TestHttpsServer secret;
+  secret.route("/secret.png", 200, pngBytes(solid(200, 200, kRed)));
+  secret.route("/m.json", 200, R"({"icons":[{"src":"/secret.png","sizes":"512x512"}]})");
+  secret.route("/", 200, R"(<link rel="icon" href="/secret.png">)");
+  const std::string local = "https://127.0.0.1:" + std::to_string(secret.port());
+  HttpFetcher::Options o = options();
+  TempDir dir;
+  o.caFile = (dir.path() / "both.pem").string();
+  {
+    std::ofstream both(o.caFile);
+    both << std::ifstream(server.caFile()).rdbuf() << std::ifstream(secret.caFile()).rdbuf();
+  }
+  // A public-looking name that connects to the local service: the connected address decides.
+  o.connectTo.push_back("sneaky.test:443:127.0.0.1:" + std::to_string(secret.port()));
+  server.route("/", 200,
+               R"(<link rel="manifest" href=")" + local + R"(/m.json"><link rel="icon" href=")" + local +
+                   R"(/secret.png" sizes="512x512"><link rel="icon" href="/bounce.png" sizes="256x256">)"
+                   R"(<link rel="icon" href="https://sneaky.test/secret.png" sizes="300x300">)"
+                   R"(<link rel="icon" href="/public.png" sizes="16x16">)");
+  server.route("/bounce.png", 302, "", local + "/secret.png");
+  server.route("/public.png", 200, pngBytes(solid(32, 32, Rgba{0, 0, 200, 255})));
+  {
+    SiteIconProvider provider(o, 1);
+    auto icon = search(provider, "https://site.test/");
+    ASSERT_TRUE(icon);
+    auto png = Base64::decode(*icon);
+    auto image = ImageCodec::decode(std::string(png->begin(), png->end()));
+    EXPECT_EQ(pixel(*image, 32, 32).b, 200);  // the public icon, not the secret
+    EXPECT_TRUE(secret.requests().empty());
+  }
+  // The phone may name the local service itself, and that page's own icons are fetched.
+  {
+    SiteIconProvider provider(o, 1);
+    auto icon = search(provider, local + "/");
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(secret.requests().front(), "/");
+    EXPECT_EQ(secret.requests()[1], "/secret.png");
+  }
+
+  auto v4 = [](const char* text, std::uint16_t port = 443) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, text, &a.sin_addr);
+    return AddressFilter::isPublic(reinterpret_cast<sockaddr*>(&a), {8443});
+  };
+  auto v6 = [](const char* text) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    inet_pton(AF_INET6, text, &a.sin6_addr);
+    return AddressFilter::isPublic(reinterpret_cast<sockaddr*>(&a));
+  };
+  for (const char* a : {"127.0.0.1", "10.1.2.3", "172.16.0.1", "172.31.255.255", "192.168.1.5",
+                        "169.254.169.254", "100.64.0.1", "0.0.0.0", "224.0.0.251", "255.255.255.255"})
+    EXPECT_FALSE(v4(a)) << a;
+  for (const char* a : {"8.8.8.8", "172.32.0.1", "93.184.216.34"}) EXPECT_TRUE(v4(a)) << a;
+  EXPECT_TRUE(v4("127.0.0.1", 8443));  // the tests' stand-in for the internet
+  for (const char* a :
+       {"::1", "::", "fe80::1", "fd00::1", "::ffff:192.168.0.1", "::ffff:127.0.0.1", "ff02::fb"})
+    EXPECT_FALSE(v6(a)) << a;
+  for (const char* a : {"2606:4700::1111", "::ffff:8.8.8.8"}) EXPECT_TRUE(v6(a)) << a;
+}
+
+// A server that accepts and never answers: searches in flight end when cancelled, not at their
+// time-out, and every completion is still called once.
+TEST_F(SiteIconProviderTest, CancelEndsStalledSearches) {
+  SilentServer stall;
+  HttpFetcher::Options o = options();
+  o.timeout = std::chrono::minutes(5);
+  std::promise<std::optional<std::string>> first, joined, second, late;
+  auto provider = std::make_unique<SiteIconProvider>(o, 2);
+  const std::string site = "http://127.0.0.1:" + std::to_string(stall.port()) + "/";
+  provider->iconBase64(
+      site, 256, [&](std::optional<std::string> r) { first.set_value(r); }, 1);
+  provider->iconBase64(
+      site, 256, [&](std::optional<std::string> r) { joined.set_value(r); }, 2);
+  provider->iconBase64(
+      site + "other", 256, [&](std::optional<std::string> r) { second.set_value(r); }, 1);
+  ASSERT_TRUE(stall.waitForConnections(2));  // both workers wait on the silent server
+  provider->cancelAll();
+  // Ready long before the five-minute time-out: the transfers were ended, not waited out.
+  for (auto* p : {&first, &joined, &second}) {
+    auto f = p->get_future();
+    ASSERT_EQ(f.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_FALSE(f.get());
+  }
+  EXPECT_EQ(stall.accepted(), 2);  // the joined request made no search of its own
+  provider->iconBase64(site, 256, [&](std::optional<std::string> r) { late.set_value(r); });
+  EXPECT_EQ(late.get_future().wait_for(std::chrono::seconds(0)), std::future_status::ready);
+  provider.reset();
+}
+
+TEST_F(SiteIconProviderTest, ManyButtonsAtOnceAllGetTheirIcons) {
+  server.route("/icon.png", 200, pngBytes(solid(100, 100, kRed)));
+  for (int i = 0; i < 60; ++i)
+    server.route("/p" + std::to_string(i), 200, R"(<link rel="icon" href="/icon.png">)");
+  server.route("/same", 200, R"(<link rel="icon" href="/icon.png">)");
+  std::mutex mutex;
+  std::condition_variable changed;
+  int answered = 0, withIcon = 0;
+  SiteIconProvider provider(options(), 2);
+  auto done = [&](std::optional<std::string> r) {
+    std::lock_guard lock(mutex);
+    ++answered;
+    withIcon += r.has_value();
+    changed.notify_all();
+  };
+  // One phone refreshing 60 buttons: past its bound the requests wait, they are not failed.
+  for (int i = 0; i < 60; ++i) provider.iconBase64("https://site.test/p" + std::to_string(i), 256, done, 7);
+  // Another phone asking ten times for one site: one search answers all ten.
+  for (int i = 0; i < 10; ++i) provider.iconBase64("https://site.test/same", 256, done, 8);
+  std::unique_lock lock(mutex);
+  ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(120), [&] { return answered == 70; }));
+  EXPECT_EQ(withIcon, 70);
+  const auto requests = server.requests();
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "/same"), 1);
+}
+
+TEST_F(SiteIconProviderTest, ARequestPastThePhonesBoundWaitsUntilItsDeadline) {
+  ManualClock clock;
+  std::atomic<int> ended{0};
+  std::atomic<bool> parkedAnswered{false}, otherAnswered{false};
+  SiteIconProvider provider(options(), 1, &clock);
+  const std::size_t bound = SiteIconProvider::kMaxWaitingPerPhone;
+  for (std::size_t i = 0; i <= bound; ++i)
+    server.route("/slow" + std::to_string(i), 200, "<p>", "", std::chrono::seconds(20));
+  for (std::size_t i = 0; i < bound; ++i)
+    provider.iconBase64(
+        "https://site.test/slow" + std::to_string(i), 256, [&](auto) { ++ended; }, 1);
+  provider.iconBase64(
+      "https://site.test/slow" + std::to_string(bound), 256, [&](auto r) { parkedAnswered = !r; }, 1);
+  provider.iconBase64(
+      "https://other.test/a", 256, [&](auto) { otherAnswered = true; }, 2);
+  EXPECT_FALSE(parkedAnswered);  // waiting, not refused at once
+  clock.advance(SiteIconProvider::kWaitDeadline);
+  provider.iconBase64(
+      "https://other.test/b", 256, [](auto) {}, 2);
+  EXPECT_TRUE(parkedAnswered);  // its deadline passed: nothing
+  EXPECT_FALSE(otherAnswered);  // the other phone's request was taken, not parked
+  EXPECT_EQ(ended, 0);
 }
 
 }  // namespace

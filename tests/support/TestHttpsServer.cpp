@@ -20,7 +20,7 @@ void addExtension(X509* cert, int nid, const char* value) {
   X509_EXTENSION_free(ext);
 }
 
-// A self-signed certificate that is also its own CA, for site.test and any name under .test.
+// A self-signed certificate that is also its own CA, for the test names below and 127.0.0.1.
 void makeCertificate(const std::string& certPath, const std::string& keyPath) {
   EVP_PKEY* key = EVP_EC_gen("P-256");
   X509* cert = X509_new();
@@ -34,7 +34,9 @@ void makeCertificate(const std::string& certPath, const std::string& keyPath) {
                              -1, -1, 0);
   X509_set_issuer_name(cert, name);
   addExtension(cert, NID_basic_constraints, "critical,CA:TRUE");
-  addExtension(cert, NID_subject_alt_name, "DNS:site.test,DNS:other.test,DNS:cdn.test");
+  addExtension(cert, NID_subject_alt_name,
+               "DNS:site.test,DNS:other.test,DNS:cdn.test,DNS:a.test,DNS:www.a.test,DNS:b.test,DNS:sneaky."
+               "test,IP:127.0.0.1");
   X509_sign(cert, key, EVP_sha256());
   FILE* f = std::fopen(certPath.c_str(), "w");
   PEM_write_X509(f, cert);
