@@ -8,6 +8,8 @@ pkgs=(
   libcurl4-openssl-dev libre2-dev libicu-dev libgdk-pixbuf-2.0-dev librsvg2-common
   webp-pixbuf-loader libcairo2-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   dbus avahi-daemon avahi-utils iproute2 util-linux
+  libglib2.0-dev
+  dpkg-dev file lintian systemd desktop-file-utils bash-completion
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -13,10 +13,12 @@
 #include "actions/ActionExecutor.h"
 #include "actions/ClipboardWatcher.h"
 #include "app/AppDelegate.h"
+#include "app/InstanceLock.h"
+#include "app/StatusBarChoice.h"
 #include "icons/DesktopQueries.h"
 #include "platform/MainQueue.h"
 #include "platform/SqliteDefaults.h"
-#include "platform/terminal/TerminalStatusBar.h"
+#include "platform/tray/DesktopNotifier.h"
 #include "platform/virtual/VirtualDesktop.h"
 #include "server/QuibServer.h"
 
@@ -28,8 +30,12 @@ int main(int argc, char** argv) {
   std::string virtualRoot;
   bool untrusted = false;
   bool exitOnEof = false;
+  std::string menuName = "auto";
   cli.add_option("--platform", platformName, "Desktop backend: auto or virtual (auto: virtual for now)")
       ->check(CLI::IsMember({"auto", "virtual"}));
+  cli.add_option("--menu", menuName,
+                 "Where the status menu is shown: tray, terminal or auto (the tray when the panel has one)")
+      ->check(CLI::IsMember({"auto", "tray", "terminal"}));
   cli.add_option("--port", port, "TCP port to listen on (0: any free port)")->check(CLI::Range(0, 65535));
   cli.add_option(
       "--data-dir", dataDir,
@@ -41,6 +47,12 @@ int main(int argc, char** argv) {
                "The virtual desktop refuses synthetic input, as without permission");
   cli.add_flag("--exit-on-eof", exitOnEof, "Quit when standard input ends (otherwise keep serving)");
   CLI11_PARSE(cli, argc, argv);
+
+  quib::InstanceLock instance(static_cast<std::uint16_t>(port));
+  if (instance.outcome() != quib::InstanceLock::Outcome::acquired) {
+    std::cerr << instance.message() << std::endl;
+    return 2;
+  }
 
   // Signals are taken by one thread with sigwait; block them before any other thread starts.
   sigset_t signals;
@@ -64,6 +76,7 @@ int main(int argc, char** argv) {
   desktop.setEffectObserver([](const std::string& effect) { std::cout << "효과: " << effect << '\n'; });
   mainQueue.setIdleHook([] { std::cout.flush(); });
 
+  quib::DesktopNotifier notifier;
   quib::SqliteDefaults defaults(dir, "quibbleton");
   quib::ClipboardWatcher clipboard(desktop, mainQueue);
   // Outlives the server: the server answers queries through it until it stops.
@@ -74,12 +87,23 @@ int main(int argc, char** argv) {
   quib::ActionExecutor executor(desktop.platform(), mainQueue);
   server.setActionPerformer(&executor);
   server.setQueryService(&queries);
+  server.onDevicePaired = [&mainQueue, &notifier](const std::optional<std::string>& name) {
+    mainQueue.post([&notifier, name] { notifier.devicePaired(name); });
+  };
 
   auto quit = [&mainQueue] { mainQueue.stop(); };
-  quib::TerminalStatusBar statusBar(mainQueue, std::cout, STDIN_FILENO, quit, [&] {
-    if (exitOnEof) quit();
-  });
-  quib::AppDelegate delegate(desktop.platform(), mainQueue, statusBar, server, clipboard);
+  std::string menuError;
+  auto statusBar = quib::StatusBarChoice::make(
+      quib::StatusBarChoice::parse(menuName), mainQueue, std::cout, STDIN_FILENO, quit,
+      [&] {
+        if (exitOnEof) quit();
+      },
+      &menuError);
+  if (!statusBar) {
+    std::cerr << "quibbleton: " << menuError << std::endl;
+    return 1;
+  }
+  quib::AppDelegate delegate(desktop.platform(), mainQueue, *statusBar, server, clipboard);
 
   std::thread([&mainQueue, signals] {
     int sig = 0;

@@ -66,6 +66,8 @@ class QuibServer {
   // Set before start().
   std::function<void(const std::string&)> onStateChange;
   std::function<void(int)> onClientCountChange;
+  // On the server's queue, after a phone has paired with the code; gets the name the phone gave.
+  std::function<void(const std::optional<std::string>& deviceName)> onDevicePaired;
   void setActionPerformer(ActionPerformer* performer) { actions_ = performer; }
   void setQueryService(QueryService* queries) { queries_ = queries; }
 
