@@ -18,10 +18,13 @@
 #include "actions/ClipboardWatcher.h"
 #include "app/AppDelegate.h"
 #include "app/Backend.h"
+#include "app/InstanceLock.h"
+#include "app/StatusBarChoice.h"
+#include "text/DisplayText.h"
 #include "icons/DesktopQueries.h"
 #include "platform/MainQueue.h"
 #include "platform/SqliteDefaults.h"
-#include "platform/terminal/TerminalStatusBar.h"
+#include "platform/tray/DesktopNotifier.h"
 #include "server/QuibServer.h"
 
 int main(int argc, char** argv) {
@@ -45,6 +48,10 @@ int main(int argc, char** argv) {
                  "Volume buttons: keys (the desktop's volume keys, default) or pulse (PulseAudio's default "
                  "output directly, for sessions without a volume-key handler)")
       ->check(CLI::IsMember({"keys", "pulse"}));
+  std::string menuName = "auto";
+  cli.add_option("--menu", menuName,
+                 "Where the status menu is shown: tray, terminal or auto (the tray when the panel has one)")
+      ->check(CLI::IsMember({"auto", "tray", "terminal"}));
   cli.add_option("--port", port, "TCP port to listen on (0: any free port)")->check(CLI::Range(0, 65535));
   cli.add_option(
       "--data-dir", dataDir,
@@ -56,6 +63,12 @@ int main(int argc, char** argv) {
                "The virtual desktop refuses synthetic input, as without permission");
   cli.add_flag("--exit-on-eof", exitOnEof, "Quit when standard input ends (otherwise keep serving)");
   CLI11_PARSE(cli, argc, argv);
+
+  quib::InstanceLock instance(static_cast<std::uint16_t>(port));
+  if (instance.outcome() != quib::InstanceLock::Outcome::acquired) {
+    std::cerr << instance.message() << std::endl;
+    return 2;
+  }
 
   // Signals are taken by one thread with sigwait; block them before any other thread starts.
   sigset_t signals;
@@ -81,6 +94,7 @@ int main(int argc, char** argv) {
   quib::MainQueue mainQueue(quib::SteadyClock::instance(), g_main_context_default());
   mainQueue.setIdleHook([] { std::cout.flush(); });
 
+  quib::DesktopNotifier notifier;
   quib::SqliteDefaults defaults(dir, "quibbleton");
   // The command key is a choice the user makes once.
   if (!commandKey.empty())
@@ -104,12 +118,26 @@ int main(int argc, char** argv) {
   quib::ActionExecutor executor(desktop, mainQueue);
   server.setActionPerformer(&executor);
   server.setQueryService(&queries);
+  server.onDevicePaired = [&mainQueue, &notifier](const std::optional<std::string>& name) {
+    // The name is the phone's own choice: no control characters reach the notification.
+    std::optional<std::string> shown;
+    if (name) shown = quib::displaySafe(*name);
+    mainQueue.post([&notifier, shown] { notifier.devicePaired(shown); });
+  };
 
   auto quit = [&mainQueue] { mainQueue.stop(); };
-  quib::TerminalStatusBar statusBar(mainQueue, std::cout, STDIN_FILENO, quit, [&] {
-    if (exitOnEof) quit();
-  });
-  quib::AppDelegate delegate(desktop, mainQueue, statusBar, server, clipboard);
+  std::string menuError;
+  auto statusBar = quib::StatusBarChoice::make(
+      quib::StatusBarChoice::parse(menuName), mainQueue, std::cout, STDIN_FILENO, quit,
+      [&] {
+        if (exitOnEof) quit();
+      },
+      &menuError);
+  if (!statusBar) {
+    std::cerr << "quibbleton: " << menuError << std::endl;
+    return 1;
+  }
+  quib::AppDelegate delegate(desktop, mainQueue, *statusBar, server, clipboard);
 
   std::thread([&mainQueue, signals] {
     int sig = 0;

@@ -168,6 +168,7 @@ void QuibServer::handlePair(const ClientMessage& request, Connection& c) {
   reply.ok = true;
   reply.accessibilityGranted = platform_.accessibility.isTrusted();
   send(reply, c);
+  if (onDevicePaired) onDevicePaired(request.deviceName);
 }
 
 }  // namespace quib

@@ -76,6 +76,8 @@ class QuibServer {
   std::function<void(int)> onClientCountChange;
   // On the main queue, when the pairing guard closes pairing (see pairingClosedUntil()).
   std::function<void()> onPairingGuardChange;
+  // On the server's queue, after a phone has paired with the code; gets the name the phone gave.
+  std::function<void(const std::optional<std::string>& deviceName)> onDevicePaired;
   void setActionPerformer(ActionPerformer* performer) { actions_ = performer; }
   void setQueryService(QueryService* queries) { queries_ = queries; }
 

@@ -25,6 +25,7 @@ class ChildProcess {
   // Exit status, or -1 when it did not end within the limit (it is then killed).
   int wait(std::chrono::milliseconds limit = std::chrono::seconds(15));
   const std::string& output() const { return out_; }
+  pid_t pid() const { return pid_; }
 
  private:
   bool readSome(std::chrono::milliseconds limit);

@@ -1,0 +1,143 @@
+// quibbleton on a desktop of the test's own: the front end it picks for the status menu, the
+// menu in the panel, the notice when a phone pairs, and a second instance turned away.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/InstanceLock.h"
+#include "client/QuibClient.h"
+#include "support/ChildProcess.h"
+#include "support/FakeDesktopBus.h"
+#include "support/TempDir.h"
+
+namespace quib::test {
+namespace {
+
+std::string itemMenuPath(SessionBus& bus, const std::string& service) {
+  GVariant* v = itemProperty(bus, service, "Menu");
+  std::string path = v ? g_variant_get_string(v, nullptr) : "";
+  if (v) g_variant_unref(v);
+  return path;
+}
+
+TEST(DesktopProgramTest, TrayWhenThePanelHasOneAndANoticeOnPairing) {
+  SessionBus bus;
+  ASSERT_TRUE(bus.running());
+  FakeWatcher watcher(bus);
+  FakeNotifications notifications(bus);
+  ASSERT_TRUE(watcher.owned() && notifications.owned());
+  TempDir data;
+  ChildProcess p(
+      {QUIBBLETON_BINARY, "--platform", "virtual", "--port", "0", "--data-dir", data.path().string()});
+  ASSERT_TRUE(bus.pump([&] { return !watcher.items.empty(); })) << p.output();
+  const std::string item = watcher.items[0];
+  const std::string path = itemMenuPath(bus, item);
+  ASSERT_FALSE(path.empty());
+
+  std::optional<ShownMenu> m;
+  ASSERT_TRUE(bus.pump([&] {
+    m = readMenu(bus, item, path);
+    return m && !m->items.empty() && m->items[0].label.rfind("대기 중 (포트 ", 0) == 0;
+  }));
+  const std::string header = m->items[0].label;
+  const auto port = static_cast<std::uint16_t>(std::stoi(header.substr(header.find("포트 ") + 7)));
+  const std::string codeLine = m->items[2].label;
+  ASSERT_EQ(codeLine.rfind("페어링 코드:  ", 0), 0u) << codeLine;
+  const std::string code = codeLine.substr(codeLine.size() - 6);
+  // The menu is on the panel, not on the terminal.
+  EXPECT_EQ(p.output().find("[1]"), std::string::npos) << p.output();
+
+  QuibClient phone;
+  phone.connect("127.0.0.1", port);
+  ASSERT_EQ(phone.pair(code, "Kim's <b>phone</b>").type, ServerMessage::Kind::paired);
+  ASSERT_TRUE(bus.pump([&] { return !notifications.notices.empty(); }));
+  // The phone's name is shown as text, never read as markup.
+  EXPECT_NE(notifications.notices[0].body.find("Kim&apos;s &lt;b&gt;phone&lt;/b&gt;"), std::string::npos)
+      << notifications.notices[0].body;
+  EXPECT_EQ(notifications.notices[0].summary, "새 기기가 페어링되었습니다");
+
+  // Reconnecting with the token is no new pairing: no second notice. Then quit from the panel.
+  QuibClient again;
+  again.connect("127.0.0.1", port);
+  const ShownItem* quit = nullptr;
+  ASSERT_TRUE(bus.pump([&] {
+    m = readMenu(bus, item, path);
+    quit = m ? m->withLabel("Quibox 종료") : nullptr;
+    return m && !m->items.empty() && m->items[0].label == "2대 연결됨" && quit;
+  }));
+  EXPECT_TRUE(click(bus, item, path, quit->id));
+  EXPECT_EQ(p.wait(), 0) << p.output();
+  EXPECT_EQ(notifications.notices.size(), 1u);
+}
+
+TEST(DesktopProgramTest, TerminalWhenThereIsNoTray) {
+  SessionBus bus;
+  ASSERT_TRUE(bus.running());
+  TempDir data;
+  ChildProcess p({QUIBBLETON_BINARY, "--port", "0", "--exit-on-eof", "--data-dir", data.path().string()});
+  EXPECT_TRUE(
+      p.waitFor("quibbleton: no org.kde.StatusNotifierWatcher on the session bus (the panel shows no "
+                "tray); the status menu is on this terminal\n"))
+      << p.output();
+  EXPECT_TRUE(p.waitFor("페어링 코드:  ")) << p.output();
+  p.closeInput();
+  EXPECT_EQ(p.wait(), 0) << p.output();
+
+  // Asked for the tray with no session bus at all: one line and status 1.
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quibbleton-bus", 1);
+  ChildProcess q({QUIBBLETON_BINARY, "--menu", "tray", "--port", "0", "--data-dir", data.path().string()});
+  EXPECT_EQ(q.wait(), 1);
+  EXPECT_EQ(q.output().rfind("quibbleton: no session bus", 0), 0u) << q.output();
+}
+
+std::uint16_t freePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+TEST(DesktopProgramTest, OneInstancePerPort) {
+  SessionBus bus;  // a runtime directory of the test's own for the lock
+  ASSERT_TRUE(bus.running());
+  TempDir data;
+  const std::string port = std::to_string(freePort());
+  ChildProcess first(
+      {QUIBBLETON_BINARY, "--port", port, "--menu", "terminal", "--data-dir", data.path().string()});
+  ASSERT_TRUE(first.waitFor("대기 중 (포트 " + port + ")")) << first.output();
+  ChildProcess second({QUIBBLETON_BINARY, "--port", port, "--data-dir", data.path().string()});
+  EXPECT_EQ(second.wait(), 2);
+  EXPECT_EQ(second.output(), "quibbleton: already running for this user on port " + port + " (pid " +
+                                 std::to_string(first.pid()) + ")\n");
+  first.signal(SIGTERM);
+  EXPECT_EQ(first.wait(), 0);
+
+  // The lock goes with its process; a port another program listens on is named as such.
+  {
+    InstanceLock again(static_cast<std::uint16_t>(std::stoi(port)));
+    EXPECT_EQ(again.outcome(), InstanceLock::Outcome::acquired);
+    InstanceLock twice(static_cast<std::uint16_t>(std::stoi(port)));
+    EXPECT_EQ(twice.outcome(), InstanceLock::Outcome::alreadyRunning);
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(fd, 1), 0);
+  socklen_t n = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  const std::string taken = std::to_string(ntohs(a.sin_port));
+  ChildProcess third({QUIBBLETON_BINARY, "--port", taken, "--data-dir", data.path().string()});
+  EXPECT_EQ(third.wait(), 2);
+  EXPECT_EQ(third.output(), "quibbleton: port " + taken + " is in use by another program\n");
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace quib::test

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Builds the Debian package from this build directory, runs lintian on it, unpacks it into a scratch
+# folder and runs the unpacked programs, checks the desktop files and the user unit.
+# Usage: package_test.sh BUILD_DIR. Exit 77 (skipped) only when a needed tool is not installed.
+set -uo pipefail
+build=$(cd "$1" && pwd)
+for tool in cpack dpkg-deb dpkg-shlibdeps lintian; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIP: $tool is not installed"
+    exit 77
+  fi
+done
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+if ! (cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1); then
+  cat "$scratch/cpack.log"
+  fail "cpack did not build the package"
+  exit 1
+fi
+deb=$(ls "$scratch"/out/*.deb 2>/dev/null | head -n1)
+[ -n "$deb" ] || { cat "$scratch/cpack.log"; fail "no .deb made"; exit 1; }
+echo "package: $(basename "$deb")"
+
+# Dependencies come from the linked libraries, so libc and the crypto library must be among them.
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+[[ $depends == *libc6* ]] || fail "Depends lacks libc6"
+[[ $depends == *libssl3* ]] || fail "Depends lacks libssl3"
+[[ $(dpkg-deb -f "$deb" Version) =~ ^[0-9]+\.[0-9]+\.[0-9]+ ]] || fail "odd version"
+
+# lintian prints every finding; only errors fail the test.
+if ! lintian --fail-on error --no-tag-display-limit "$deb" >"$scratch/lintian.log" 2>&1; then
+  fail "lintian reports errors"
+fi
+cat "$scratch/lintian.log"
+
+root="$scratch/root"
+dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
+for f in usr/bin/quibbleton usr/bin/quib \
+  usr/share/man/man1/quibbleton.1.gz usr/share/man/man1/quib.1.gz \
+  usr/share/applications/quibbleton.desktop \
+  usr/share/icons/hicolor/scalable/apps/quibbleton.svg \
+  usr/share/icons/hicolor/scalable/status/quibbleton-no-phone-symbolic.svg \
+  usr/share/icons/hicolor/scalable/status/quibbleton-connected-symbolic.svg \
+  usr/share/icons/hicolor/scalable/status/quibbleton-not-permitted-symbolic.svg \
+  usr/share/bash-completion/completions/quib \
+  etc/xdg/autostart/quibbleton.desktop \
+  usr/lib/systemd/user/quibbleton.service \
+  usr/share/doc/quibbleton/copyright; do
+  [ -e "$root/$f" ] || fail "missing /$f"
+done
+[ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = "/etc/xdg/autostart/quibbleton.desktop" ] ||
+  fail "the autostart entry is not a conffile"
+
+# The unpacked programs run (their libraries are on this machine) and describe themselves.
+help=$("$root/usr/bin/quibbleton" --help 2>&1) || fail "quibbleton --help exited $?"
+[[ $help == *--menu* && $help == *--port* ]] || fail "quibbleton --help: $help"
+help=$("$root/usr/bin/quib" --help 2>&1) || fail "quib --help exited $?"
+[[ $help == *pair* && $help == *discover* ]] || fail "quib --help: $help"
+
+unit="$root/usr/lib/systemd/user/quibbleton.service"
+grep -qx 'ExecStart=/usr/bin/quibbleton --menu tray' "$unit" || fail "ExecStart: $(grep ExecStart "$unit")"
+grep -qx 'Restart=on-failure' "$unit" || fail "the unit does not restart on failure"
+grep -qx 'WantedBy=graphical-session.target' "$unit" || fail "the unit is not bound to the session"
+if command -v systemd-analyze >/dev/null; then
+  # verify looks for the program at its installed path: point a copy of the unit at the unpacked one.
+  mkdir -p "$scratch/units"
+  sed "s|^ExecStart=/usr/bin/|ExecStart=$root/usr/bin/|" "$unit" >"$scratch/units/quibbleton.service"
+  if ! out=$(XDG_RUNTIME_DIR="$scratch" systemd-analyze --user --man=no verify "$scratch/units/quibbleton.service" 2>&1); then
+    fail "systemd-analyze verify: $out"
+  elif [ -n "$out" ]; then
+    echo "systemd-analyze: $out"
+  fi
+else
+  echo "note: systemd-analyze not installed, unit not verified"
+fi
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$root/usr/share/applications/quibbleton.desktop" || fail "desktop entry"
+  desktop-file-validate "$root/etc/xdg/autostart/quibbleton.desktop" || fail "autostart entry"
+fi
+bash -n "$root/usr/share/bash-completion/completions/quib" || fail "completion script syntax"
+if [ -r /usr/share/bash-completion/bash_completion ]; then
+  got=$(bash -c 'source /usr/share/bash-completion/bash_completion; source "$1"
+    COMP_WORDS=(quib vol); COMP_CWORD=1; COMP_LINE="quib vol"; COMP_POINT=8; _quib; echo "${COMPREPLY[*]}"
+    COMP_WORDS=(quib volume ""); COMP_CWORD=2; COMP_LINE="quib volume "; COMP_POINT=12; _quib; echo "${COMPREPLY[*]}"' \
+    _ "$root/usr/share/bash-completion/completions/quib" 2>&1)
+  [ "$got" = $'volume\nup down mute' ] || fail "completion: $got"
+fi
+
+[ $failures -eq 0 ] && echo "package test passed"
+[ $failures -eq 0 ]
