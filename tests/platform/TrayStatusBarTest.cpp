@@ -50,7 +50,7 @@ class TrayTest : public ::testing::Test {
  protected:
   SessionBus bus;  // first: the tray connects to it
   TestServer t{{}, false};
-  ClipboardWatcher clipboard{t.desktop(), t.mainQueue()};
+  ClipboardWatcher clipboard{t.desktop().pasteboard(), t.mainQueue()};
   std::unique_ptr<TrayStatusBar> tray;
   std::unique_ptr<AppDelegate> delegate;
 
@@ -102,7 +102,7 @@ class TrayTest : public ::testing::Test {
 
 TEST_F(TrayTest, MenuReadsLikeTheModel) {
   t.server().setPairingCode("004211");
-  t.desktop().setAudioDevices({VirtualDesktop::AudioDevice{7, "Speakers", std::vector<std::uint32_t>{2}}}, 7);
+  t.desktop().audio().setAudioDevices({VirtualAudioHardware::AudioDevice{7, "Speakers", std::vector<std::uint32_t>{2}}}, 7);
   launch();
   const std::string waiting = "대기 중 (포트 " + std::to_string(t.port()) + ")";
   ShownMenu m = menuWithHeader(waiting);
@@ -137,7 +137,7 @@ TEST_F(TrayTest, MenuReadsLikeTheModel) {
   EXPECT_EQ(iconName(), "quibbleton-connected-symbolic");
 
   // Input not permitted: the warning line can be clicked and the icon says so after a rebuild.
-  t.desktop().setTrusted(false);
+  t.desktop().accessibility().setTrusted(false);
   t.onMain([&] { delegate->rebuildMenu(); });
   m = menuWhen(
       [](const ShownMenu& m) { return m.withLabel("⚠️ 손쉬운 사용 권한 필요 — 열기"); });
@@ -157,7 +157,7 @@ TEST_F(TrayTest, ClicksReachTheCommands) {
 
   // Copying leaves the menu as it is; clicking information does nothing.
   EXPECT_TRUE(clickItem(code->id));
-  EXPECT_EQ(t.desktop().string(), "000042");
+  EXPECT_EQ(t.desktop().pasteboard().string(), "000042");
   EXPECT_TRUE(clickItem(m.items[0].id));
   EXPECT_EQ(readMenu(bus, tray->busName(), TrayStatusBar::kMenuPath)->revision, m.revision);
 
@@ -183,7 +183,7 @@ TEST_F(TrayTest, ClicksReachTheCommands) {
   EXPECT_EQ(renewedCode.size(), 6u);
   EXPECT_TRUE(std::all_of(renewedCode.begin(), renewedCode.end(), [](char c) { return c >= '0' && c <= '9'; }));
   EXPECT_FALSE(clickItem(code->id));
-  EXPECT_EQ(t.desktop().string(), "000042");
+  EXPECT_EQ(t.desktop().pasteboard().string(), "000042");
 
   // Forgetting every device empties the stored list.
   const ShownItem* forget = renewed.withLabel("페어링된 기기 모두 지우기");
