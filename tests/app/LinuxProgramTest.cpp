@@ -67,23 +67,6 @@ void installApplications(const fs::path& marks) {
                                              "x-scheme-handler/http=quibtest-browser.desktop\n";
 }
 
-struct Program {
-  std::uint16_t port = 0;
-  std::string code;
-};
-
-Program readStart(ChildProcess& p) {
-  Program s;
-  auto upToPort = p.waitFor("대기 중 (포트 ");
-  EXPECT_TRUE(upToPort) << p.output();
-  auto rest = p.waitFor(")");
-  if (!upToPort || !rest) return s;
-  s.port = static_cast<std::uint16_t>(std::stoi(rest->substr(0, rest->size() - 1)));
-  auto at = upToPort->rfind("페어링 코드:  ");
-  if (at != std::string::npos) s.code = upToPort->substr(at + std::string("페어링 코드:  ").size(), 6);
-  return s;
-}
-
 ServerMessage act(QuibClient& phone, QuibAction a) {
   ClientMessage m;
   m.type = ClientMessage::Kind::action;
@@ -110,7 +93,7 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
   ASSERT_TRUE(window.waitFor("ready\n")) << window.output();
   ChildProcess p({QUIBBLETON_BINARY, "--platform", "linux", "--port", "0", "--data-dir", data.path().string()});
   ASSERT_TRUE(p.waitFor("데스크톱: linux (X11 display")) << p.output();
-  Program s = readStart(p);
+  StartedProgram s = readStart(p);
   ASSERT_NE(s.port, 0) << p.output();
   EXPECT_NE(p.output().find("✓ 손쉬운 사용 권한 허용됨"), std::string::npos);
   EXPECT_NE(p.output().find("현재 출력: Speakers"), std::string::npos);

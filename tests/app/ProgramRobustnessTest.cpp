@@ -15,22 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Started {
-  std::uint16_t port = 0;
-  std::string code;
-};
-
-Started readStart(ChildProcess& p) {
-  Started s;
-  auto upToPort = p.waitFor("대기 중 (포트 ");
-  auto rest = p.waitFor(")");
-  if (!upToPort || !rest) return s;
-  s.port = static_cast<std::uint16_t>(std::stoi(rest->substr(0, rest->size() - 1)));
-  auto at = upToPort->rfind("페어링 코드:  ");
-  if (at != std::string::npos) s.code = upToPort->substr(at + std::string("페어링 코드:  ").size(), 6);
-  return s;
-}
-
 std::vector<std::string> serverArgs(const TempDir& data) {
   return {QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()};
 }
@@ -41,7 +25,7 @@ TEST(ProgramRobustnessTest, QuitEndsPromptlyWhileASiteFetchIsStuck) {
   asio::ip::tcp::acceptor stalled(io, {asio::ip::make_address("127.0.0.1"), 0});
   TempDir data;
   ChildProcess p(serverArgs(data));
-  Started s = readStart(p);
+  StartedProgram s = readStart(p);
   ASSERT_NE(s.port, 0);
   QuibClient phone;
   phone.connect("127.0.0.1", s.port);
@@ -68,7 +52,7 @@ TEST(ProgramRobustnessTest, OutOfDescriptorsKeepsServingAndResumes) {
   auto args = serverArgs(data);
   args.insert(args.begin(), {"/usr/bin/prlimit", "--nofile=48:48", "--"});
   ChildProcess p(args);
-  Started s = readStart(p);
+  StartedProgram s = readStart(p);
   ASSERT_NE(s.port, 0) << p.output();
   QuibClient phone;
   phone.connect("127.0.0.1", s.port);
@@ -98,7 +82,7 @@ TEST(ProgramRobustnessTest, KillAtAnyMomentLosesNoAcknowledgedToken) {
   std::mt19937 random(15);
   for (int round = 0; round < 12; ++round) {
     ChildProcess p(serverArgs(data));
-    Started s = readStart(p);
+    StartedProgram s = readStart(p);
     ASSERT_NE(s.port, 0) << "round " << round << ": the registry did not open\n" << p.output();
     // Every token acknowledged so far still opens lines.
     for (const auto& token : acknowledged) {

@@ -11,28 +11,11 @@
 namespace quib::test {
 namespace {
 
-struct Started {
-  std::uint16_t port = 0;
-  std::string code;
-};
-
-Started readStart(ChildProcess& p) {
-  Started s;
-  auto upToPort = p.waitFor("대기 중 (포트 ");
-  EXPECT_TRUE(upToPort) << p.output();
-  auto rest = p.waitFor(")");
-  if (!upToPort || !rest) return s;
-  s.port = static_cast<std::uint16_t>(std::stoi(rest->substr(0, rest->size() - 1)));
-  auto at = upToPort->rfind("페어링 코드:  ");
-  if (at != std::string::npos) s.code = upToPort->substr(at + std::string("페어링 코드:  ").size(), 6);
-  return s;
-}
-
 TEST(ProgramTest, PairUnpairAndQuit) {
   TempDir data;
   ChildProcess p(
       {QUIBBLETON_BINARY, "--platform", "virtual", "--port", "0", "--data-dir", data.path().string()});
-  Started s = readStart(p);
+  StartedProgram s = readStart(p);
   ASSERT_NE(s.port, 0);
   ASSERT_EQ(s.code.size(), 6u);
 
@@ -79,7 +62,7 @@ TEST(ProgramTest, EndOfInputQuitsOnlyWhenAsked) {
   EXPECT_EQ(p.wait(), 0) << p.output();
 
   ChildProcess q({QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
-  Started s = readStart(q);
+  StartedProgram s = readStart(q);
   q.closeInput();
   QuibClient phone;  // still serving after its input ended
   phone.connect("127.0.0.1", s.port);
@@ -94,7 +77,7 @@ TEST(ProgramTest, QuitEndsAStalledSiteSearch) {
   SilentServer silent;
   TempDir data;
   ChildProcess p({QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
-  Started s = readStart(p);
+  StartedProgram s = readStart(p);
   ASSERT_NE(s.port, 0);
   QuibClient phone;
   phone.connect("127.0.0.1", s.port);

@@ -99,4 +99,15 @@ int ChildProcess::wait(std::chrono::milliseconds limit) {
   return status_;
 }
 
+StartedProgram readStart(ChildProcess& p) {
+  StartedProgram s;
+  auto upToPort = p.waitFor("대기 중 (포트 ");
+  auto rest = p.waitFor(")");
+  if (!upToPort || !rest) return s;
+  s.port = static_cast<std::uint16_t>(std::stoi(rest->substr(0, rest->size() - 1)));
+  auto at = upToPort->rfind("페어링 코드:  ");
+  if (at != std::string::npos) s.code = upToPort->substr(at + std::string("페어링 코드:  ").size(), 6);
+  return s;
+}
+
 }  // namespace quib::test

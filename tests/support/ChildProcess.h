@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,5 +39,13 @@ class ChildProcess {
   bool exited_ = false;
   int status_ = -1;
 };
+
+// What quibbleton prints once it is serving: its port and the pairing code (zero and empty when
+// they did not appear in time).
+struct StartedProgram {
+  std::uint16_t port = 0;
+  std::string code;
+};
+StartedProgram readStart(ChildProcess& program);
 
 }  // namespace quib::test
