@@ -1,5 +1,7 @@
 #include "platform/linux/EventPoster.h"
 
+#include <algorithm>
+
 #include <X11/XF86keysym.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -62,6 +64,10 @@ std::optional<KeySym> LinuxEventPoster::keysymFor(std::uint16_t keyCode) const {
 
 std::optional<Point> LinuxEventPoster::pointerLocation() {
   if (!display_) return std::nullopt;
+  // A phone's stream of moves would otherwise cost one round trip to the X server each; right after
+  // our own motion the pointer is where we put it (kept on the screen, as the server keeps it).
+  if (lastMotion_ && std::chrono::steady_clock::now() - lastMotionAt_ < kMotionTrust) return lastMotion_;
+  lastMotion_.reset();
   Window root = 0, child = 0;
   int rootX = 0, rootY = 0, winX = 0, winY = 0;
   unsigned mask = 0;
@@ -142,9 +148,15 @@ void LinuxEventPoster::post(const InputEvent& e) {
     case InputEvent::Kind::mouse: {
       const bool isButton = e.type != EventType::mouseMoved && e.type != EventType::leftMouseDragged;
       // Buttons act where the pointer is, so it goes to the event's location first when it is elsewhere.
-      if (!isButton || pointerLocation() != std::optional<Point>(e.location))
-        XTestFakeMotionEvent(display_, -1, static_cast<int>(std::lround(e.location.x)),
-                             static_cast<int>(std::lround(e.location.y)), CurrentTime);
+      if (!isButton || pointerLocation() != std::optional<Point>(e.location)) {
+        const int x = static_cast<int>(std::lround(e.location.x));
+        const int y = static_cast<int>(std::lround(e.location.y));
+        XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+        const int screen = DefaultScreen(display_);
+        lastMotion_ = Point{static_cast<double>(std::clamp(x, 0, DisplayWidth(display_, screen) - 1)),
+                            static_cast<double>(std::clamp(y, 0, DisplayHeight(display_, screen) - 1))};
+        lastMotionAt_ = std::chrono::steady_clock::now();
+      }
       if (e.type == EventType::leftMouseDown || e.type == EventType::rightMouseDown)
         postButton(e.button, true);
       if (e.type == EventType::leftMouseUp || e.type == EventType::rightMouseUp) postButton(e.button, false);

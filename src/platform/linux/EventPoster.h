@@ -6,6 +6,7 @@
 // clipboard owner change made there reaches the server before the paste shortcut that follows).
 #include <array>
 #include <cstdint>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <set>
@@ -70,8 +71,14 @@ class LinuxEventPoster final : public EventPoster {
   std::set<std::uint8_t> keycodesWeHold() const;
   void fakeKey(std::uint8_t keycode, bool down);
 
+  // How long the place of our own last motion stands for the pointer's: within one burst of the
+  // phone's moves (they come microseconds apart), too short for a hand on the mouse to matter.
+  static constexpr std::chrono::milliseconds kMotionTrust{5};
+
   Display* display_;
   LinuxEventPosterOptions options_;
+  std::optional<Point> lastMotion_;
+  std::chrono::steady_clock::time_point lastMotionAt_;
   std::map<std::uint16_t, HeldKey> heldKeys_;      // by virtual key code
   std::map<MouseButton, unsigned> heldButtons_;    // the physical button pressed
   std::array<std::int32_t, 2> scrollRemainder_{};  // vertical, horizontal
