@@ -71,7 +71,11 @@ class EventPoster {
   virtual std::optional<InputEvent> makeScrollEvent(std::int32_t vertical, std::int32_t horizontal) = 0;
   virtual std::optional<InputEvent> makeSystemDefinedEvent(int subtype, std::uint64_t modifierFlags,
                                                            std::int64_t data1, std::int64_t data2) = 0;
+  // May hold an event back (a pointer move that the next one supersedes) until the next post,
+  // pause or flush; events still reach the desktop in the order they were posted.
   virtual void post(const InputEvent& event) = 0;
+  // Sends whatever post() held back; the caller does this after each burst of events.
+  virtual void flush() {}
   // The pause between key down and key up.
   virtual void pause(std::chrono::microseconds duration) = 0;
 };

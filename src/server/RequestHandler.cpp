@@ -141,6 +141,8 @@ void QuibServer::performPendingActions() {
     ack.accessibilityGranted = platform_.accessibility.isTrusted();
     replies.emplace_back(std::move(next.connection), std::move(ack));
   }
+  // Held-back pointer moves go out once per burst rather than once per move.
+  platform_.events.flush();
   bool wasEmpty;
   {
     std::lock_guard lock(repliesMutex_);

@@ -68,6 +68,7 @@ std::optional<Point> LinuxEventPoster::pointerLocation() {
   // our own motion the pointer is where we put it (kept on the screen, as the server keeps it).
   if (lastMotion_ && std::chrono::steady_clock::now() - lastMotionAt_ < kMotionTrust) return lastMotion_;
   lastMotion_.reset();
+  sendPendingMotion();
   Window root = 0, child = 0;
   int rootX = 0, rootY = 0, winX = 0, winY = 0;
   unsigned mask = 0;
@@ -135,6 +136,11 @@ std::optional<InputEvent> LinuxEventPoster::makeSystemDefinedEvent(int subtype, 
 
 void LinuxEventPoster::post(const InputEvent& e) {
   if (!display_) return;
+  if (e.kind == InputEvent::Kind::mouse && e.type == EventType::mouseMoved) {
+    moveTo(e.location);
+    return;
+  }
+  sendPendingMotion();
   switch (e.kind) {
     case InputEvent::Kind::keyboard:
       if (e.type == EventType::flagsChanged) {
@@ -146,16 +152,10 @@ void LinuxEventPoster::post(const InputEvent& e) {
       }
       break;
     case InputEvent::Kind::mouse: {
-      const bool isButton = e.type != EventType::mouseMoved && e.type != EventType::leftMouseDragged;
       // Buttons act where the pointer is, so it goes to the event's location first when it is elsewhere.
-      if (!isButton || pointerLocation() != std::optional<Point>(e.location)) {
-        const int x = static_cast<int>(std::lround(e.location.x));
-        const int y = static_cast<int>(std::lround(e.location.y));
-        XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
-        const int screen = DefaultScreen(display_);
-        lastMotion_ = Point{static_cast<double>(std::clamp(x, 0, DisplayWidth(display_, screen) - 1)),
-                            static_cast<double>(std::clamp(y, 0, DisplayHeight(display_, screen) - 1))};
-        lastMotionAt_ = std::chrono::steady_clock::now();
+      if (e.type == EventType::leftMouseDragged || pointerLocation() != std::optional<Point>(e.location)) {
+        moveTo(e.location);
+        sendPendingMotion();
       }
       if (e.type == EventType::leftMouseDown || e.type == EventType::rightMouseDown)
         postButton(e.button, true);
@@ -170,11 +170,32 @@ void LinuxEventPoster::post(const InputEvent& e) {
       if (e.subtype == kAuxControlButtons) postMediaKey(e.data1);
       break;
   }
+}
+
+void LinuxEventPoster::moveTo(Point location) {
+  const int x = static_cast<int>(std::lround(location.x));
+  const int y = static_cast<int>(std::lround(location.y));
+  pendingMotion_ = {x, y};
+  const int screen = DefaultScreen(display_);
+  lastMotion_ = Point{static_cast<double>(std::clamp(x, 0, DisplayWidth(display_, screen) - 1)),
+                      static_cast<double>(std::clamp(y, 0, DisplayHeight(display_, screen) - 1))};
+  lastMotionAt_ = std::chrono::steady_clock::now();
+}
+
+void LinuxEventPoster::sendPendingMotion() {
+  if (!pendingMotion_) return;
+  XTestFakeMotionEvent(display_, -1, pendingMotion_->first, pendingMotion_->second, CurrentTime);
+  pendingMotion_.reset();
+}
+
+void LinuxEventPoster::flush() {
+  if (!display_) return;
+  sendPendingMotion();
   XFlush(display_);
 }
 
 void LinuxEventPoster::pause(std::chrono::microseconds duration) {
-  if (display_) XFlush(display_);
+  flush();
   std::this_thread::sleep_for(duration);
 }
 
@@ -353,6 +374,8 @@ void LinuxEventPoster::postMediaKey(std::int64_t data1) {
 }
 
 void LinuxEventPoster::releaseAll() {
+  if (!display_) return;
+  sendPendingMotion();
   while (!heldKeys_.empty()) {
     // Plain keys before modifiers, so nothing is typed with a stale modifier.
     auto it = heldKeys_.begin();

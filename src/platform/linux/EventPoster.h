@@ -43,6 +43,7 @@ class LinuxEventPoster final : public EventPoster {
   std::optional<InputEvent> makeSystemDefinedEvent(int subtype, std::uint64_t modifierFlags,
                                                    std::int64_t data1, std::int64_t data2) override;
   void post(const InputEvent& event) override;
+  void flush() override;
   void pause(std::chrono::microseconds duration) override;
 
   // Releases every key and button this object pressed and undoes its keymap and group changes.
@@ -70,6 +71,8 @@ class LinuxEventPoster final : public EventPoster {
   unsigned physicalButton(unsigned logical);
   std::set<std::uint8_t> keycodesWeHold() const;
   void fakeKey(std::uint8_t keycode, bool down);
+  void moveTo(Point location);
+  void sendPendingMotion();
 
   // How long the place of our own last motion stands for the pointer's: within one burst of the
   // phone's moves (they come microseconds apart), too short for a hand on the mouse to matter.
@@ -78,6 +81,9 @@ class LinuxEventPoster final : public EventPoster {
   Display* display_;
   LinuxEventPosterOptions options_;
   std::optional<Point> lastMotion_;
+  // A plain move not yet sent: within one burst only the last one matters, and the X server
+  // spends far more on each motion than we do. Drags are never held back (their path is drawn).
+  std::optional<std::pair<int, int>> pendingMotion_;
   std::chrono::steady_clock::time_point lastMotionAt_;
   std::map<std::uint16_t, HeldKey> heldKeys_;      // by virtual key code
   std::map<MouseButton, unsigned> heldButtons_;    // the physical button pressed

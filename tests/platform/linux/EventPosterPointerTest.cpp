@@ -28,6 +28,12 @@ class LinuxEventPointer : public ::testing::Test {
     ASSERT_NE(test::testDisplay(), nullptr) << "no X display";
     shell("xdotool mousemove 100 100");
   }
+  // As the server does after each burst of actions, so held-back moves reach the display.
+  ActionResult perform(const QuibAction& a) {
+    ActionResult result = executor.perform(a);
+    in.events.flush();
+    return result;
+  }
   test::X11Input in;
   ActionExecutor executor{in.platform(), in.queue};
 };
@@ -36,43 +42,65 @@ class LinuxEventPointer : public ::testing::Test {
 
 TEST_F(LinuxEventPointer, MovesAreRelativeToTheRealPointer) {
   EXPECT_EQ(in.events.pointerLocation(), (Point{100, 100}));
-  EXPECT_TRUE(executor.perform(action(QuibActionKind::pointerMove, 30.6, -20)).ok);
+  EXPECT_TRUE(perform(action(QuibActionKind::pointerMove, 30.6, -20)).ok);
   test::syncDisplay();
   EXPECT_EQ(shell("xdotool getmouselocation --shell").substr(0, 12), "X=131\nY=80\nS");
   EXPECT_EQ(in.events.pointerLocation(), (Point{131, 80}));
   // Someone else moves the pointer: the next move starts from there.
   shell("xdotool mousemove 600 500");
-  EXPECT_TRUE(executor.perform(action(QuibActionKind::pointerMove, -1, 1)).ok);
+  EXPECT_TRUE(perform(action(QuibActionKind::pointerMove, -1, 1)).ok);
   test::syncDisplay();
   EXPECT_EQ(shell("xdotool getmouselocation --shell").substr(0, 13), "X=599\nY=501\nS");
 }
 
 TEST_F(LinuxEventPointer, ClicksAndDrags) {
   test::Recorder recorder;
-  EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick)).message, "클릭");
-  EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick, {}, {}, "right")).message, "우클릭");
-  EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick, {}, {}, "Right")).message, "클릭");
-  EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick, {}, {}, "double")).message, "클릭");
+  EXPECT_EQ(perform(action(QuibActionKind::pointerClick)).message, "클릭");
+  EXPECT_EQ(perform(action(QuibActionKind::pointerClick, {}, {}, "right")).message, "우클릭");
+  EXPECT_EQ(perform(action(QuibActionKind::pointerClick, {}, {}, "Right")).message, "클릭");
+  EXPECT_EQ(perform(action(QuibActionKind::pointerClick, {}, {}, "double")).message, "클릭");
   EXPECT_EQ(
       linesStarting(recorder.events(), "button press"),
       (std::vector<std::string>{"button press 1 at 100,100 state=0x0", "button press 3 at 100,100 state=0x0",
                                 "button press 1 at 100,100 state=0x0", "button press 1 at 100,100 state=0x0",
                                 "button press 1 at 100,100 state=0x0"}));
 
-  executor.perform(action(QuibActionKind::pointerDown));
-  executor.perform(action(QuibActionKind::pointerMove, 15, 5));
-  executor.perform(action(QuibActionKind::pointerUp));
-  executor.perform(action(QuibActionKind::pointerMove, 1, 1));
+  perform(action(QuibActionKind::pointerDown));
+  perform(action(QuibActionKind::pointerMove, 15, 5));
+  perform(action(QuibActionKind::pointerUp));
+  perform(action(QuibActionKind::pointerMove, 1, 1));
   EXPECT_EQ(recorder.events(), (std::vector<std::string>{
                                    "button press 1 at 100,100 state=0x0", "motion 115,105 state=0x100",
                                    "button release 1 at 115,105 state=0x100", "motion 116,106 state=0x0"}));
 }
 
+TEST_F(LinuxEventPointer, ABurstOfMovesArrivesAsItsLastPlaceButDragPathsAndClicksKeepTheirOrder) {
+  test::Recorder recorder;
+  for (int i = 0; i < 5; ++i) executor.perform(action(QuibActionKind::pointerMove, 10, 0));
+  // Someone asking where the pointer is sees the held-back move already made.
+  EXPECT_EQ(in.events.pointerLocation(), (Point{150, 100}));
+  executor.perform(action(QuibActionKind::pointerMove, 0, 10));
+  executor.perform(action(QuibActionKind::pointerClick));
+  executor.perform(action(QuibActionKind::pointerDown));
+  executor.perform(action(QuibActionKind::pointerMove, 5, 0));
+  executor.perform(action(QuibActionKind::pointerMove, 5, 0));
+  executor.perform(action(QuibActionKind::pointerUp));
+  executor.perform(action(QuibActionKind::pointerMove, 1, 1));
+  executor.perform(action(QuibActionKind::pointerMove, 1, 1));
+  in.events.flush();
+  EXPECT_EQ(recorder.events(),
+            (std::vector<std::string>{"motion 150,110 state=0x0", "button press 1 at 150,110 state=0x0",
+                                      "button release 1 at 150,110 state=0x100",
+                                      "button press 1 at 150,110 state=0x0", "motion 155,110 state=0x100",
+                                      "motion 160,110 state=0x100", "button release 1 at 160,110 state=0x100",
+                                      "motion 162,112 state=0x0"}));
+}
+
 TEST_F(LinuxEventPointer, LeftHandedButtonMapStillGivesTheLeftClick) {
   shell("xmodmap -e 'pointer = 3 2 1'");
   test::Recorder recorder;
-  executor.perform(action(QuibActionKind::pointerClick));
-  executor.perform(action(QuibActionKind::pointerClick, {}, {}, "right"));
+  perform(action(QuibActionKind::pointerClick));
+  perform(action(QuibActionKind::pointerClick, {}, {}, "right"));
   auto presses = linesStarting(recorder.events(), "button press");
   shell("xmodmap -e 'pointer = default'");
   EXPECT_EQ(presses, (std::vector<std::string>{"button press 1 at 100,100 state=0x0",
@@ -82,7 +110,7 @@ TEST_F(LinuxEventPointer, LeftHandedButtonMapStillGivesTheLeftClick) {
 TEST_F(LinuxEventPointer, ScrollPixelsBecomeWheelClicksWithTheRemainderCarried) {
   test::Recorder recorder;
   auto scroll = [&](double dx, double dy) {
-    EXPECT_TRUE(executor.perform(action(QuibActionKind::pointerScroll, dx, dy)).ok);
+    EXPECT_TRUE(perform(action(QuibActionKind::pointerScroll, dx, dy)).ok);
   };
   auto wheel = [&] {
     std::string out;

@@ -18,12 +18,16 @@ trap cleanup EXIT
 trap 'exit 143' TERM INT
 
 export HOME=$T/home XDG_RUNTIME_DIR=$T/run XDG_CONFIG_HOME=$T/home/.config XDG_DATA_HOME=$T/home/.local/share \
-  XDG_CACHE_HOME=$T/home/.cache XDG_STATE_HOME=$T/home/.local/state XDG_DATA_DIRS=$T/share:/usr/share \
+  XDG_CACHE_HOME=$T/home/.cache XDG_STATE_HOME=$T/home/.local/state XDG_DATA_DIRS=$T/share:$T/system \
   XDG_CONFIG_DIRS=$T/etc/xdg XDG_CURRENT_DESKTOP=X-Test XDG_SESSION_TYPE=x11 NO_AT_BRIDGE=1 \
   GSETTINGS_BACKEND=memory GIO_USE_VFS=local GTK_A11Y=none
 unset WAYLAND_DISPLAY SESSION_MANAGER
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME" "$T/share" "$T/etc/xdg"
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+# The system's data (MIME database, icon themes, schemas) but not its applications, so the tests see
+# only the desktop entries they made, whatever this machine has installed.
+mkdir -p "$T/system"
+for d in /usr/share/*; do [ "${d##*/}" = applications ] || ln -s "$d" "$T/system/"; done
 
 # The X server picks a free display itself and writes its number to fd 3.
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$T/display" 2>"$T/xvfb.log" &
