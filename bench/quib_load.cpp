@@ -1,7 +1,7 @@
 // quib-load: starts a quibbleton, pairs one phone that pings every 10 ms, and runs one hostile or
 // careless load against the server for a fixed time. Prints the phone's round trips (p50, p99,
 // max), its failed pings, and the server's resident memory and CPU over the run.
-//   quib-load SERVER-BINARY [--scenario NAME|all] [--seconds N]
+//   quib-load SERVER-BINARY [--scenario NAME|all] [--seconds N] [--settle N]
 // Scenarios: idle (2,000 token-keyed idle connections), idle-slowloris (those plus 200 slowloris),
 // slowloris, bigline (20 MB lines without a newline), garbage (malformed and deeply nested lines),
 // reset (connect/reset and half-close loops), guess (wrong pairing codes), fds (the server at its
@@ -381,7 +381,7 @@ Pings phone(const Server& s, const std::string& token, std::atomic<bool>& stop) 
   return p;
 }
 
-int runScenario(const std::string& binary, const std::string& name, int seconds) {
+int runScenario(const std::string& binary, const std::string& name, int seconds, int settle) {
   char dir[] = "/tmp/quib-load-XXXXXX";
   if (!mkdtemp(dir)) return 2;
   Server s = startServer(binary, dir, name == "fds" ? 256 : 0);
@@ -418,14 +418,19 @@ int runScenario(const std::string& binary, const std::string& name, int seconds)
   load.join();
   stopPhone = true;
   phoneThread.join();
+  // Memory a flood leaves behind shows once the server has been quiet a while.
+  std::this_thread::sleep_for(std::chrono::seconds(settle));
+  const long settled = rssKiB(s.pid);
   std::sort(pings.ms.begin(), pings.ms.end());
   auto at = [&](double q) {
     return pings.ms.empty() ? 0.0 : pings.ms[std::min(pings.ms.size() - 1, static_cast<std::size_t>(q * pings.ms.size()))];
   };
   std::printf("%-15s pings=%zu p50=%.2fms p99=%.2fms max=%.2fms failures=%d rss_base=%.1fMiB rss_end=%.1fMiB "
-              "rss_peak=%.1fMiB cpu=%.1f%%\n",
+              "rss_peak=%.1fMiB cpu=%.1f%%",
               name.c_str(), pings.ms.size(), at(0.50), at(0.99), pings.ms.empty() ? 0.0 : pings.ms.back(),
               pings.failures, baseline / 1024.0, during / 1024.0, peak / 1024.0, cpu);
+  if (settle > 0) std::printf(" rss_%ds_later=%.1fMiB", settle, settled / 1024.0);
+  std::printf("\n");
   std::fflush(stdout);
   stopServer(s);
   std::filesystem::remove_all(dir);
@@ -436,7 +441,7 @@ int runScenario(const std::string& binary, const std::string& name, int seconds)
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::cerr << "usage: quib-load SERVER-BINARY [--scenario NAME|all] [--seconds N]\n";
+    std::cerr << "usage: quib-load SERVER-BINARY [--scenario NAME|all] [--seconds N] [--settle N]\n";
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
@@ -446,10 +451,12 @@ int main(int argc, char** argv) {
   setrlimit(RLIMIT_NOFILE, &files);
   std::string binary = argv[1], scenario = "all";
   int seconds = 10;
+  int settle = 0;  // seconds after the load before the memory is read again
   for (int i = 2; i + 1 < argc; i += 2) {
     std::string opt = argv[i];
     if (opt == "--scenario") scenario = argv[i + 1];
     else if (opt == "--seconds") seconds = std::atoi(argv[i + 1]);
+    else if (opt == "--settle") settle = std::atoi(argv[i + 1]);
     else {
       std::cerr << "unknown option " << opt << "\n";
       return 2;
@@ -460,6 +467,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   for (const auto& [name, load] : loads())
-    if (scenario == "all" || scenario == name) runScenario(binary, name, seconds);
+    if (scenario == "all" || scenario == name) runScenario(binary, name, seconds, settle);
   return 0;
 }

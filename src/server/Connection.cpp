@@ -1,5 +1,7 @@
 #include "server/Connection.h"
 
+#include <algorithm>
+
 namespace quib {
 
 namespace {
@@ -99,7 +101,10 @@ bool Connection::handleLine(std::string_view line) {
 
 void Connection::readReady() {
   asio::error_code ec;
-  const std::size_t n = socket_.read_some(asio::buffer(readBuffer_.data(), readBuffer_.size()), ec);
+  // Before a key, a turn reads a small slice: a flood of keyless connections then shares the
+  // server's queue in short turns, and a phone's line never waits behind a full buffer of each.
+  const std::size_t want = key ? readBuffer_.size() : std::min(readBuffer_.size(), kKeylessReadBytes);
+  const std::size_t n = socket_.read_some(asio::buffer(readBuffer_.data(), want), ec);
   if (ec == asio::error::would_block || ec == asio::error::try_again) {
     receive();
     return;

@@ -23,6 +23,8 @@ namespace quib {
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   static constexpr std::size_t kReadChunk = 65536;
+  // What one turn of the server queue reads from a connection without a key.
+  static constexpr std::size_t kKeylessReadBytes = 8192;
   // Before a connection has a key its line is a pairing, a ping or a returning phone's first
   // request, which may carry a typed text of 20,000 characters (80 KB of UTF-8 at most, sealed and
   // in base64 about 107 KB). Every stored token is tried on such a line, so it is kept to that.

@@ -37,7 +37,10 @@ std::string encode(const QuibAction& a) {
 
 template <>
 ClientMessage decode<ClientMessage>(std::string_view bytes) {
-  // Requests come from peers: their parsing cost is bounded before a tree is built.
+  // Requests come from peers: their parsing cost is bounded before a tree is built. A request is an
+  // object, so a text that opens otherwise (a sealed line no key opened) is refused unscanned.
+  const auto first = bytes.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos || bytes[first] != '{') throw DecodeError("a request is a JSON object");
   if (!JsonLimits::withinLimits(bytes)) throw DecodeError("request nests too deep or holds too many values");
   return clientMessageFromJson(parse(bytes));
 }

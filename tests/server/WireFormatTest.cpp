@@ -89,8 +89,10 @@ TEST(WireFormatTest, RoundTripsEveryField) {
 
 TEST(WireFormatTest, StrictReading) {
   EXPECT_EQ(readClient(R"({"type":"ping"})").requestId, std::nullopt);
+  EXPECT_EQ(readClient(" \r\n\t{\"type\":\"ping\"}").type, ClientMessage::Kind::ping);
   for (const char* bad :
-       {R"({"type":"Ping"})", R"({"type":"pong"})", R"({"requestId":"1"})", "[]", "not json",
+       {R"({"type":"Ping"})", R"({"type":"pong"})", R"({"requestId":"1"})", "[]", "not json", "", " \n",
+        "\"{}\"", "e:AAAA",
         R"({"type":"action","action":{"kind":"mute"}})",
         R"({"type":"action","action":{"kind":"fly","modifiers":[]}})",
         R"({"type":"action","action":{"modifiers":[]}})", R"({"type":"appIcon","iconSize":"128"})",
