@@ -1,13 +1,11 @@
 #include "support/SilentServer.h"
 
+#include "support/LoopbackListener.h"
+
 namespace quib::test {
 
 SilentServer::SilentServer() {
-  asio::ip::tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), 0);
-  acceptor_.open(endpoint.protocol());
-  acceptor_.bind(endpoint);
-  acceptor_.listen();
-  port_ = acceptor_.local_endpoint().port();
+  port_ = listenOnLoopback(acceptor_);
   acceptNext();
   thread_ = std::thread([this] { io_.run(); });
 }

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "support/LoopbackListener.h"
+
 namespace quib::test {
 
 namespace {
@@ -55,11 +57,7 @@ TestHttpsServer::TestHttpsServer() {
   makeCertificate(cert, key);
   ssl_.use_certificate_chain_file(cert);
   ssl_.use_private_key_file(key, asio::ssl::context::pem);
-  asio::ip::tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), 0);
-  acceptor_.open(endpoint.protocol());
-  acceptor_.bind(endpoint);
-  acceptor_.listen();
-  port_ = acceptor_.local_endpoint().port();
+  port_ = listenOnLoopback(acceptor_);
   acceptNext();
   thread_ = std::thread([this] { io_.run(); });
 }

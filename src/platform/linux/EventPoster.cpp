@@ -1,11 +1,10 @@
 #include "platform/linux/EventPoster.h"
 
-#include <algorithm>
-
 #include <X11/XF86keysym.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
