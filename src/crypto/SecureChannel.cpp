@@ -160,6 +160,17 @@ std::optional<std::string> openBox(const Bytes& box, const SymmetricKey& key) {
   return plain;
 }
 
+std::optional<std::uint8_t> firstPlainByte(const Bytes& box, const SymmetricKey& key) {
+  if (box.size() <= kOverhead) return std::nullopt;
+  CipherContext& opening = openingContext();
+  unsigned char first = 0;
+  int len = 0;
+  if (EVP_DecryptInit_ex2(opening.ctx, opening.cipherForInit(), key.data(), box.data(), nullptr) != 1 ||
+      EVP_DecryptUpdate(opening.ctx, &first, &len, box.data() + kNonceBytes, 1) != 1 || len != 1)
+    return std::nullopt;
+  return first;
+}
+
 std::optional<std::string> openText(std::string_view line, const SymmetricKey& key) {
   auto box = sealedBox(line);
   if (!box) return std::nullopt;

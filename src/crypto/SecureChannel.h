@@ -47,6 +47,10 @@ std::optional<std::string> openText(std::string_view line, const SymmetricKey& k
 // nothing. Trying many keys on one line decodes it once and opens the box under each.
 std::optional<Bytes> sealedBox(std::string_view line);
 std::optional<std::string> openBox(const Bytes& box, const SymmetricKey& key);
+// The box's first plaintext byte under `key`, NOT authenticated: only for passing over keys that
+// cannot be the right one at the cost of one cipher block rather than of the whole box. None
+// for an empty box.
+std::optional<std::uint8_t> firstPlainByte(const Bytes& box, const SymmetricKey& key);
 
 }  // namespace SecureChannel
 }  // namespace quib

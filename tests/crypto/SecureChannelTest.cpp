@@ -55,6 +55,23 @@ TEST(SecureChannelTest, SealsKnownLineAndOpensIt) {
   EXPECT_EQ(opened->ok, true);
 }
 
+TEST(SecureChannelTest, FirstPlainByteIsTheTextsFirstUnderTheRightKeyOnly) {
+  const std::string line =
+      "e:AAECAwQFBgcICQoLqxi9RtFNbOz4a9iHn4S1J4TAIRwG2mcZFDHpq5z11mWi5z98Xjil49zb/YsK++AwZfM16ng26/c=";
+  auto box = SecureChannel::sealedBox(line);
+  ASSERT_TRUE(box);
+  EXPECT_EQ(SecureChannel::firstPlainByte(*box, keyFrom(32)), '{');
+  // 0xab ^ the other key's first keystream byte: any byte, but not the right one here.
+  EXPECT_NE(SecureChannel::firstPlainByte(*box, keyFrom(33)), '{');
+  // It reads the same byte openBox would, and does not disturb a later full opening.
+  auto opened = SecureChannel::openBox(*box, keyFrom(32));
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(static_cast<unsigned char>((*opened)[0]), *SecureChannel::firstPlainByte(*box, keyFrom(32)));
+  const std::string empty = SecureChannel::sealText("", keyFrom(32));
+  EXPECT_EQ(SecureChannel::firstPlainByte(*SecureChannel::sealedBox(empty.substr(0, empty.size() - 1)), keyFrom(32)),
+            std::nullopt);
+}
+
 TEST(SecureChannelTest, FreshNonceEveryLineAndLengthFormula) {
   const auto key = keyFrom(1);
   ClientMessage ping;

@@ -183,6 +183,17 @@ TEST(HostilePeersTest, LineSizeAndShapeBounds) {
   auto returning = t.connect();
   returning->useToken(token);
   EXPECT_EQ(returning->request(request(ClientMessage::Kind::ping, text)).requestId, text);
+  // Tokens are passed over on the line's first byte: one whose request opens with white space
+  // is still found, one that opens to anything but an object is not a request.
+  auto spaced = t.connect();
+  spaced->useToken(token);
+  spaced->sendRaw(SecureChannel::sealText(" \n{\"type\":\"ping\",\"requestId\":\"s\"}",
+                                          SecureChannel::tokenKey(token, spaced->salt())));
+  EXPECT_EQ(spaced->readReply().requestId, "s");
+  auto listed = t.connect();
+  listed->useToken(token);
+  listed->sendRaw(SecureChannel::sealText("[{\"type\":\"ping\"}]", SecureChannel::tokenKey(token, listed->salt())));
+  EXPECT_EQ(listed->readReply().message, kWrongKey);
   // ...but a first line much longer than that is refused unopened.
   auto stranger = t.connect();
   stranger->sendRaw("e:" + std::string(Connection::kMaxLineBeforeKey, 'A') + "\n");
