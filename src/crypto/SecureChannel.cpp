@@ -79,19 +79,35 @@ Bytes makeSalt() {
   return Random::bytes(kSaltBytes);
 }
 
+namespace {
+
+// An HKDF context with its digest already chosen, per thread: looking the digest up is most of a
+// derivation's cost, and a returning phone's first line may need a thousand of them.
+EVP_KDF_CTX* hkdfContext() {
+  thread_local std::unique_ptr<EVP_KDF_CTX, CtxFree> ctx = [] {
+    std::unique_ptr<EVP_KDF_CTX, CtxFree> c(EVP_KDF_CTX_new(hkdf()));
+    char digest[] = "SHA256";
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
+                           OSSL_PARAM_construct_end()};
+    if (!c || EVP_KDF_CTX_set_params(c.get(), params) != 1) cryptoBroken("an HKDF context");
+    return c;
+  }();
+  return ctx.get();
+}
+
+}  // namespace
+
 SymmetricKey derive(std::string_view secret, const Bytes& salt, std::string_view info) {
-  std::unique_ptr<EVP_KDF_CTX, CtxFree> ctx(EVP_KDF_CTX_new(hkdf()));
-  if (!ctx) cryptoBroken("an HKDF context");
-  char digest[] = "SHA256";
+  // Every derivation sets key, salt and info anew, each replacing what the one before set.
+  EVP_KDF_CTX* ctx = hkdfContext();
   OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
       OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, const_cast<char*>(secret.data()), secret.size()),
       OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<std::uint8_t*>(salt.data()),
                                         salt.size()),
       OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, const_cast<char*>(info.data()), info.size()),
       OSSL_PARAM_construct_end()};
   SymmetricKey key{};
-  if (EVP_KDF_derive(ctx.get(), key.data(), key.size(), params) != 1) cryptoBroken("an HKDF derivation");
+  if (EVP_KDF_derive(ctx, key.data(), key.size(), params) != 1) cryptoBroken("an HKDF derivation");
   return key;
 }
 
