@@ -89,7 +89,14 @@ void PortalInput::start() {
 
 void PortalInput::requestAccess() {
   lostInARow_ = 0;
-  start();
+  if (phase_ == Phase::asking || ready()) return;
+  if (phase_ == Phase::started) {
+    // Part of the devices granted: the user asks for the rest, so the saved choice, which would
+    // give the same part again without a dialog, is not offered.
+    end(reason_, false);
+    offerToken_ = false;
+  }
+  begin();
 }
 
 void PortalInput::begin() {
@@ -210,7 +217,8 @@ void PortalInput::selectDevices() {
   // options they do not know.
   if (version_ >= 2) {
     g_variant_builder_add(&b, "{sv}", "persist_mode", g_variant_new_uint32(kPersistUntilRevoked));
-    const std::string saved = savedToken();
+    const std::string saved = offerToken_ ? savedToken() : std::string();
+    offerToken_ = true;
     if (!saved.empty())
       g_variant_builder_add(&b, "{sv}", "restore_token", g_variant_new_string(saved.c_str()));
   }

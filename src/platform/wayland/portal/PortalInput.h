@@ -47,9 +47,11 @@ class PortalInput final : public InputSink {
   // Asks the portal for the session; answers at once, the outcome shows in ready() later. Does
   // nothing while asking or started.
   void start();
+  // As start(), and also when the session lacks the keyboard or the pointer (the dialog then
+  // shows again).
+  void requestAccess() override;
 
   bool ready() override;
-  void requestAccess() override;
   std::string whyNot() override;
   std::string describe() override;
 
@@ -114,6 +116,7 @@ class PortalInput final : public InputSink {
   // at once is not asked forever.
   int lostInARow_ = 0;
   bool sentOnSession_ = false;
+  bool offerToken_ = true;
 };
 
 }  // namespace quib

@@ -265,6 +265,28 @@ TEST_F(PortalInputTest, WhatTheDesktopGrantsDecidesWhatIsSent) {
   EXPECT_EQ(readFile(tokenFile), "token-old\n");
 }
 
+TEST_F(PortalInputTest, AskingAgainAfterAPartialGrantShowsTheDialog) {
+  FakeRemoteDesktop::Behaviour b;
+  b.grantDevices = 2;
+  FakeRemoteDesktop portal(bus, b);
+  auto input = makeInput();
+  input->start();
+  ASSERT_TRUE(settle(*input));
+  EXPECT_EQ(input->whyNot(), "the desktop allowed the pointer but not the keyboard");
+  EXPECT_FALSE(input->key(0x61, true));
+  EXPECT_TRUE(input->motionRelative(0, 1));
+  ASSERT_TRUE(received(portal, 1));
+  ASSERT_EQ(readFile(tokenFile), "token-1\n");
+
+  portal.behaviour.grantDevices = 3;
+  const std::size_t mark = portal.calls.size();
+  input->requestAccess();
+  ASSERT_TRUE(bus.pump([&] { return input->ready(); })) << input->whyNot();
+  EXPECT_EQ(portal.callsFrom(mark),
+            (Calls{"Close", "CreateSession", "SelectDevices types=3 persist_mode=2", "Start dialog"}));
+  EXPECT_EQ(readFile(tokenFile), "token-2\n");
+}
+
 TEST_F(PortalInputTest, AbsoluteMotionGoesToTheMonitorUnderThePoint) {
   FakeRemoteDesktop::Behaviour b;
   b.monitors = {{40, 0, 0, 1920, 1080}, {41, 1920, 0, 1280, 1024}};
