@@ -32,7 +32,8 @@ struct PortalInputOptions {
   // Also select a monitor screen-cast on the session where the portal offers one, for absolute
   // pointer motion (the dialog then asks to share the screen as well).
   bool absoluteMotion = true;
-  // Runs on the main thread after ready(), whyNot() or describe() changed (the menu's trust line).
+  // Runs on the main thread after ready(), whyNot() or describe() changed (the menu's trust line),
+  // also from inside start() and requestAccess(); it must not destroy the sink.
   std::function<void()> onStateChange;
 };
 
