@@ -1,0 +1,315 @@
+// The portal input sink against a fake RemoteDesktop portal on a private session bus: what it asks
+// the desktop, in which order, and what it makes of each answer.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <memory>
+
+#include "platform/wayland/portal/PortalInput.h"
+#include "support/FakePortal.h"
+#include "support/SessionBus.h"
+
+namespace quib {
+namespace {
+
+using test::FakeRemoteDesktop;
+using Calls = std::vector<std::string>;
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class PortalInputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(bus.running());
+    // The program's own connection, apart from the one the fake portal answers on.
+    client = g_dbus_connection_new_for_address_sync(
+        bus.address().c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    ASSERT_NE(client, nullptr);
+  }
+  void TearDown() override {
+    g_dbus_connection_close_sync(client, nullptr, nullptr);
+    g_object_unref(client);
+  }
+
+  std::unique_ptr<PortalInput> makeInput(bool absoluteMotion = true) {
+    PortalInputOptions o;
+    o.bus = client;
+    o.restoreTokenFile = tokenFile;
+    o.absoluteMotion = absoluteMotion;
+    o.onStateChange = [this] { ++changes; };
+    return std::make_unique<PortalInput>(std::move(o));
+  }
+  // Until the attempt has an outcome, either way.
+  bool settle(PortalInput& input) {
+    return bus.pump([&] { return input.describe().find("asking") == std::string::npos; });
+  }
+  bool startReady(PortalInput& input) {
+    input.start();
+    return bus.pump([&] { return input.ready(); });
+  }
+  bool received(FakeRemoteDesktop& portal, std::uint64_t inputCalls) {
+    return bus.pump([&] { return portal.inputCalls >= inputCalls; });
+  }
+
+  test::SessionBus bus;
+  GDBusConnection* client = nullptr;
+  std::filesystem::path tokenFile = bus.home() / "data" / "quibbleton" / "portal-restore-token";
+  int changes = 0;
+};
+
+TEST_F(PortalInputTest, AsksOnceAndLaterStartsRestoreTheChoiceWithoutADialog) {
+  FakeRemoteDesktop portal(bus);
+  ASSERT_TRUE(portal.owned());
+  {
+    auto input = makeInput();
+    EXPECT_FALSE(input->ready());
+    EXPECT_FALSE(input->key(0x61, true)) << "nothing is sent before the session starts";
+    ASSERT_TRUE(startReady(*input)) << input->whyNot();
+    EXPECT_EQ(portal.calls, (Calls{"CreateSession", "SelectDevices types=3 persist_mode=2", "Start dialog"}));
+    EXPECT_EQ(input->whyNot(), "");
+    EXPECT_EQ(input->describe(), "RemoteDesktop portal (keyboard and pointer)");
+    EXPECT_GE(changes, 2);
+    EXPECT_EQ(readFile(tokenFile), "token-1\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(tokenFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the token lets anyone in this session skip the dialog";
+  }
+  ASSERT_TRUE(bus.pump([&] { return portal.openSessions() == 0; })) << "the session is closed with its sink";
+  EXPECT_EQ(portal.calls.back(), "Close");
+
+  const std::size_t mark = portal.calls.size();
+  auto again = makeInput();
+  ASSERT_TRUE(startReady(*again)) << again->whyNot();
+  EXPECT_EQ(portal.callsFrom(mark),
+            (Calls{"CreateSession", "SelectDevices types=3 persist_mode=2 restore_token=token-1",
+                   "Start restored"}));
+  EXPECT_EQ(portal.dialogs, 1);
+  EXPECT_EQ(readFile(tokenFile), "token-2\n") << "tokens are single use: the new one replaces the spent one";
+}
+
+TEST_F(PortalInputTest, InputReachesThePortalInOrder) {
+  FakeRemoteDesktop portal(bus);
+  auto input = makeInput();
+  ASSERT_TRUE(startReady(*input));
+  const std::size_t mark = portal.calls.size();
+  EXPECT_TRUE(input->key(0xffe1, true));  // Shift_L stays down until released
+  EXPECT_TRUE(input->key(0x61, true));
+  EXPECT_TRUE(input->key(0x61, false));
+  EXPECT_TRUE(input->key(0xffe1, false));
+  EXPECT_TRUE(input->motionRelative(1.5, -2));
+  EXPECT_TRUE(input->button(0x110, true));
+  EXPECT_TRUE(input->button(0x110, false));
+  EXPECT_TRUE(input->axisSteps(InputSink::Axis::vertical, 3));
+  EXPECT_TRUE(input->axisSteps(InputSink::Axis::horizontal, -2));
+  EXPECT_TRUE(input->axisSteps(InputSink::Axis::vertical, 0)) << "no steps: nothing to send, nothing failed";
+  EXPECT_TRUE(input->button(0x111, true));
+  ASSERT_TRUE(received(portal, 10));
+  EXPECT_EQ(portal.callsFrom(mark),
+            (Calls{"Keysym 0xffe1 press", "Keysym 0x61 press", "Keysym 0x61 release", "Keysym 0xffe1 release",
+                   "Motion 1.5 -2", "Button 0x110 press", "Button 0x110 release", "AxisDiscrete 0 3",
+                   "AxisDiscrete 1 -2", "Button 0x111 press"}));
+  EXPECT_FALSE(input->motionAbsolute(10, 10)) << "this portal offers no screen cast";
+}
+
+TEST_F(PortalInputTest, TextIsTypedAsKeysymsOrNotAtAll) {
+  FakeRemoteDesktop portal(bus);
+  auto input = makeInput();
+  ASSERT_TRUE(startReady(*input));
+  const std::size_t mark = portal.calls.size();
+  // Capitals are their own keysyms (the compositor adds Shift); a line end is Return, not the
+  // Linefeed keysym no application acts on; CRLF is one Return.
+  ASSERT_TRUE(input->typeText("aB\r\n한"));
+  ASSERT_TRUE(received(portal, 8));
+  EXPECT_EQ(portal.callsFrom(mark),
+            (Calls{"Keysym 0x61 press", "Keysym 0x61 release", "Keysym 0x42 press", "Keysym 0x42 release",
+                   "Keysym 0xff0d press", "Keysym 0xff0d release", "Keysym 0x100d55c press",
+                   "Keysym 0x100d55c release"}));
+
+  // A text that cannot be typed whole is not typed at all.
+  EXPECT_FALSE(input->typeText("ok\x01"));
+  EXPECT_FALSE(input->typeText("bad \xff utf-8"));
+  EXPECT_EQ(PortalInput::keysymsFor("\t😀"), (std::vector<std::uint32_t>{0xff09, 0x101f600}));
+  EXPECT_EQ(PortalInput::keysymsFor("\n\n"), (std::vector<std::uint32_t>{0xff0d, 0xff0d}));
+  EXPECT_TRUE(input->key(0x7a, true));
+  ASSERT_TRUE(received(portal, 9));
+  EXPECT_EQ(portal.calls.back(), "Keysym 0x7a press") << "nothing was sent for the refused texts";
+}
+
+TEST_F(PortalInputTest, DeclinedDialogIsSaidPlainlyAndAskedAgainOnRequest) {
+  FakeRemoteDesktop::Behaviour b;
+  b.startResponse = 1;
+  FakeRemoteDesktop portal(bus, b);
+  auto input = makeInput();
+  input->start();
+  ASSERT_TRUE(settle(*input));
+  EXPECT_FALSE(input->ready());
+  EXPECT_EQ(input->whyNot(), "you declined input access; the menu's permission item asks again");
+  EXPECT_FALSE(input->key(0x61, true));
+  EXPECT_FALSE(input->typeText("a"));
+  EXPECT_TRUE(bus.pump([&] { return portal.openSessions() == 0; })) << "the refused session is closed";
+  EXPECT_FALSE(std::filesystem::exists(tokenFile));
+
+  portal.behaviour.startResponse = 0;
+  input->requestAccess();
+  ASSERT_TRUE(bus.pump([&] { return input->ready(); })) << input->whyNot();
+  EXPECT_EQ(portal.dialogs, 2);
+}
+
+TEST_F(PortalInputTest, WhileTheDialogIsOpenInputIsRefusedAndNothingIsAskedTwice) {
+  FakeRemoteDesktop::Behaviour b;
+  b.holdDialog = true;
+  FakeRemoteDesktop portal(bus, b);
+  auto input = makeInput();
+  input->start();
+  ASSERT_TRUE(bus.pump([&] { return portal.dialogs == 1; }));
+  EXPECT_EQ(input->whyNot(), "waiting for you to allow input access in the desktop's dialog");
+  EXPECT_FALSE(input->motionRelative(1, 1));
+  input->requestAccess();
+  input->start();
+  ASSERT_TRUE(portal.answerDialog(0));
+  ASSERT_TRUE(bus.pump([&] { return input->ready(); }));
+  EXPECT_EQ(std::count(portal.calls.begin(), portal.calls.end(), "CreateSession"), 1);
+}
+
+TEST_F(PortalInputTest, SessionClosedOrLostByTheDesktopIsOpenedAgainWithTheToken) {
+  FakeRemoteDesktop portal(bus);
+  auto input = makeInput();
+  ASSERT_TRUE(startReady(*input));
+
+  std::size_t mark = portal.calls.size();
+  ASSERT_TRUE(portal.closeSession());
+  ASSERT_TRUE(bus.pump([&] { return portal.callsFrom(mark).size() == 3 && input->ready(); }))
+      << input->whyNot();
+  EXPECT_EQ(portal.callsFrom(mark),
+            (Calls{"CreateSession", "SelectDevices types=3 persist_mode=2 restore_token=token-1",
+                   "Start restored"}));
+  EXPECT_EQ(portal.dialogs, 1);
+
+  // A portal that restarted knows the session no more: the first refused event asks again.
+  EXPECT_TRUE(input->key(0x61, true));
+  ASSERT_TRUE(portal.forgetSession());
+  mark = portal.calls.size();
+  EXPECT_TRUE(input->key(0x62, true));
+  ASSERT_TRUE(bus.pump([&] { return portal.callsFrom(mark).size() >= 3 && input->ready(); }))
+      << input->whyNot();
+  EXPECT_EQ(portal.callsFrom(mark)[2], "Start restored");
+  EXPECT_TRUE(input->key(0x62, false));
+  ASSERT_TRUE(bus.pump([&] { return portal.calls.back() == "Keysym 0x62 release"; }));
+}
+
+TEST_F(PortalInputTest, ADesktopThatKeepsClosingTheSessionIsNotAskedForever) {
+  FakeRemoteDesktop portal(bus);
+  auto input = makeInput();
+  ASSERT_TRUE(startReady(*input));
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(portal.closeSession());
+    ASSERT_TRUE(bus.pump([&] { return portal.openSessions() == 1 && input->ready(); })) << round;
+  }
+  ASSERT_TRUE(portal.closeSession());
+  ASSERT_TRUE(bus.pump([&] { return !input->ready(); }));
+  ASSERT_TRUE(settle(*input));
+  EXPECT_EQ(portal.openSessions(), 0u);
+  EXPECT_EQ(input->whyNot(),
+            "the desktop keeps closing the input session; the menu's permission item asks again");
+  input->requestAccess();
+  ASSERT_TRUE(bus.pump([&] { return input->ready(); }));
+}
+
+TEST_F(PortalInputTest, WithoutTheRemoteDesktopPortalTheReasonIsPlain) {
+  {
+    auto input = makeInput();  // nothing owns the portal's name on this bus
+    input->start();
+    ASSERT_TRUE(settle(*input));
+    EXPECT_FALSE(input->ready());
+    EXPECT_EQ(input->whyNot(),
+              "the desktop has no remote-desktop portal (org.freedesktop.portal.RemoteDesktop)");
+    EXPECT_EQ(input->describe(), "RemoteDesktop portal (not started)");
+    EXPECT_FALSE(input->button(0x110, true));
+  }
+  FakeRemoteDesktop::Behaviour b;
+  b.remoteDesktop = false;  // a portal with other interfaces only
+  FakeRemoteDesktop portal(bus, b);
+  auto input = makeInput();
+  input->start();
+  ASSERT_TRUE(settle(*input));
+  EXPECT_EQ(input->whyNot(),
+            "the desktop has no remote-desktop portal (org.freedesktop.portal.RemoteDesktop)");
+  EXPECT_TRUE(portal.calls.empty());
+}
+
+TEST_F(PortalInputTest, WhatTheDesktopGrantsDecidesWhatIsSent) {
+  // A first-version portal knows no restore tokens: none is offered, none is kept.
+  std::filesystem::create_directories(tokenFile.parent_path());
+  std::ofstream(tokenFile) << "token-old\n";
+  FakeRemoteDesktop::Behaviour b;
+  b.version = 1;
+  b.grantDevices = 1;
+  FakeRemoteDesktop portal(bus, b);
+  auto input = makeInput();
+  input->start();
+  ASSERT_TRUE(settle(*input));
+  EXPECT_EQ(portal.calls, (Calls{"CreateSession", "SelectDevices types=3", "Start dialog"}));
+  EXPECT_FALSE(input->ready()) << "the pointer was not granted";
+  EXPECT_EQ(input->whyNot(), "the desktop allowed the keyboard but not the pointer");
+  EXPECT_TRUE(input->key(0x61, true));
+  EXPECT_FALSE(input->motionRelative(1, 0));
+  EXPECT_FALSE(input->axisSteps(InputSink::Axis::vertical, 1));
+  ASSERT_TRUE(received(portal, 1));
+  EXPECT_EQ(readFile(tokenFile), "token-old\n");
+}
+
+TEST_F(PortalInputTest, AskingAgainAfterAPartialGrantShowsTheDialog) {
+  FakeRemoteDesktop::Behaviour b;
+  b.grantDevices = 2;
+  FakeRemoteDesktop portal(bus, b);
+  auto input = makeInput();
+  input->start();
+  ASSERT_TRUE(settle(*input));
+  EXPECT_EQ(input->whyNot(), "the desktop allowed the pointer but not the keyboard");
+  EXPECT_FALSE(input->key(0x61, true));
+  EXPECT_TRUE(input->motionRelative(0, 1));
+  ASSERT_TRUE(received(portal, 1));
+  ASSERT_EQ(readFile(tokenFile), "token-1\n");
+
+  portal.behaviour.grantDevices = 3;
+  const std::size_t mark = portal.calls.size();
+  input->requestAccess();
+  ASSERT_TRUE(bus.pump([&] { return input->ready(); })) << input->whyNot();
+  EXPECT_EQ(portal.callsFrom(mark),
+            (Calls{"Close", "CreateSession", "SelectDevices types=3 persist_mode=2", "Start dialog"}));
+  EXPECT_EQ(readFile(tokenFile), "token-2\n");
+}
+
+TEST_F(PortalInputTest, AbsoluteMotionGoesToTheMonitorUnderThePoint) {
+  FakeRemoteDesktop::Behaviour b;
+  b.monitors = {{40, 0, 0, 1920, 1080}, {41, 1920, 0, 1280, 1024}};
+  FakeRemoteDesktop portal(bus, b);
+  auto input = makeInput();
+  ASSERT_TRUE(startReady(*input)) << input->whyNot();
+  EXPECT_EQ(portal.calls, (Calls{"CreateSession", "SelectDevices types=3 persist_mode=2",
+                                 "SelectSources types=1 multiple", "Start dialog"}));
+  EXPECT_EQ(input->describe(), "RemoteDesktop portal (keyboard and pointer, absolute motion on 2 monitors)");
+  EXPECT_TRUE(input->motionAbsolute(2000, 10));
+  EXPECT_TRUE(input->motionAbsolute(0, 1079.5));
+  EXPECT_FALSE(input->motionAbsolute(3000, 1050)) << "below the smaller monitor: no stream holds it";
+  ASSERT_TRUE(received(portal, 2));
+  EXPECT_EQ(portal.callsFrom(4), (Calls{"MotionAbsolute 41 80 10", "MotionAbsolute 40 0 1079.5"}));
+
+  // Asked not to share the screen, the session has relative motion only.
+  input.reset();
+  const std::size_t mark = portal.calls.size();
+  auto relative = makeInput(false);
+  ASSERT_TRUE(startReady(*relative));
+  EXPECT_EQ(portal.callsFrom(mark + 1).size(), 3u) << "no SelectSources";
+  EXPECT_FALSE(relative->motionAbsolute(10, 10));
+}
+
+}  // namespace
+}  // namespace quib

@@ -1,0 +1,323 @@
+#include "support/FakePortal.h"
+
+#include <cstdio>
+
+namespace quib::test {
+namespace {
+
+constexpr const char* kPortalXml = R"xml(<node>
+<interface name="org.freedesktop.portal.RemoteDesktop">
+  <method name="CreateSession"><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+  <method name="SelectDevices">
+    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+  <method name="Start">
+    <arg type="o" direction="in"/><arg type="s" direction="in"/><arg type="a{sv}" direction="in"/>
+    <arg type="o" direction="out"/></method>
+  <method name="NotifyPointerMotion">
+    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="d" direction="in"/>
+    <arg type="d" direction="in"/></method>
+  <method name="NotifyPointerMotionAbsolute">
+    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="u" direction="in"/>
+    <arg type="d" direction="in"/><arg type="d" direction="in"/></method>
+  <method name="NotifyPointerButton">
+    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
+    <arg type="u" direction="in"/></method>
+  <method name="NotifyPointerAxisDiscrete">
+    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="u" direction="in"/>
+    <arg type="i" direction="in"/></method>
+  <method name="NotifyKeyboardKeysym">
+    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
+    <arg type="u" direction="in"/></method>
+  <property name="AvailableDeviceTypes" type="u" access="read"/>
+  <property name="version" type="u" access="read"/>
+</interface>
+<interface name="org.freedesktop.portal.ScreenCast">
+  <method name="SelectSources">
+    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+  <property name="AvailableSourceTypes" type="u" access="read"/>
+  <property name="version" type="u" access="read"/>
+</interface>
+<interface name="org.freedesktop.portal.Session">
+  <method name="Close"/>
+  <signal name="Closed"><arg type="a{sv}"/></signal>
+  <property name="version" type="u" access="read"/>
+</interface>
+</node>)xml";
+
+constexpr const char* kObject = "/org/freedesktop/portal/desktop";
+
+std::string escapedSender(const char* sender) {
+  std::string s = sender[0] == ':' ? sender + 1 : sender;
+  for (char& c : s)
+    if (c == '.') c = '_';
+  return s;
+}
+
+std::string option(GVariant* options, const char* key) {
+  const gchar* value = nullptr;
+  return g_variant_lookup(options, key, "&s", &value) ? value : "";
+}
+
+std::string number(double d) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", d);
+  return text;
+}
+
+std::string hex(std::uint32_t v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", v);
+  return text;
+}
+
+GDBusInterfaceInfo* interfaceInfo(const char* name) {
+  static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kPortalXml, nullptr);
+  return g_dbus_node_info_lookup_interface(node, name);
+}
+
+}  // namespace
+
+FakeRemoteDesktop::FakeRemoteDesktop(SessionBus& bus, Behaviour b) : behaviour(std::move(b)), bus_(bus) {
+  static const GDBusInterfaceVTable vtable = {
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar* interface, const gchar* method,
+         GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
+        static_cast<FakeRemoteDesktop*>(self)->method(interface, method, params, invocation);
+      },
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar* interface, const gchar* property,
+         GError**, gpointer self) -> GVariant* {
+        const auto& b = static_cast<FakeRemoteDesktop*>(self)->behaviour;
+        const std::string i = interface, p = property;
+        if (i == "org.freedesktop.portal.RemoteDesktop")
+          return g_variant_new_uint32(p == "version" ? b.version : b.deviceTypes);
+        if (i == "org.freedesktop.portal.ScreenCast") return g_variant_new_uint32(p == "version" ? 4 : 1);
+        return g_variant_new_uint32(1);
+      },
+      nullptr,
+      {}};
+  std::vector<const char*> interfaces;
+  if (behaviour.remoteDesktop) interfaces.push_back("org.freedesktop.portal.RemoteDesktop");
+  if (!behaviour.monitors.empty() || !behaviour.remoteDesktop)
+    interfaces.push_back("org.freedesktop.portal.ScreenCast");
+  for (const char* name : interfaces)
+    registrations_.push_back(g_dbus_connection_register_object(bus.connection(), kObject, interfaceInfo(name),
+                                                               &vtable, this, nullptr, nullptr));
+  owner_ = g_bus_own_name_on_connection(
+      bus.connection(), "org.freedesktop.portal.Desktop", G_BUS_NAME_OWNER_FLAGS_NONE,
+      [](GDBusConnection*, const gchar*, gpointer flag) { *static_cast<bool*>(flag) = true; }, nullptr,
+      &owned_, nullptr);
+  bus.pump([this] { return owned_; });
+}
+
+FakeRemoteDesktop::~FakeRemoteDesktop() {
+  g_bus_unown_name(owner_);
+  for (guint r : registrations_) g_dbus_connection_unregister_object(bus_.connection(), r);
+  for (auto& [path, session] : sessions_)
+    g_dbus_connection_unregister_object(bus_.connection(), session.registration);
+}
+
+std::vector<std::string> FakeRemoteDesktop::callsFrom(std::size_t from) const {
+  return {calls.begin() + static_cast<std::ptrdiff_t>(std::min(from, calls.size())), calls.end()};
+}
+
+void FakeRemoteDesktop::respond(GDBusMethodInvocation* invocation, const std::string& token,
+                                std::uint32_t response, GVariant* results) {
+  const std::string sender = g_dbus_method_invocation_get_sender(invocation);
+  const std::string path = std::string(kObject) + "/request/" + escapedSender(sender.c_str()) + "/" + token;
+  g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", path.c_str()));
+  g_dbus_connection_emit_signal(bus_.connection(), sender.c_str(), path.c_str(),
+                                "org.freedesktop.portal.Request", "Response",
+                                g_variant_new("(u@a{sv})", response, results), nullptr);
+}
+
+void FakeRemoteDesktop::method(const std::string& interface, const std::string& name, GVariant* params,
+                               GDBusMethodInvocation* invocation) {
+  const char* sender = g_dbus_method_invocation_get_sender(invocation);
+  auto emptyResults = [] { return g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0); };
+  if (interface == "org.freedesktop.portal.Session") {  // Close
+    calls.push_back("Close");
+    removeSession(g_dbus_method_invocation_get_object_path(invocation));
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+    return;
+  }
+  if (name == "CreateSession") {
+    GVariant* options = g_variant_get_child_value(params, 0);
+    const std::string token = option(options, "handle_token");
+    const std::string path = std::string(kObject) + "/session/" + escapedSender(sender) + "/" +
+                             option(options, "session_handle_token");
+    g_variant_unref(options);
+    calls.push_back("CreateSession");
+    Session session;
+    session.sender = sender;
+    static const GDBusInterfaceVTable sessionVtable = {
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar* interface, const gchar* method,
+           GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
+          static_cast<FakeRemoteDesktop*>(self)->method(interface, method, params, invocation);
+        },
+        nullptr,
+        nullptr,
+        {}};
+    session.registration = g_dbus_connection_register_object(bus_.connection(), path.c_str(),
+                                                             interfaceInfo("org.freedesktop.portal.Session"),
+                                                             &sessionVtable, this, nullptr, nullptr);
+    sessions_[path] = session;
+    sessionOrder_.push_back(path);
+    GVariantBuilder results;
+    g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
+    g_variant_builder_add(&results, "{sv}", "session_handle", g_variant_new_string(path.c_str()));
+    respond(invocation, token, 0, g_variant_builder_end(&results));
+    return;
+  }
+  // Every other call names a session of the caller's.
+  const gchar* path = nullptr;
+  g_variant_get_child(params, 0, "&o", &path);
+  auto found = sessions_.find(path);
+  if (found == sessions_.end() || found->second.sender != sender) {
+    g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.portal.Error.NotFound",
+                                               "Invalid session");
+    return;
+  }
+  Session& session = found->second;
+  if (name == "SelectDevices" || name == "SelectSources") {
+    GVariant* options = g_variant_get_child_value(params, 1);
+    guint32 types = 0, persist = 0;
+    g_variant_lookup(options, "types", "u", &types);
+    std::string line = name + " types=" + std::to_string(types);
+    if (name == "SelectDevices") {
+      if (g_variant_lookup(options, "persist_mode", "u", &persist))
+        line += " persist_mode=" + std::to_string(persist);
+      session.persist = persist != 0;
+      const std::string token = option(options, "restore_token");
+      if (!token.empty()) {
+        line += " restore_token=" + token;
+        session.restoreToken = token;
+      }
+    } else {
+      gboolean multiple = FALSE;
+      if (g_variant_lookup(options, "multiple", "b", &multiple) && multiple) line += " multiple";
+      session.screenCast = true;
+    }
+    calls.push_back(line);
+    const std::string token = option(options, "handle_token");
+    g_variant_unref(options);
+    respond(invocation, token, 0, emptyResults());
+    return;
+  }
+  if (name == "Start") {
+    GVariant* options = g_variant_get_child_value(params, 2);
+    const std::string token = option(options, "handle_token");
+    g_variant_unref(options);
+    // A token handed out earlier, and not spent yet, restores the choice without a dialog.
+    const bool restored = session.restoreToken && validTokens_.erase(*session.restoreToken) == 1;
+    calls.push_back(restored ? "Start restored" : "Start dialog");
+    if (restored) {
+      respond(invocation, token, 0, startResults(session, path));
+      return;
+    }
+    ++dialogs;
+    if (behaviour.holdDialog) {
+      const std::string requestPath =
+          std::string(kObject) + "/request/" + escapedSender(sender) + "/" + token;
+      g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", requestPath.c_str()));
+      held_ = HeldDialog{sender, requestPath, path};
+      return;
+    }
+    respond(invocation, token, behaviour.startResponse,
+            behaviour.startResponse == 0 ? startResults(session, path) : emptyResults());
+    return;
+  }
+  // The input calls.
+  ++inputCalls;
+  if (recordInput) {
+    std::string line;
+    if (name == "NotifyKeyboardKeysym" || name == "NotifyPointerButton") {
+      gint32 code = 0;
+      guint32 state = 0;
+      g_variant_get(params, "(&o@a{sv}iu)", nullptr, nullptr, &code, &state);
+      line = std::string(name == "NotifyKeyboardKeysym" ? "Keysym " : "Button ") +
+             hex(static_cast<std::uint32_t>(code)) + (state ? " press" : " release");
+    } else if (name == "NotifyPointerMotion") {
+      double dx = 0, dy = 0;
+      g_variant_get(params, "(&o@a{sv}dd)", nullptr, nullptr, &dx, &dy);
+      line = "Motion " + number(dx) + " " + number(dy);
+    } else if (name == "NotifyPointerMotionAbsolute") {
+      guint32 stream = 0;
+      double x = 0, y = 0;
+      g_variant_get(params, "(&o@a{sv}udd)", nullptr, nullptr, &stream, &x, &y);
+      line = "MotionAbsolute " + std::to_string(stream) + " " + number(x) + " " + number(y);
+    } else if (name == "NotifyPointerAxisDiscrete") {
+      guint32 axis = 0;
+      gint32 steps = 0;
+      g_variant_get(params, "(&o@a{sv}ui)", nullptr, nullptr, &axis, &steps);
+      line = "AxisDiscrete " + std::to_string(axis) + " " + std::to_string(steps);
+    }
+    calls.push_back(line);
+  }
+  g_dbus_method_invocation_return_value(invocation, nullptr);
+}
+
+GVariant* FakeRemoteDesktop::startResults(Session& session, const std::string&) {
+  GVariantBuilder results;
+  g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
+  g_variant_builder_add(&results, "{sv}", "devices", g_variant_new_uint32(behaviour.grantDevices));
+  if (session.persist && behaviour.version >= 2) {
+    lastToken = "token-" + std::to_string(++serial_);
+    validTokens_.insert(lastToken);
+    g_variant_builder_add(&results, "{sv}", "restore_token", g_variant_new_string(lastToken.c_str()));
+  }
+  if (session.screenCast) {
+    GVariantBuilder streams;
+    g_variant_builder_init(&streams, G_VARIANT_TYPE("a(ua{sv})"));
+    for (const Monitor& m : behaviour.monitors) {
+      GVariantBuilder properties;
+      g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
+      g_variant_builder_add(&properties, "{sv}", "position", g_variant_new("(ii)", m.x, m.y));
+      g_variant_builder_add(&properties, "{sv}", "size", g_variant_new("(ii)", m.width, m.height));
+      g_variant_builder_add(&properties, "{sv}", "source_type", g_variant_new_uint32(1));
+      g_variant_builder_add(&streams, "(u@a{sv})", m.node, g_variant_builder_end(&properties));
+    }
+    g_variant_builder_add(&results, "{sv}", "streams", g_variant_builder_end(&streams));
+  }
+  return g_variant_builder_end(&results);
+}
+
+bool FakeRemoteDesktop::answerDialog(std::uint32_t response) {
+  if (!held_) return false;
+  const HeldDialog held = *held_;
+  held_.reset();
+  auto found = sessions_.find(held.session);
+  GVariant* results = found != sessions_.end() && response == 0
+                          ? startResults(found->second, held.session)
+                          : g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
+  g_dbus_connection_emit_signal(bus_.connection(), held.sender.c_str(), held.requestPath.c_str(),
+                                "org.freedesktop.portal.Request", "Response",
+                                g_variant_new("(u@a{sv})", response, results), nullptr);
+  return true;
+}
+
+bool FakeRemoteDesktop::closeSession() {
+  if (sessionOrder_.empty()) return false;
+  const std::string path = sessionOrder_.back();
+  const std::string sender = sessions_[path].sender;
+  GVariant* details = g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
+  g_dbus_connection_emit_signal(bus_.connection(), sender.c_str(), path.c_str(),
+                                "org.freedesktop.portal.Session", "Closed",
+                                g_variant_new("(@a{sv})", details), nullptr);
+  removeSession(path);
+  return true;
+}
+
+bool FakeRemoteDesktop::forgetSession() {
+  if (sessionOrder_.empty()) return false;
+  removeSession(sessionOrder_.back());
+  return true;
+}
+
+void FakeRemoteDesktop::removeSession(const std::string& path) {
+  auto found = sessions_.find(path);
+  if (found == sessions_.end()) return;
+  g_dbus_connection_unregister_object(bus_.connection(), found->second.registration);
+  sessions_.erase(found);
+  std::erase(sessionOrder_, path);
+}
+
+}  // namespace quib::test
