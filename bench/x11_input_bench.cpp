@@ -90,6 +90,7 @@ void keyLatency(benchmark::State& state, bool shortcut) {
       const auto start = Clock::now();
       if (shortcut) events.post(*command);
       events.post(*down);
+      events.flush();  // as the server does after each burst of actions
       if (!reader.waitFor(KeyPress)) {
         state.SkipWithError("the key press did not arrive");
         break;
@@ -97,6 +98,7 @@ void keyLatency(benchmark::State& state, bool shortcut) {
       micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
       events.post(*up);
       if (shortcut) events.post(commandUp);
+      events.flush();
       // The next round starts from a quiet connection.
       if (!reader.waitFor(KeyRelease) || (shortcut && !reader.waitFor(KeyRelease))) {
         state.SkipWithError("the key release did not arrive");
