@@ -28,6 +28,9 @@ struct PasteboardItem {
 class Pasteboard {
  public:
   virtual ~Pasteboard() = default;
+  // False on a desktop that gives this program no clipboard at all (GNOME on Wayland, for a
+  // program without a window). Safe on any thread.
+  virtual bool available() const { return true; }
   virtual std::int64_t changeCount() = 0;
   // A deep copy of the items.
   virtual std::vector<PasteboardItem> items() = 0;

@@ -1,0 +1,166 @@
+// The quibbleton program on a Wayland session (headless sway): a phone paired over TCP sends every
+// kind of action, and each effect is read back from outside the program (a GTK window on the
+// compositor, wl-paste and wl-copy, pactl, the desktop entries' own launch records).
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
+
+#include "DesktopProgramSupport.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace quib::test {
+namespace {
+
+std::vector<std::string> history(QuibClient& phone) {
+  ClientMessage m;
+  m.type = ClientMessage::Kind::clipboard;
+  return phone.request(m).clipboardItems.value_or(std::vector<std::string>{});
+}
+
+TEST(WaylandProgram, EveryActionActsOnTheSession) {
+  TempDir data, marks;
+  installApplications(marks.path());
+  run("pactl set-default-sink Speakers");
+  ChildProcess before({"/usr/bin/wl-copy", "--foreground", "before"});
+
+  ChildProcess window({"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW});
+  ASSERT_TRUE(window.waitFor("ready\n")) << window.output();
+  ChildProcess p(
+      {QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--data-dir", data.path().string()});
+  ASSERT_TRUE(p.waitFor("데스크톱: wayland (Wayland display ")) << p.output();
+  StartedProgram s = readStart(p);
+  ASSERT_NE(s.port, 0) << p.output();
+  EXPECT_NE(
+      p.output().find("input through wlroots virtual keyboard and pointer, clipboard through data-control"),
+      std::string::npos)
+      << p.output();
+  EXPECT_NE(p.output().find("✓ 손쉬운 사용 권한 허용됨"), std::string::npos);
+  EXPECT_NE(p.output().find("현재 출력: Speakers"), std::string::npos);
+
+  QuibClient phone;
+  phone.connect("127.0.0.1", s.port);
+  ASSERT_EQ(phone.pair(s.code, "Test Phone").type, ServerMessage::Kind::paired);
+
+  // Keys: the phone's command shortcuts are Control ones here.
+  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "a")).message, " a");
+  EXPECT_TRUE(window.waitFor("key a -\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "z", {"command", "shift"})).message,
+            "command+shift z");
+  EXPECT_TRUE(window.waitFor("key Z shift+control\n")) << window.output();
+
+  // Text is typed, not pasted: it arrives whole and the clipboard is left as it was.
+  const std::string text = "한글 ✓ e\xcc\x81 👍🏽";
+  auto typed = act(phone, action(QuibActionKind::typeText, text));
+  EXPECT_TRUE(typed.ok.value_or(false)) << typed.message.value_or("");
+  EXPECT_EQ(typed.message, "입력함 (8자)");
+  EXPECT_TRUE(window.waitFor("text a\\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd\n"))
+      << window.output();
+  EXPECT_EQ(run("wl-paste -n"), "before");
+
+  EXPECT_EQ(act(phone, action(QuibActionKind::volumeUp)).message, "볼륨 올림");
+  EXPECT_TRUE(window.waitFor("key AudioRaiseVolume -\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::mute)).message, "음소거 전환");
+  EXPECT_TRUE(window.waitFor("key AudioMute -\n")) << window.output();
+
+  // Without a screenshot portal on this bus the desktop's own shortcut is pressed.
+  EXPECT_EQ(act(phone, action(QuibActionKind::screenshotRegion)).message, "command+shift 4");
+  EXPECT_TRUE(window.waitFor("key Print shift\n")) << window.output();
+
+  // The pointer starts in the middle of the screen; moves, clicks and a scroll over the field.
+  QuibAction move = action(QuibActionKind::pointerMove);
+  move.dx = 40;
+  move.dy = -25;
+  EXPECT_TRUE(act(phone, move).ok.value_or(false));
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
+  EXPECT_TRUE(window.waitFor("button press 1 680 375\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "double")).message, "클릭");
+  EXPECT_TRUE(window.waitFor("button double 1\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "right")).message, "우클릭");
+  EXPECT_TRUE(window.waitFor("button press 3 680 375\n")) << window.output();
+  QuibAction scroll = action(QuibActionKind::pointerScroll);
+  scroll.dy = 60;
+  EXPECT_TRUE(act(phone, scroll).ok.value_or(false));
+  EXPECT_TRUE(window.waitFor("scroll up\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerDown)).message, "드래그 시작");
+  move.dx = 30;
+  move.dy = 30;
+  EXPECT_TRUE(act(phone, move).ok.value_or(false));
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerUp)).message, "드래그 끝");
+  EXPECT_TRUE(window.waitFor("drag 710 405\n")) << window.output();
+  EXPECT_TRUE(window.waitFor("button release 1 710 405\n")) << window.output();
+
+  // Sound: the next sink becomes the default.
+  EXPECT_EQ(act(phone, action(QuibActionKind::audioOutputNext)).message, "출력: Headphones");
+  EXPECT_EQ(run("pactl get-default-sink"), "Headphones");
+
+  // The clipboard, both ways; a password manager's copy stays out of the history.
+  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
+  EXPECT_EQ(run("wl-paste -n"), "from phone");
+  EXPECT_TRUE(eventually([&] {
+    auto items = history(phone);
+    return !items.empty() && items.front() == "from phone";
+  }));
+  {
+    ChildProcess hinted({QUIB_HINTED_COPY, "correct horse"});
+    ASSERT_TRUE(hinted.waitFor("ready\n"));
+    ChildProcess copied({"/usr/bin/wl-copy", "--foreground", "copied elsewhere"});
+    EXPECT_TRUE(eventually([&] {
+      auto items = history(phone);
+      return !items.empty() && items.front() == "copied elsewhere";
+    }));
+    const auto items = history(phone);
+    EXPECT_EQ(std::find(items.begin(), items.end(), "correct horse"), items.end());
+    copied.signal(SIGTERM);
+  }
+
+  // Applications and addresses through the desktop's entries and default handlers.
+  EXPECT_EQ(act(phone, action(QuibActionKind::launchApp, "notes")).message, "notes 실행");
+  EXPECT_TRUE(eventually([&] { return readFile(marks.path() / "log").find("/notes") != std::string::npos; }));
+  QuibAction open = action(QuibActionKind::openURL);
+  open.url = "https://example.com/path?q=1";
+  EXPECT_EQ(act(phone, open).message, "example.com");
+  EXPECT_TRUE(eventually([&] {
+    return readFile(marks.path() / "log").find("/browser https://example.com/path?q=1") != std::string::npos;
+  }));
+  QuibAction site = action(QuibActionKind::openSite, "No Such App");
+  site.url = "http://example.org/";
+  site.preferApp = true;
+  EXPECT_EQ(act(phone, site).message, "example.org");
+  ClientMessage check;
+  check.type = ClientMessage::Kind::appCheck;
+  check.appNames = std::vector<std::string>{"Notes", "No Such App"};
+  EXPECT_EQ(phone.request(check).installedApps, std::vector<std::string>{"Notes"});
+
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait(), 0) << p.output();
+  window.signal(SIGTERM);
+  before.signal(SIGTERM);
+}
+
+TEST(WaylandProgram, AutoPicksTheWaylandSessionAndWaylandWithoutOneRefuses) {
+  TempDir data;
+  {
+    ChildProcess autoChoice({QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
+    EXPECT_TRUE(autoChoice.waitFor(
+        "데스크톱: wayland (WAYLAND_DISPLAY is set, XDG_SESSION_TYPE=wayland: Wayland display"))
+        << autoChoice.output();
+    autoChoice.signal(SIGTERM);
+    EXPECT_EQ(autoChoice.wait(), 0);
+  }
+  const std::string display = std::getenv("WAYLAND_DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  {
+    ChildProcess refused(
+        {QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--data-dir", data.path().string()});
+    EXPECT_EQ(refused.wait(), 2);
+    EXPECT_NE(refused.output().find("--platform wayland needs a Wayland display: WAYLAND_DISPLAY is not set"),
+              std::string::npos)
+        << refused.output();
+  }
+  setenv("WAYLAND_DISPLAY", display.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace quib::test
