@@ -30,7 +30,9 @@ void BM_WlrootsPointerMoves(benchmark::State& state) {
   if (!connection) return state.SkipWithError(("no Wayland display: " + why).c_str());
   auto sink = quib::WlrootsInput::create(*connection);
   if (!sink) return state.SkipWithError("the compositor has no virtual pointer");
-  quib::WaylandEventPoster events(sink.get(), quib::WaylandEventPoster::Screens{0, 0, 1280, 800});
+  quib::WaylandEventPoster events(sink.get(), [] {
+    return std::optional(quib::WaylandEventPoster::Screens{0, 0, 1280, 800});
+  });
   int i = 0;
   for (auto _ : state) {
     for (int n = 0; n < kBatch; ++n) {

@@ -62,11 +62,13 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(WaylandDesktopOptions optio
 
 namespace {
 
-std::optional<WaylandEventPoster::Screens> screensOf(const WaylandConnection& c) {
-  auto box = c.layout();
-  if (!box) return std::nullopt;
-  return WaylandEventPoster::Screens{static_cast<double>(box->x), static_cast<double>(box->y),
-                                     static_cast<double>(box->width), static_cast<double>(box->height)};
+std::function<std::optional<WaylandEventPoster::Screens>()> screensOf(const WaylandConnection& c) {
+  return [&c]() -> std::optional<WaylandEventPoster::Screens> {
+    auto box = c.layout();
+    if (!box) return std::nullopt;
+    return WaylandEventPoster::Screens{static_cast<double>(box->x), static_cast<double>(box->y),
+                                       static_cast<double>(box->width), static_cast<double>(box->height)};
+  };
 }
 
 }  // namespace

@@ -13,13 +13,9 @@ constexpr std::uint32_t kButtonRight = 0x111;  // BTN_RIGHT
 
 }  // namespace
 
-WaylandEventPoster::WaylandEventPoster(InputSink* sink, std::optional<Screens> screens,
+WaylandEventPoster::WaylandEventPoster(InputSink* sink, std::function<std::optional<Screens>()> screens,
                                        LinuxEventPosterOptions options)
-    : DesktopEventPoster(std::move(options)), sink_(sink), screens_(screens) {
-  if (screens_)
-    pointer_ =
-        Point{std::floor(screens_->x + screens_->width / 2), std::floor(screens_->y + screens_->height / 2)};
-}
+    : DesktopEventPoster(std::move(options)), sink_(sink), screens_(std::move(screens)) {}
 
 WaylandEventPoster::~WaylandEventPoster() {
   if (connected()) releaseAll();
@@ -31,6 +27,11 @@ bool WaylandEventPoster::connected() const {
 
 std::optional<Point> WaylandEventPoster::pointerLocation() {
   if (!connected()) return std::nullopt;
+  if (!pointer_) {
+    const auto box = screens_ ? screens_() : std::nullopt;
+    pointer_ =
+        box ? Point{std::floor(box->x + box->width / 2), std::floor(box->y + box->height / 2)} : Point{};
+  }
   return pointer_;
 }
 
@@ -73,11 +74,14 @@ void WaylandEventPoster::postKey(std::uint16_t keyCode, bool down) {
 
 void WaylandEventPoster::moveTo(Point location) {
   Point to{std::round(location.x), std::round(location.y)};
-  if (screens_) {
-    to.x = std::clamp(to.x, screens_->x, screens_->x + screens_->width - 1);
-    to.y = std::clamp(to.y, screens_->y, screens_->y + screens_->height - 1);
+  if (const auto box = screens_ ? screens_() : std::nullopt) {
+    to.x = std::clamp(to.x, box->x, box->x + box->width - 1);
+    to.y = std::clamp(to.y, box->y, box->y + box->height - 1);
   }
-  if (!sink_->motionAbsolute(to.x, to.y)) sink_->motionRelative(to.x - pointer_.x, to.y - pointer_.y);
+  if (!sink_->motionAbsolute(to.x, to.y)) {
+    const Point from = pointerLocation().value_or(Point{});
+    sink_->motionRelative(to.x - from.x, to.y - from.y);
+  }
   pointer_ = to;
 }
 

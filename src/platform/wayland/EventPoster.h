@@ -4,6 +4,7 @@
 // instead of XTest. Wayland never tells a client where the pointer is, so the pointer is where we
 // last put it: the middle of the screens until the first move. Main thread only.
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -16,12 +17,14 @@ namespace quib {
 
 class WaylandEventPoster final : public DesktopEventPoster {
  public:
-  // `sink` may be null (every event then fails to be made) and must outlive this object.
-  // `screens` is the box moves stay inside, in the compositor's coordinates; none when unknown.
+  // The box around every screen, in the compositor's coordinates: moves stay inside it.
   struct Screens {
     double x = 0, y = 0, width = 0, height = 0;
   };
-  WaylandEventPoster(InputSink* sink, std::optional<Screens> screens, LinuxEventPosterOptions options = {});
+  // `sink` may be null (every event then fails to be made) and must outlive this object. `screens`
+  // answers the box as it is now (screens come and go); none when it is not known.
+  WaylandEventPoster(InputSink* sink, std::function<std::optional<Screens>()> screens,
+                     LinuxEventPosterOptions options = {});
   ~WaylandEventPoster() override;  // releases whatever is still held
   WaylandEventPoster(const WaylandEventPoster&) = delete;
   WaylandEventPoster& operator=(const WaylandEventPoster&) = delete;
@@ -45,8 +48,8 @@ class WaylandEventPoster final : public DesktopEventPoster {
   void flush() override {}
 
   InputSink* sink_;
-  std::optional<Screens> screens_;
-  Point pointer_;
+  std::function<std::optional<Screens>()> screens_;
+  std::optional<Point> pointer_;  // none until the first question or move: the middle of the screens
   std::map<std::uint16_t, std::uint32_t> heldKeys_;  // virtual key code -> keysym pressed
   std::set<MouseButton> heldButtons_;
 };

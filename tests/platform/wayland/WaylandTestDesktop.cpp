@@ -56,8 +56,8 @@ TestWindow::~TestWindow() {
   process_.wait();
 }
 
-bool TestWindow::waitFor(const std::string& line) {
-  return process_.waitFor(line, std::chrono::seconds(5)).has_value();
+bool TestWindow::waitFor(const std::string& line, std::chrono::milliseconds limit) {
+  return process_.waitFor(line, limit).has_value();
 }
 
 }  // namespace quib::test

@@ -29,7 +29,7 @@ class TestWindow {
   explicit TestWindow(bool reportMotion = false);
   ~TestWindow();
   // Waits for a line the window printed after what earlier waits consumed.
-  bool waitFor(const std::string& line);
+  bool waitFor(const std::string& line, std::chrono::milliseconds limit = std::chrono::seconds(5));
   const std::string& output() const { return process_.output(); }
 
  private:
