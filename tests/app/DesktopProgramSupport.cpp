@@ -1,5 +1,7 @@
 #include "DesktopProgramSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +70,54 @@ QuibAction action(QuibActionKind kind, std::optional<std::string> value, std::ve
   a.value = std::move(value);
   a.modifiers = std::move(modifiers);
   return a;
+}
+
+void checkKeys(QuibClient& phone, ChildProcess& window) {
+  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "a")).message, " a");
+  EXPECT_TRUE(window.waitFor("key a -\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "z", {"command", "shift"})).message,
+            "command+shift z");
+  EXPECT_TRUE(window.waitFor("key Z shift+control\n")) << window.output();
+}
+
+void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y) {
+  auto at = [](const char* what, int px, int py) {
+    return std::string(what) + " " + std::to_string(px) + " " + std::to_string(py) + "\n";
+  };
+  QuibAction move = action(QuibActionKind::pointerMove);
+  move.dx = 40;
+  move.dy = -25;
+  EXPECT_TRUE(act(phone, move).ok.value_or(false));
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
+  EXPECT_TRUE(window.waitFor(at("button press 1", x + 40, y - 25))) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "right")).message, "우클릭");
+  EXPECT_TRUE(window.waitFor(at("button press 3", x + 40, y - 25))) << window.output();
+  QuibAction scroll = action(QuibActionKind::pointerScroll);
+  scroll.dy = 60;
+  EXPECT_TRUE(act(phone, scroll).ok.value_or(false));
+  EXPECT_TRUE(window.waitFor("scroll up\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerDown)).message, "드래그 시작");
+  move.dx = 30;
+  move.dy = 30;
+  EXPECT_TRUE(act(phone, move).ok.value_or(false));
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerUp)).message, "드래그 끝");
+  EXPECT_TRUE(window.waitFor(at("drag", x + 70, y + 5))) << window.output();
+  EXPECT_TRUE(window.waitFor(at("button release 1", x + 70, y + 5))) << window.output();
+}
+
+void checkApplicationsAndAddresses(QuibClient& phone, const fs::path& marks) {
+  EXPECT_EQ(act(phone, action(QuibActionKind::launchApp, "notes")).message, "notes 실행");
+  EXPECT_TRUE(eventually([&] { return readFile(marks / "log").find("/notes") != std::string::npos; }));
+  QuibAction open = action(QuibActionKind::openURL);
+  open.url = "https://example.com/path?q=1";
+  EXPECT_EQ(act(phone, open).message, "example.com");
+  EXPECT_TRUE(eventually([&] {
+    return readFile(marks / "log").find("/browser https://example.com/path?q=1") != std::string::npos;
+  }));
+  ClientMessage check;
+  check.type = ClientMessage::Kind::appCheck;
+  check.appNames = std::vector<std::string>{"Notes", "No Such App"};
+  EXPECT_EQ(phone.request(check).installedApps, std::vector<std::string>{"Notes"});
 }
 
 }  // namespace quib::test

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/QuibClient.h"
+#include "support/ChildProcess.h"
 
 namespace quib::test {
 
@@ -24,6 +25,14 @@ std::string readFile(const std::filesystem::path& p);
 void installApplications(const std::filesystem::path& marks);
 
 ServerMessage act(QuibClient& phone, QuibAction a);
+// The checks every desktop passes alike, read back from the test window and the launch records.
+// Keys: "a", then command+shift+z as a Control shortcut.
+void checkKeys(QuibClient& phone, ChildProcess& window);
+// From the pointer at (x, y): a move by (40, -25), a click, a right click, a scroll up, and a drag
+// by (30, 30).
+void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y);
+// Launching "notes", opening an https address, and which of two names are installed.
+void checkApplicationsAndAddresses(QuibClient& phone, const std::filesystem::path& marks);
 QuibAction action(QuibActionKind kind, std::optional<std::string> value = std::nullopt,
                   std::vector<std::string> modifiers = {});
 

@@ -37,11 +37,7 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
   ASSERT_EQ(phone.pair(s.code, "Test Phone").type, ServerMessage::Kind::paired);
 
   // Keys: the phone's command shortcuts are Control ones here.
-  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "a")).message, " a");
-  EXPECT_TRUE(window.waitFor("key a -\n")) << window.output();
-  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "z", {"command", "shift"})).message,
-            "command+shift z");
-  EXPECT_TRUE(window.waitFor("key Z shift+control\n")) << window.output();
+  checkKeys(phone, window);
 
   // Text arrives whole in the field, and the earlier clipboard comes back.
   const std::string text = "한글 ✓ e\xcc\x81 👍🏽";
@@ -57,26 +53,8 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
 
   // The pointer: a move, clicks and a scroll over the field.
   run("xdotool mousemove 200 200");
-  QuibAction move = action(QuibActionKind::pointerMove);
-  move.dx = 40;
-  move.dy = -25;
-  EXPECT_TRUE(act(phone, move).ok.value_or(false));
-  EXPECT_TRUE(eventually([] { return run("xdotool getmouselocation").starts_with("x:240 y:175"); }));
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
-  EXPECT_TRUE(window.waitFor("button press 1 240 175\n")) << window.output();
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "right")).message, "우클릭");
-  EXPECT_TRUE(window.waitFor("button press 3 240 175\n")) << window.output();
-  QuibAction scroll = action(QuibActionKind::pointerScroll);
-  scroll.dy = 60;
-  EXPECT_TRUE(act(phone, scroll).ok.value_or(false));
-  EXPECT_TRUE(window.waitFor("scroll up\n")) << window.output();
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerDown)).message, "드래그 시작");
-  move.dx = 30;
-  move.dy = 30;
-  EXPECT_TRUE(act(phone, move).ok.value_or(false));
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerUp)).message, "드래그 끝");
-  EXPECT_TRUE(window.waitFor("drag 270 205\n")) << window.output();
-  EXPECT_TRUE(window.waitFor("button release 1 270 205\n")) << window.output();
+  checkPointer(phone, window, 200, 200);
+  EXPECT_TRUE(eventually([] { return run("xdotool getmouselocation").starts_with("x:270 y:205"); }));
 
   // Sound: the next sink becomes the default.
   EXPECT_EQ(act(phone, action(QuibActionKind::audioOutputNext)).message, "출력: Headphones");
@@ -94,18 +72,7 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
   }));
 
   // Applications and addresses through the desktop's entries and default handlers.
-  EXPECT_EQ(act(phone, action(QuibActionKind::launchApp, "notes")).message, "notes 실행");
-  EXPECT_TRUE(eventually([&] { return readFile(marks.path() / "log").find("/notes") != std::string::npos; }));
-  QuibAction open = action(QuibActionKind::openURL);
-  open.url = "https://example.com/path?q=1";
-  EXPECT_EQ(act(phone, open).message, "example.com");
-  EXPECT_TRUE(eventually([&] {
-    return readFile(marks.path() / "log").find("/browser https://example.com/path?q=1") != std::string::npos;
-  }));
-  ClientMessage check;
-  check.type = ClientMessage::Kind::appCheck;
-  check.appNames = std::vector<std::string>{"Notes", "No Such App"};
-  EXPECT_EQ(phone.request(check).installedApps, std::vector<std::string>{"Notes"});
+  checkApplicationsAndAddresses(phone, marks.path());
 
   p.signal(SIGTERM);
   EXPECT_EQ(p.wait(), 0) << p.output();

@@ -46,11 +46,7 @@ TEST(WaylandProgram, EveryActionActsOnTheSession) {
   ASSERT_EQ(phone.pair(s.code, "Test Phone").type, ServerMessage::Kind::paired);
 
   // Keys: the phone's command shortcuts are Control ones here.
-  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "a")).message, " a");
-  EXPECT_TRUE(window.waitFor("key a -\n")) << window.output();
-  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "z", {"command", "shift"})).message,
-            "command+shift z");
-  EXPECT_TRUE(window.waitFor("key Z shift+control\n")) << window.output();
+  checkKeys(phone, window);
 
   // Text is typed, not pasted: it arrives whole and the clipboard is left as it was.
   const std::string text = "한글 ✓ e\xcc\x81 👍🏽";
@@ -70,28 +66,10 @@ TEST(WaylandProgram, EveryActionActsOnTheSession) {
   EXPECT_EQ(act(phone, action(QuibActionKind::screenshotRegion)).message, "command+shift 4");
   EXPECT_TRUE(window.waitFor("key Print shift\n")) << window.output();
 
-  // The pointer starts in the middle of the screen; moves, clicks and a scroll over the field.
-  QuibAction move = action(QuibActionKind::pointerMove);
-  move.dx = 40;
-  move.dy = -25;
-  EXPECT_TRUE(act(phone, move).ok.value_or(false));
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
-  EXPECT_TRUE(window.waitFor("button press 1 680 375\n")) << window.output();
+  // The pointer starts in the middle of the screen; clicks, moves and a scroll over the field.
   EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "double")).message, "클릭");
   EXPECT_TRUE(window.waitFor("button double 1\n")) << window.output();
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "right")).message, "우클릭");
-  EXPECT_TRUE(window.waitFor("button press 3 680 375\n")) << window.output();
-  QuibAction scroll = action(QuibActionKind::pointerScroll);
-  scroll.dy = 60;
-  EXPECT_TRUE(act(phone, scroll).ok.value_or(false));
-  EXPECT_TRUE(window.waitFor("scroll up\n")) << window.output();
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerDown)).message, "드래그 시작");
-  move.dx = 30;
-  move.dy = 30;
-  EXPECT_TRUE(act(phone, move).ok.value_or(false));
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerUp)).message, "드래그 끝");
-  EXPECT_TRUE(window.waitFor("drag 710 405\n")) << window.output();
-  EXPECT_TRUE(window.waitFor("button release 1 710 405\n")) << window.output();
+  checkPointer(phone, window, 640, 400);
 
   // Sound: the next sink becomes the default.
   EXPECT_EQ(act(phone, action(QuibActionKind::audioOutputNext)).message, "출력: Headphones");
@@ -118,22 +96,11 @@ TEST(WaylandProgram, EveryActionActsOnTheSession) {
   }
 
   // Applications and addresses through the desktop's entries and default handlers.
-  EXPECT_EQ(act(phone, action(QuibActionKind::launchApp, "notes")).message, "notes 실행");
-  EXPECT_TRUE(eventually([&] { return readFile(marks.path() / "log").find("/notes") != std::string::npos; }));
-  QuibAction open = action(QuibActionKind::openURL);
-  open.url = "https://example.com/path?q=1";
-  EXPECT_EQ(act(phone, open).message, "example.com");
-  EXPECT_TRUE(eventually([&] {
-    return readFile(marks.path() / "log").find("/browser https://example.com/path?q=1") != std::string::npos;
-  }));
+  checkApplicationsAndAddresses(phone, marks.path());
   QuibAction site = action(QuibActionKind::openSite, "No Such App");
   site.url = "http://example.org/";
   site.preferApp = true;
   EXPECT_EQ(act(phone, site).message, "example.org");
-  ClientMessage check;
-  check.type = ClientMessage::Kind::appCheck;
-  check.appNames = std::vector<std::string>{"Notes", "No Such App"};
-  EXPECT_EQ(phone.request(check).installedApps, std::vector<std::string>{"Notes"});
 
   p.signal(SIGTERM);
   EXPECT_EQ(p.wait(), 0) << p.output();

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <string_view>
 
+#include "platform/linux/SelectionTypes.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 namespace quib {
@@ -325,32 +326,17 @@ std::vector<PasteboardItem> WaylandPasteboard::items() {
 }
 
 std::vector<std::string> WaylandPasteboard::types() {
-  std::vector<std::string> out;
-  auto add = [&](const std::string& t) {
-    if (std::find(out.begin(), out.end(), t) == out.end()) out.push_back(t);
-  };
-  if (state_ == State::own) {
-    for (const auto& item : ownItems_)
-      for (const auto& [type, data] : item.entries) add(type);
-    return out;
-  }
-  if (state_ == State::cleared) return out;
+  if (state_ == State::own) return typesOf(ownItems_);
+  if (state_ == State::cleared) return {};
   const auto cache = foreign();
   ForeignCache& c = *cache;
-  if (std::any_of(c.types.begin(), c.types.end(), [](const std::string& t) { return isTextType(t); }))
-    add(PasteboardType::plainText);
-  if (foreignConcealed(c)) add(PasteboardType::concealed);
-  for (const auto& t : c.types) add(t);
-  return out;
+  return foreignTypes(
+      std::any_of(c.types.begin(), c.types.end(), [](const std::string& t) { return isTextType(t); }),
+      foreignConcealed(c), c.types);
 }
 
 std::optional<std::string> WaylandPasteboard::string() {
-  if (state_ == State::own) {
-    for (const auto& item : ownItems_)
-      for (const auto& [type, data] : item.entries)
-        if (type == PasteboardType::plainText) return data;
-    return std::nullopt;
-  }
+  if (state_ == State::own) return plainTextOf(ownItems_);
   if (state_ == State::cleared) return std::nullopt;
   const auto cache = foreign();
   return foreignText(*cache);
