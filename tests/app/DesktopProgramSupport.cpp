@@ -72,6 +72,27 @@ QuibAction action(QuibActionKind kind, std::optional<std::string> value, std::ve
   return a;
 }
 
+bool startAndPair(ChildProcess& program, QuibClient& phone) {
+  StartedProgram s = readStart(program);
+  if (s.port == 0) {
+    ADD_FAILURE() << program.output();
+    return false;
+  }
+  EXPECT_NE(program.output().find("✓ 손쉬운 사용 권한 허용됨"), std::string::npos) << program.output();
+  EXPECT_NE(program.output().find("현재 출력: Speakers"), std::string::npos) << program.output();
+  phone.connect("127.0.0.1", s.port);
+  return phone.pair(s.code, "Test Phone").type == ServerMessage::Kind::paired;
+}
+
+void checkTypedText(QuibClient& phone, ChildProcess& window) {
+  const std::string text = "한글 ✓ e\xcc\x81 👍🏽";
+  auto typed = act(phone, action(QuibActionKind::typeText, text));
+  EXPECT_TRUE(typed.ok.value_or(false)) << typed.message.value_or("");
+  EXPECT_EQ(typed.message, "입력함 (8자)");
+  EXPECT_TRUE(window.waitFor("text a\\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd\n"))
+      << window.output();
+}
+
 void checkKeys(QuibClient& phone, ChildProcess& window) {
   EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "a")).message, " a");
   EXPECT_TRUE(window.waitFor("key a -\n")) << window.output();

@@ -26,8 +26,12 @@ void installApplications(const std::filesystem::path& marks);
 
 ServerMessage act(QuibClient& phone, QuibAction a);
 // The checks every desktop passes alike, read back from the test window and the launch records.
+// The start-up lines say input is allowed and name the default output; the phone pairs.
+bool startAndPair(ChildProcess& program, QuibClient& phone);
 // Keys: "a", then command+shift+z as a Control shortcut.
 void checkKeys(QuibClient& phone, ChildProcess& window);
+// Text in every script arrives whole in the field (which holds "a" from checkKeys).
+void checkTypedText(QuibClient& phone, ChildProcess& window);
 // From the pointer at (x, y): a move by (40, -25), a click, a right click, a scroll up, and a drag
 // by (30, 30).
 void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y);

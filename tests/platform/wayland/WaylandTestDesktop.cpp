@@ -21,17 +21,6 @@ WaylandConnection* testConnection() {
   return connection.get();
 }
 
-std::string shell(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    pclose(p);
-  }
-  if (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
-}
-
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   return linuxdesktop::iterateMainContextUntil(done, limit);
 }

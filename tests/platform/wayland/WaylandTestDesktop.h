@@ -14,9 +14,6 @@ namespace quib::test {
 // The test compositor's connection, opened once for the binary; null when it does not open.
 WaylandConnection* testConnection();
 
-// Runs a shell command; its standard output without the trailing newline.
-std::string shell(const std::string& command);
-
 // Dispatches the default main context (our connection's events among them) until `done` or the
 // limit; whether `done` became true.
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5));
