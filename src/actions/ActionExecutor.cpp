@@ -99,7 +99,8 @@ ActionResult ActionExecutor::openSite(const QuibAction& a) {
 
 ActionResult ActionExecutor::setClipboard(const QuibAction& a) {
   platform_.pasteboard.clearContents();
-  platform_.pasteboard.writeItems({PasteboardItem::text(a.value.value_or(""))});
+  if (!platform_.pasteboard.writeItems({PasteboardItem::text(a.value.value_or(""))}))
+    return {false, Keyboard::kClipboardUnavailable};
   return {true, "클립보드에 복사됨"};
 }
 

@@ -113,6 +113,10 @@ ActionResult Keyboard::keystroke(const std::string& key, const std::vector<std::
 ActionResult Keyboard::typeText(const std::string& text) {
   if (!platform_.accessibility.isTrusted()) return {false, kNeedsAccessibility};
   if (text.empty()) return {false, "빈 텍스트"};
+  if (auto typed = platform_.events.typeText(text)) {
+    if (!*typed) return {false, "이벤트 생성 실패"};
+    return {true, "입력함 (" + std::to_string(Unicode::graphemeCount(text)) + "자)"};
+  }
   Pasteboard& pasteboard = platform_.pasteboard;
 
   // In a burst the first saved contents are the ones to bring back.
@@ -128,10 +132,11 @@ ActionResult Keyboard::typeText(const std::string& text) {
   PasteboardItem item = PasteboardItem::text(text);
   item.entries.emplace_back(PasteboardType::transient, "");
   pasteboard.clearContents();
-  pasteboard.writeItems({item});
+  const bool wrote = pasteboard.writeItems({item});
   const std::int64_t written = pasteboard.changeCount();
 
-  ActionResult paste = keystroke("v", {"command"});
+  // Without the text on the clipboard a paste would put in whatever was there before.
+  ActionResult paste = wrote ? keystroke("v", {"command"}) : ActionResult{false, kClipboardUnavailable};
 
   auto work = mainQueue_.postAfter(kRestoreDelay, [this, written] { restore(written); });
   pendingRestore_ = PendingRestore{std::move(saved), work};

@@ -15,6 +15,8 @@ class Keyboard {
  public:
   static constexpr std::chrono::microseconds kKeyHold{15000};
   static constexpr std::chrono::milliseconds kRestoreDelay{600};
+  // The desktop gives this program no clipboard (GNOME on Wayland): nothing can be set or pasted.
+  static constexpr const char* kClipboardUnavailable = "클립보드를 사용할 수 없음";
 
   Keyboard(Platform platform, MainQueue& mainQueue) : platform_(platform), mainQueue_(mainQueue) {}
   ~Keyboard();
@@ -24,7 +26,8 @@ class Keyboard {
   static std::uint64_t modifierFlag(const std::string& name);
 
   ActionResult keystroke(const std::string& key, const std::vector<std::string>& modifiers);
-  // Pastes the text with command-V, then puts the earlier clipboard back after kRestoreDelay.
+  // Pastes the text with command-V, then puts the earlier clipboard back after kRestoreDelay; on
+  // desktops whose events type text themselves, types it through them and leaves the clipboard be.
   ActionResult typeText(const std::string& text);
 
  private:

@@ -1,9 +1,12 @@
 #include "app/Backend.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <ostream>
 
 #include "platform/linux/Desktop.h"
 #include "platform/virtual/Desktop.h"
+#include "platform/wayland/Desktop.h"
 
 namespace quib {
 
@@ -33,10 +36,50 @@ class LinuxBackend final : public Backend {
   std::unique_ptr<LinuxDesktop> desktop_;
 };
 
+class WaylandBackend final : public Backend {
+ public:
+  explicit WaylandBackend(std::unique_ptr<WaylandDesktop> desktop) : desktop_(std::move(desktop)) {}
+  Platform platform() override { return desktop_->platform(); }
+  void willQuit() override { desktop_->willQuit(); }
+
+ private:
+  std::unique_ptr<WaylandDesktop> desktop_;
+};
+
+// Why `auto` takes the Wayland session, or none when it does not.
+std::optional<std::string> waylandSession() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (!wayland || !*wayland) return std::nullopt;
+  const char* type = std::getenv("XDG_SESSION_TYPE");
+  if (type && std::strcmp(type, "x11") == 0) return std::nullopt;
+  return std::string("WAYLAND_DISPLAY is set") +
+         (type && *type ? std::string(", XDG_SESSION_TYPE=") + type : "");
+}
+
 }  // namespace
 
 std::unique_ptr<Backend> chooseBackend(const BackendOptions& o, std::ostream& out, std::ostream& err) {
-  if (o.platform != "virtual") {
+  const auto session = o.platform == "auto" ? waylandSession() : std::nullopt;
+  if (o.platform == "wayland" || session) {
+    WaylandDesktopOptions wo;
+    wo.commandKey = o.commandKey == "super" ? CommandKey::super : CommandKey::control;
+    wo.pulseMediaKeys = o.mediaKeys == "pulse";
+    wo.helpDirectory = o.dataDirectory / "help";
+    // The RemoteDesktop portal's sink is not part of this build yet: without virtual devices input
+    // is refused, and the line below says so.
+    wo.makePortalSink = [] { return std::unique_ptr<InputSink>(); };
+    std::string whyNot;
+    if (auto desktop = WaylandDesktop::open(wo, whyNot)) {
+      out << "데스크톱: wayland (" << (session ? *session + ": " : "") << desktop->describe()
+          << ", command key = " << o.commandKey << ", media keys = " << o.mediaKeys << ")" << std::endl;
+      return std::make_unique<WaylandBackend>(std::move(desktop));
+    }
+    if (o.platform == "wayland") {
+      err << "quibbleton: --platform wayland needs a Wayland display: " << whyNot << std::endl;
+      return nullptr;
+    }
+  }
+  if (o.platform != "virtual" && o.platform != "wayland") {
     LinuxDesktopOptions lo;
     lo.commandKey = o.commandKey == "super" ? CommandKey::super : CommandKey::control;
     lo.pulseMediaKeys = o.mediaKeys == "pulse";

@@ -1,6 +1,6 @@
 #pragma once
-// Which desktop the program drives: the user's X11 session or the in-memory virtual desktop, and
-// the one line that says which and why. Made and used on the main thread.
+// Which desktop the program drives: the user's Wayland or X11 session or the in-memory virtual
+// desktop, and the one line that says which and why. Made and used on the main thread.
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
@@ -12,7 +12,7 @@
 namespace quib {
 
 struct BackendOptions {
-  std::string platform = "auto";  // auto, virtual or linux
+  std::string platform = "auto";  // auto, virtual, linux or wayland
   std::string commandKey = "control";
   std::string mediaKeys = "keys";  // keys or pulse
   bool untrusted = false;          // virtual only

@@ -38,9 +38,10 @@ int main(int argc, char** argv) {
   std::string commandKey;
   std::string mediaKeys = "keys";
   cli.add_option("--platform", platformName,
-                 "Desktop backend: linux (the X11 session on $DISPLAY), virtual (in memory, effects printed) "
-                 "or auto (linux when an X display opens, else virtual)")
-      ->check(CLI::IsMember({"auto", "virtual", "linux"}));
+                 "Desktop backend: linux (the X11 session on $DISPLAY), wayland (the Wayland session on "
+                 "$WAYLAND_DISPLAY), virtual (in memory, effects printed) or auto (wayland in a Wayland "
+                 "session, else linux when an X display opens, else virtual)")
+      ->check(CLI::IsMember({"auto", "virtual", "linux", "wayland"}));
   cli.add_option("--command-key", commandKey,
                  "What the phone's command key presses: control (default) or super; remembered for later starts")
       ->check(CLI::IsMember({"control", "super"}));

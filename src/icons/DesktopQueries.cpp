@@ -66,7 +66,8 @@ bool DesktopQueries::isAppInstalled(const std::string& appName) {
   return apps_.appPath(appName).has_value();
 }
 
-std::vector<std::string> DesktopQueries::clipboardHistory() {
+std::optional<std::vector<std::string>> DesktopQueries::clipboardHistory() {
+  if (!platform_.pasteboard.available()) return std::nullopt;
   return clipboard_.history();
 }
 

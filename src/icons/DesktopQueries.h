@@ -25,7 +25,7 @@ class DesktopQueries final : public QueryService {
   void appIconBase64(const std::string& appName, double size, Done done) override;
   void siteIconBase64(const std::string& site, std::uint64_t phone, Done done) override;
   bool isAppInstalled(const std::string& appName) override;
-  std::vector<std::string> clipboardHistory() override;
+  std::optional<std::vector<std::string>> clipboardHistory() override;
   std::vector<std::string> installedApps() override;
 
   // At quit: ends site searches in flight and answers waiting icon requests with nothing, so that

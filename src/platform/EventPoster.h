@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace quib {
 
@@ -78,6 +79,9 @@ class EventPoster {
   virtual void flush() {}
   // The pause between key down and key up.
   virtual void pause(std::chrono::microseconds duration) = 0;
+  // Types UTF-8 text straight into the focused window, on desktops where a pasted text would not
+  // reach it: whether it was typed. None where text is typed by pasting it.
+  virtual std::optional<bool> typeText(const std::string&) { return std::nullopt; }
 };
 
 }  // namespace quib

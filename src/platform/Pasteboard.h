@@ -1,6 +1,7 @@
 #pragma once
 // The general clipboard: items of typed data and a change count that grows with every change.
 // Main thread only.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,9 +26,29 @@ struct PasteboardItem {
   bool operator==(const PasteboardItem&) const = default;
 };
 
+// The types of all items, in order, each once.
+inline std::vector<std::string> typesOf(const std::vector<PasteboardItem>& items) {
+  std::vector<std::string> out;
+  for (const auto& item : items)
+    for (const auto& [type, data] : item.entries)
+      if (std::find(out.begin(), out.end(), type) == out.end()) out.push_back(type);
+  return out;
+}
+
+// The plain text of the first item that has one.
+inline std::optional<std::string> plainTextOf(const std::vector<PasteboardItem>& items) {
+  for (const auto& item : items)
+    for (const auto& [type, data] : item.entries)
+      if (type == PasteboardType::plainText) return data;
+  return std::nullopt;
+}
+
 class Pasteboard {
  public:
   virtual ~Pasteboard() = default;
+  // False on a desktop that gives this program no clipboard at all (GNOME on Wayland, for a
+  // program without a window). Safe on any thread.
+  virtual bool available() const { return true; }
   virtual std::int64_t changeCount() = 0;
   // A deep copy of the items.
   virtual std::vector<PasteboardItem> items() = 0;

@@ -17,7 +17,8 @@ class QueryService {
   virtual void appIconBase64(const std::string& appName, double size, Done done) = 0;
   virtual void siteIconBase64(const std::string& site, std::uint64_t phone, Done done) = 0;
   virtual bool isAppInstalled(const std::string& appName) = 0;
-  virtual std::vector<std::string> clipboardHistory() = 0;
+  // None when the desktop gives this program no clipboard to watch.
+  virtual std::optional<std::vector<std::string>> clipboardHistory() = 0;
   virtual std::vector<std::string> installedApps() = 0;
 };
 

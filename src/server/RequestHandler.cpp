@@ -232,8 +232,9 @@ void QuibServer::handleQuery(const ClientMessage& request, const ConnectionPtr& 
     }
     case ClientMessage::Kind::clipboard: {
       auto m = reply(ServerMessage::Kind::clipboard, request);
-      m.ok = queries_ != nullptr;
-      m.clipboardItems = queries_ ? queries_->clipboardHistory() : std::vector<std::string>{};
+      auto history = queries_ ? queries_->clipboardHistory() : std::nullopt;
+      m.ok = history.has_value();
+      m.clipboardItems = std::move(history).value_or(std::vector<std::string>{});
       send(m, c);
       return;
     }

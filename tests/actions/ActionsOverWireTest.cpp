@@ -37,6 +37,28 @@ TEST(ActionsOverWireTest, KeystrokeAndClipboardTakeEffect) {
   EXPECT_EQ(refused.accessibilityGranted, false);
 }
 
+TEST(ActionsOverWireTest, WithoutAClipboardTheClipboardRequestsFailPlainly) {
+  TestServer t;
+  auto c = t.connectPaired("phone");
+  t.desktop().pasteboard().setAvailable(false);
+  auto set = c->request(actionRequest({QuibActionKind::setClipboard, "from phone", {}, {}, {}, {}, {}}, "1"));
+  EXPECT_EQ(set.ok, false);
+  EXPECT_EQ(set.message, "클립보드를 사용할 수 없음");
+  auto history = c->request(request(ClientMessage::Kind::clipboard, "2"));
+  EXPECT_EQ(history.type, ServerMessage::Kind::clipboard);
+  EXPECT_EQ(history.ok, false);
+  EXPECT_EQ(history.clipboardItems, std::vector<std::string>{});
+  // Typing by pasting cannot work either: no shortcut is pressed.
+  const auto before = t.desktop().events().posted().size();
+  auto typed = c->request(actionRequest({QuibActionKind::typeText, "x", {}, {}, {}, {}, {}}, "3"));
+  EXPECT_EQ(typed.ok, false);
+  EXPECT_EQ(typed.message, "클립보드를 사용할 수 없음");
+  EXPECT_EQ(t.desktop().events().posted().size(), before);
+
+  t.desktop().pasteboard().setAvailable(true);
+  EXPECT_EQ(c->request(request(ClientMessage::Kind::clipboard, "4")).ok, true);
+}
+
 TEST(ActionsOverWireTest, ActionBeforeHalfCloseIsStillAnswered) {
   TestServer t;
   auto c = t.connectPaired("phone");

@@ -6,82 +6,15 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <thread>
 
-#include "client/QuibClient.h"
+#include "DesktopProgramSupport.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 namespace quib::test {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string run(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
-
-// Polls an outside view for up to five seconds (the desktop answers asynchronously).
-template <typename F>
-bool eventually(F&& f) {
-  for (int i = 0; i < 100; ++i) {
-    if (f()) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return f();
-}
-
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// Desktop entries the launcher would list: one application and a browser that records what it
-// is asked to open.
-void installApplications(const fs::path& marks) {
-  const fs::path data = std::getenv("XDG_DATA_HOME");
-  const fs::path config = std::getenv("XDG_CONFIG_HOME");
-  fs::create_directories(data / "applications");
-  fs::create_directories(config);
-  const fs::path recorder = marks / "record";
-  std::ofstream(recorder) << "#!/bin/sh\necho \"$0 $*\" >> " << (marks / "log").string() << "\n";
-  fs::permissions(recorder, fs::perms::owner_all);
-  fs::create_symlink(recorder, marks / "notes");
-  fs::create_symlink(recorder, marks / "browser");
-  std::ofstream(data / "applications" / "quibtest-notes.desktop")
-      << "[Desktop Entry]\nType=Application\nName=Notes\nExec=" << (marks / "notes").string() << "\n";
-  std::ofstream(data / "applications" / "quibtest-browser.desktop")
-      << "[Desktop Entry]\nType=Application\nName=Test Browser\nExec=" << (marks / "browser").string()
-      << " %u\nMimeType=x-scheme-handler/https;x-scheme-handler/http;\n";
-  std::ofstream(config / "mimeapps.list") << "[Default Applications]\nx-scheme-handler/https=quibtest-browser.desktop\n"
-                                             "x-scheme-handler/http=quibtest-browser.desktop\n";
-}
-
-ServerMessage act(QuibClient& phone, QuibAction a) {
-  ClientMessage m;
-  m.type = ClientMessage::Kind::action;
-  m.action = std::move(a);
-  return phone.request(m);
-}
-
-QuibAction action(QuibActionKind kind, std::optional<std::string> value = std::nullopt,
-                  std::vector<std::string> modifiers = {}) {
-  QuibAction a;
-  a.kind = kind;
-  a.value = std::move(value);
-  a.modifiers = std::move(modifiers);
-  return a;
-}
 
 TEST(LinuxProgram, EveryActionActsOnTheSession) {
   TempDir data, marks;
@@ -91,29 +24,17 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
 
   ChildProcess window({"/usr/bin/python3", QUIB_TEST_WINDOW});
   ASSERT_TRUE(window.waitFor("ready\n")) << window.output();
-  ChildProcess p({QUIBBLETON_BINARY, "--platform", "linux", "--port", "0", "--data-dir", data.path().string()});
+  ChildProcess p(
+      {QUIBBLETON_BINARY, "--platform", "linux", "--port", "0", "--data-dir", data.path().string()});
   ASSERT_TRUE(p.waitFor("데스크톱: linux (X11 display")) << p.output();
-  StartedProgram s = readStart(p);
-  ASSERT_NE(s.port, 0) << p.output();
-  EXPECT_NE(p.output().find("✓ 손쉬운 사용 권한 허용됨"), std::string::npos);
-  EXPECT_NE(p.output().find("현재 출력: Speakers"), std::string::npos);
-
   QuibClient phone;
-  phone.connect("127.0.0.1", s.port);
-  ASSERT_EQ(phone.pair(s.code, "Test Phone").type, ServerMessage::Kind::paired);
+  ASSERT_TRUE(startAndPair(p, phone));
 
   // Keys: the phone's command shortcuts are Control ones here.
-  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "a")).message, " a");
-  EXPECT_TRUE(window.waitFor("key a -\n")) << window.output();
-  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "z", {"command", "shift"})).message, "command+shift z");
-  EXPECT_TRUE(window.waitFor("key Z shift+control\n")) << window.output();
+  checkKeys(phone, window);
 
   // Text arrives whole in the field, and the earlier clipboard comes back.
-  const std::string text = "한글 ✓ e\xcc\x81 👍🏽";
-  auto typed = act(phone, action(QuibActionKind::typeText, text));
-  EXPECT_TRUE(typed.ok.value_or(false)) << typed.message.value_or("");
-  EXPECT_EQ(typed.message, "입력함 (8자)");
-  EXPECT_TRUE(window.waitFor("text a\\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd\n")) << window.output();
+  checkTypedText(phone, window);
   EXPECT_TRUE(eventually([] { return run("xclip -selection clipboard -o 2>/dev/null") == "before"; }));
 
   EXPECT_EQ(act(phone, action(QuibActionKind::volumeUp)).message, "볼륨 올림");
@@ -121,26 +42,8 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
 
   // The pointer: a move, clicks and a scroll over the field.
   run("xdotool mousemove 200 200");
-  QuibAction move = action(QuibActionKind::pointerMove);
-  move.dx = 40;
-  move.dy = -25;
-  EXPECT_TRUE(act(phone, move).ok.value_or(false));
-  EXPECT_TRUE(eventually([] { return run("xdotool getmouselocation").starts_with("x:240 y:175"); }));
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
-  EXPECT_TRUE(window.waitFor("button press 1 240 175\n")) << window.output();
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "right")).message, "우클릭");
-  EXPECT_TRUE(window.waitFor("button press 3 240 175\n")) << window.output();
-  QuibAction scroll = action(QuibActionKind::pointerScroll);
-  scroll.dy = 60;
-  EXPECT_TRUE(act(phone, scroll).ok.value_or(false));
-  EXPECT_TRUE(window.waitFor("scroll up\n")) << window.output();
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerDown)).message, "드래그 시작");
-  move.dx = 30;
-  move.dy = 30;
-  EXPECT_TRUE(act(phone, move).ok.value_or(false));
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerUp)).message, "드래그 끝");
-  EXPECT_TRUE(window.waitFor("drag 270 205\n")) << window.output();
-  EXPECT_TRUE(window.waitFor("button release 1 270 205\n")) << window.output();
+  checkPointer(phone, window, 200, 200);
+  EXPECT_TRUE(eventually([] { return run("xdotool getmouselocation").starts_with("x:270 y:205"); }));
 
   // Sound: the next sink becomes the default.
   EXPECT_EQ(act(phone, action(QuibActionKind::audioOutputNext)).message, "출력: Headphones");
@@ -158,18 +61,7 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
   }));
 
   // Applications and addresses through the desktop's entries and default handlers.
-  EXPECT_EQ(act(phone, action(QuibActionKind::launchApp, "notes")).message, "notes 실행");
-  EXPECT_TRUE(eventually([&] { return readFile(marks.path() / "log").find("/notes") != std::string::npos; }));
-  QuibAction open = action(QuibActionKind::openURL);
-  open.url = "https://example.com/path?q=1";
-  EXPECT_EQ(act(phone, open).message, "example.com");
-  EXPECT_TRUE(eventually([&] {
-    return readFile(marks.path() / "log").find("/browser https://example.com/path?q=1") != std::string::npos;
-  }));
-  ClientMessage check;
-  check.type = ClientMessage::Kind::appCheck;
-  check.appNames = std::vector<std::string>{"Notes", "No Such App"};
-  EXPECT_EQ(phone.request(check).installedApps, std::vector<std::string>{"Notes"});
+  checkApplicationsAndAddresses(phone, marks.path());
 
   p.signal(SIGTERM);
   EXPECT_EQ(p.wait(), 0) << p.output();
@@ -181,13 +73,16 @@ TEST(LinuxProgram, WithoutADisplayLinuxRefusesAndAutoFallsBack) {
   const std::string display = std::getenv("DISPLAY");
   unsetenv("DISPLAY");
   {
-    ChildProcess refused({QUIBBLETON_BINARY, "--platform", "linux", "--port", "0", "--data-dir", data.path().string()});
+    ChildProcess refused(
+        {QUIBBLETON_BINARY, "--platform", "linux", "--port", "0", "--data-dir", data.path().string()});
     EXPECT_EQ(refused.wait(), 2);
-    EXPECT_NE(refused.output().find("--platform linux needs an X display: DISPLAY is not set"), std::string::npos)
+    EXPECT_NE(refused.output().find("--platform linux needs an X display: DISPLAY is not set"),
+              std::string::npos)
         << refused.output();
   }
   ChildProcess autoChoice({QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
-  EXPECT_TRUE(autoChoice.waitFor("데스크톱: virtual (no X display: DISPLAY is not set")) << autoChoice.output();
+  EXPECT_TRUE(autoChoice.waitFor("데스크톱: virtual (no X display: DISPLAY is not set"))
+      << autoChoice.output();
   autoChoice.signal(SIGTERM);
   EXPECT_EQ(autoChoice.wait(), 0);
   setenv("DISPLAY", display.c_str(), 1);

@@ -2,6 +2,8 @@
 # A small GTK window for desktop tests: one text field that holds the keyboard focus. It prints a
 # line for every key press (keysym name and modifier names), pointer button, scroll step and the
 # field's text after each change, so a test reads what really arrived from outside the program.
+# With --motion it also prints every pointer motion. On Wayland (GDK_BACKEND=wayland) it covers the
+# output fullscreen, so window coordinates are the compositor's.
 import sys
 
 import gi
@@ -40,11 +42,21 @@ def on_event(event):
         say("button release", event.get_button()[1], int(event.x_root), int(event.y_root))
     elif t == Gdk.EventType.DOUBLE_BUTTON_PRESS:
         say("button double", event.get_button()[1])
+    elif t == Gdk.EventType.SCROLL and event.direction == Gdk.ScrollDirection.SMOOTH:
+        # Toolkits differ on the sign of discrete horizontal steps; the deltas follow the protocol.
+        _, dx, dy = event.get_scroll_deltas()
+        say("scroll smooth", "right" if dx > 0 else "left" if dx < 0 else "down" if dy > 0 else "up" if dy < 0 else "-")
     elif t == Gdk.EventType.SCROLL:
         say("scroll", SCROLLS.get(event.direction, "smooth"))
     elif t == Gdk.EventType.MOTION_NOTIFY and event.state & Gdk.ModifierType.BUTTON1_MASK:
         say("drag", int(event.x_root), int(event.y_root))
+    elif t in (Gdk.EventType.MOTION_NOTIFY, Gdk.EventType.ENTER_NOTIFY) and REPORT_MOTION:
+        # A pointer that arrives from outside the window enters at its place instead of moving there.
+        say("motion", int(event.x_root), int(event.y_root))
     Gtk.main_do_event(event)
+
+
+REPORT_MOTION = "--motion" in sys.argv
 
 
 def on_changed(entry):
@@ -57,8 +69,14 @@ def main():
     window.move(0, 0)
     entry = Gtk.Entry()
     window.add(entry)
-    window.add_events(Gdk.EventMask.BUTTON_PRESS_MASK | Gdk.EventMask.BUTTON_RELEASE_MASK |
-                      Gdk.EventMask.SCROLL_MASK | Gdk.EventMask.BUTTON_MOTION_MASK)
+    mask = (Gdk.EventMask.BUTTON_PRESS_MASK | Gdk.EventMask.BUTTON_RELEASE_MASK | Gdk.EventMask.SCROLL_MASK |
+            Gdk.EventMask.BUTTON_MOTION_MASK)
+    if REPORT_MOTION:
+        mask |= Gdk.EventMask.POINTER_MOTION_MASK | Gdk.EventMask.ENTER_NOTIFY_MASK
+    window.add_events(mask)
+    wayland = type(Gdk.Display.get_default()).__name__ == "WaylandDisplay"
+    if wayland:
+        window.fullscreen()
     Gdk.event_handler_set(on_event)
     entry.connect("changed", on_changed)
     window.connect("destroy", Gtk.main_quit)

@@ -82,11 +82,18 @@ std::optional<std::string> byRole(const Role& role, const std::vector<AppInfoPtr
     AppInfoPtr def(g_app_info_get_default_for_type(role.contentType, FALSE));
     if (def) return idOf(def.get());
   }
-  for (const auto& e : entries)
-    if (G_IS_DESKTOP_APP_INFO(e.get()) && g_app_info_should_show(e.get()) &&
-        hasCategory(G_DESKTOP_APP_INFO(e.get()), role.category))
-      return idOf(e.get());
-  return std::nullopt;
+  // An entry the user installed for themselves fills the role before the system's ones.
+  const std::string userDir = std::string(g_get_user_data_dir()) + "/applications/";
+  std::optional<std::string> system;
+  for (const auto& e : entries) {
+    if (!G_IS_DESKTOP_APP_INFO(e.get()) || !g_app_info_should_show(e.get()) ||
+        !hasCategory(G_DESKTOP_APP_INFO(e.get()), role.category))
+      continue;
+    const char* file = g_desktop_app_info_get_filename(G_DESKTOP_APP_INFO(e.get()));
+    if (file && std::string_view(file).starts_with(userDir)) return idOf(e.get());
+    if (!system) system = idOf(e.get());
+  }
+  return system;
 }
 
 GdkAppLaunchContext* launchContext() {

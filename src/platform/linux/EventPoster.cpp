@@ -1,6 +1,5 @@
 #include "platform/linux/EventPoster.h"
 
-#include <X11/XF86keysym.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
@@ -14,30 +13,6 @@ namespace quib {
 
 namespace {
 
-constexpr int kAuxControlButtons = 8;
-constexpr std::int64_t kMediaKeyDown = 0x0A;
-constexpr std::int64_t kMediaKeyUp = 0x0B;
-// One event never turns into more wheel clicks than this; a larger amount is a runaway value.
-constexpr std::int64_t kMaxClicksPerEvent = 100;
-
-// The virtual key codes of the keyboard's own volume keys, which the key table knows.
-std::optional<std::uint16_t> mediaKeyCode(std::int64_t mediaKey) {
-  switch (mediaKey) {
-    case 0:
-      return 72;
-    case 1:
-      return 73;
-    case 7:
-      return 74;
-    default:
-      return std::nullopt;
-  }
-}
-
-bool isModifierCode(std::uint16_t keyCode) {
-  return KeyTable::modifierFlag(keyCode) != 0;
-}
-
 // The key for a modifier keysym, or for its fallback when the keymap lacks it.
 std::optional<KeyCode> modifierKey(const XkbKeymap& keymap, KeySym sym) {
   for (std::optional<KeySym> s = sym; s; s = KeyTable::modifierFallback(*s))
@@ -48,17 +23,10 @@ std::optional<KeyCode> modifierKey(const XkbKeymap& keymap, KeySym sym) {
 }  // namespace
 
 LinuxEventPoster::LinuxEventPoster(Display* display, LinuxEventPosterOptions options)
-    : display_(display), options_(std::move(options)) {
-  if (options_.scrollPixelsPerClick < 1) options_.scrollPixelsPerClick = 1;
-}
+    : DesktopEventPoster(std::move(options)), display_(display) {}
 
 LinuxEventPoster::~LinuxEventPoster() {
   if (display_) releaseAll();
-}
-
-std::optional<KeySym> LinuxEventPoster::keysymFor(std::uint16_t keyCode) const {
-  if (auto sym = KeyTable::keysym(keyCode, options_.commandKey)) return static_cast<KeySym>(*sym);
-  return std::nullopt;
 }
 
 std::optional<Point> LinuxEventPoster::pointerLocation() {
@@ -77,104 +45,19 @@ std::optional<Point> LinuxEventPoster::pointerLocation() {
   return Point{static_cast<double>(rootX), static_cast<double>(rootY)};
 }
 
-std::optional<InputEvent> LinuxEventPoster::makeKeyboardEvent(std::uint16_t keyCode, bool down) {
-  if (!display_) return std::nullopt;
-  auto sym = keysymFor(keyCode);
-  if (!sym) return std::nullopt;
-  if (down) {
-    // Only a key that can be typed on the current keymap, or bound to a spare keycode, is made.
-    XkbKeymap keymap(display_);
-    if (!keymap.valid()) return std::nullopt;
-    if (isModifierCode(keyCode) ? !modifierKey(keymap, *sym)
-                                : !keymap.find(*sym) && !keymap.spareKeycode(keycodesWeHold()))
-      return std::nullopt;
-  }
-  InputEvent e;
-  e.kind = InputEvent::Kind::keyboard;
-  e.type = down ? EventType::keyDown : EventType::keyUp;
-  e.keyCode = keyCode;
-  return e;
+bool LinuxEventPoster::canPress(std::uint16_t keyCode, KeySym sym) {
+  // Only a key that can be typed on the current keymap, or bound to a spare keycode, is made.
+  XkbKeymap keymap(display_);
+  if (!keymap.valid()) return false;
+  return isModifierCode(keyCode) ? modifierKey(keymap, sym).has_value()
+                                 : keymap.find(sym) || keymap.spareKeycode(keycodesWeHold());
 }
 
-std::optional<InputEvent> LinuxEventPoster::makeMouseEvent(int type, Point location, MouseButton button) {
-  if (!display_ || !std::isfinite(location.x) || !std::isfinite(location.y)) return std::nullopt;
-  if (type < EventType::leftMouseDown || type > EventType::leftMouseDragged) return std::nullopt;
-  InputEvent e;
-  e.kind = InputEvent::Kind::mouse;
-  e.type = type;
-  e.location = location;
-  e.button = button;
-  return e;
-}
-
-std::optional<InputEvent> LinuxEventPoster::makeScrollEvent(std::int32_t vertical, std::int32_t horizontal) {
-  if (!display_) return std::nullopt;
-  InputEvent e;
-  e.kind = InputEvent::Kind::scroll;
-  e.type = EventType::scrollWheel;
-  e.wheel1 = vertical;
-  e.wheel2 = horizontal;
-  return e;
-}
-
-std::optional<InputEvent> LinuxEventPoster::makeSystemDefinedEvent(int subtype, std::uint64_t modifierFlags,
-                                                                   std::int64_t data1, std::int64_t data2) {
-  if (!display_ || subtype != kAuxControlButtons || !mediaKeyCode((data1 >> 16) & 0xFFFF))
-    return std::nullopt;
-  const std::int64_t state = (data1 >> 8) & 0xFF;
-  if (state != kMediaKeyDown && state != kMediaKeyUp) return std::nullopt;
-  InputEvent e;
-  e.kind = InputEvent::Kind::systemDefined;
-  e.type = EventType::systemDefined;
-  e.flags = modifierFlags;
-  e.subtype = subtype;
-  e.data1 = data1;
-  e.data2 = data2;
-  return e;
-}
-
-void LinuxEventPoster::post(const InputEvent& e) {
-  if (!display_) return;
-  if (e.kind == InputEvent::Kind::mouse && e.type == EventType::mouseMoved) {
-    moveTo(e.location);
-    return;
-  }
-  sendPendingMotion();
-  switch (e.kind) {
-    case InputEvent::Kind::keyboard:
-      if (e.type == EventType::flagsChanged) {
-        if (const std::uint64_t flag = KeyTable::modifierFlag(e.keyCode))
-          postModifier(e.keyCode, e.flags & flag);
-      } else if (e.type == EventType::keyDown || e.type == EventType::keyUp) {
-        const bool down = e.type == EventType::keyDown;
-        isModifierCode(e.keyCode) ? postModifier(e.keyCode, down) : postKey(e.keyCode, down);
-      }
-      break;
-    case InputEvent::Kind::mouse: {
-      // Buttons act where the pointer is, so it goes to the event's location first when it is elsewhere.
-      if (e.type == EventType::leftMouseDragged || pointerLocation() != std::optional<Point>(e.location)) {
-        moveTo(e.location);
-        sendPendingMotion();
-      }
-      if (e.type == EventType::leftMouseDown || e.type == EventType::rightMouseDown)
-        postButton(e.button, true);
-      if (e.type == EventType::leftMouseUp || e.type == EventType::rightMouseUp) postButton(e.button, false);
-      break;
-    }
-    case InputEvent::Kind::scroll:
-      postScroll(e.wheel1, 0);
-      postScroll(e.wheel2, 1);
-      break;
-    case InputEvent::Kind::systemDefined:
-      if (e.subtype == kAuxControlButtons) postMediaKey(e.data1);
-      break;
-  }
-}
-
-void LinuxEventPoster::moveTo(Point location) {
+void LinuxEventPoster::moveTo(Point location, bool mayHoldBack) {
   const int x = static_cast<int>(std::lround(location.x));
   const int y = static_cast<int>(std::lround(location.y));
   pendingMotion_ = {x, y};
+  if (!mayHoldBack) sendPendingMotion();
   const int screen = DefaultScreen(display_);
   lastMotion_ = Point{static_cast<double>(std::clamp(x, 0, DisplayWidth(display_, screen) - 1)),
                       static_cast<double>(std::clamp(y, 0, DisplayHeight(display_, screen) - 1))};
@@ -199,6 +82,7 @@ void LinuxEventPoster::pause(std::chrono::microseconds duration) {
 }
 
 void LinuxEventPoster::fakeKey(KeyCode keycode, bool down) {
+  sendPendingMotion();  // what was done before comes first
   XTestFakeKeyEvent(display_, keycode, down ? True : False, CurrentTime);
 }
 
@@ -323,6 +207,7 @@ unsigned LinuxEventPoster::physicalButton(unsigned logical) {
 }
 
 void LinuxEventPoster::postButton(MouseButton button, bool down) {
+  sendPendingMotion();  // what was done before comes first
   if (down) {
     if (heldButtons_.count(button)) return;
     const unsigned physical = physicalButton(button == MouseButton::left ? 1 : 3);
@@ -337,20 +222,8 @@ void LinuxEventPoster::postButton(MouseButton button, bool down) {
   XTestFakeButtonEvent(display_, physical, False, CurrentTime);
 }
 
-void LinuxEventPoster::postScroll(std::int32_t pixels, int axis) {
-  if (pixels == 0) return;
-  std::int32_t& remainder = scrollRemainder_[static_cast<std::size_t>(axis)];
-  // What was left over from the other direction does not slow down a reversal.
-  if ((remainder > 0) != (pixels > 0)) remainder = 0;
-  const std::int64_t per = options_.scrollPixelsPerClick;
-  const std::int64_t total = static_cast<std::int64_t>(remainder) + pixels;
-  std::int64_t clicks = total / per;
-  remainder = static_cast<std::int32_t>(total - clicks * per);
-  if (clicks > kMaxClicksPerEvent || clicks < -kMaxClicksPerEvent) {
-    clicks = clicks > 0 ? kMaxClicksPerEvent : -kMaxClicksPerEvent;
-    remainder = 0;
-  }
-  if (clicks == 0) return;
+void LinuxEventPoster::postWheel(int axis, std::int64_t clicks) {
+  sendPendingMotion();  // what was done before comes first
   // Positive amounts scroll up (toward the top of a page) and left: wheel buttons 4 and 6.
   const unsigned logical = axis == 0 ? (clicks > 0 ? 4 : 5) : (clicks > 0 ? 6 : 7);
   const unsigned physical = physicalButton(logical);
@@ -360,21 +233,8 @@ void LinuxEventPoster::postScroll(std::int32_t pixels, int axis) {
   }
 }
 
-void LinuxEventPoster::postMediaKey(std::int64_t data1) {
-  const std::int64_t key = (data1 >> 16) & 0xFFFF;
-  const std::int64_t state = (data1 >> 8) & 0xFF;
-  auto code = mediaKeyCode(key);
-  if (!code || (state != kMediaKeyDown && state != kMediaKeyUp)) return;
-  if (options_.mediaKeyHandler) {
-    if (state == kMediaKeyDown) options_.mediaKeyHandler(static_cast<int>(key));
-    return;
-  }
-  postKey(*code, state == kMediaKeyDown);
-}
-
 void LinuxEventPoster::releaseAll() {
   if (!display_) return;
-  sendPendingMotion();
   while (!heldKeys_.empty()) {
     // Plain keys before modifiers, so nothing is typed with a stale modifier.
     auto it = heldKeys_.begin();
@@ -386,7 +246,7 @@ void LinuxEventPoster::releaseAll() {
     releaseKey(it->first);
   }
   while (!heldButtons_.empty()) postButton(heldButtons_.begin()->first, false);
-  XFlush(display_);
+  flush();
 }
 
 }  // namespace quib

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "platform/linux/MainContextWait.h"
+#include "platform/linux/SelectionTypes.h"
 
 namespace quib {
 
@@ -286,33 +288,20 @@ std::vector<PasteboardItem> LinuxPasteboard::items() {
 }
 
 std::vector<std::string> LinuxPasteboard::types() {
-  std::vector<std::string> out;
-  auto add = [&](const std::string& t) {
-    if (std::find(out.begin(), out.end(), t) == out.end()) out.push_back(t);
-  };
-  if (state_ == State::own) {
-    for (const auto& item : ownItems_)
-      for (const auto& [type, data] : item.entries) add(type);
-    return out;
-  }
-  if (state_ == State::cleared) return out;
+  if (state_ == State::own) return typesOf(ownItems_);
+  if (state_ == State::cleared) return {};
   const auto cache = foreign();
   ForeignCache& c = *cache;
-  if (std::any_of(c.targets.begin(), c.targets.end(), [](const std::string& t) { return isTextTarget(t); }))
-    add(PasteboardType::plainText);
-  if (foreignConcealed(c)) add(PasteboardType::concealed);
-  for (const auto& t : c.targets)
-    if (isDataTarget(t)) add(t);
-  return out;
+  std::vector<std::string> data;
+  std::copy_if(c.targets.begin(), c.targets.end(), std::back_inserter(data),
+               [](const std::string& t) { return isDataTarget(t); });
+  return foreignTypes(
+      std::any_of(data.begin(), data.end(), [](const std::string& t) { return isTextTarget(t); }),
+      foreignConcealed(c), data);
 }
 
 std::optional<std::string> LinuxPasteboard::string() {
-  if (state_ == State::own) {
-    for (const auto& item : ownItems_)
-      for (const auto& [type, data] : item.entries)
-        if (type == PasteboardType::plainText) return data;
-    return std::nullopt;
-  }
+  if (state_ == State::own) return plainTextOf(ownItems_);
   if (state_ == State::cleared) return std::nullopt;
   const auto cache = foreign();
   return foreignText(*cache);

@@ -41,6 +41,7 @@ void VirtualPasteboard::clearContents() {
 }
 
 bool VirtualPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
+  if (!available_) return false;
   std::string text;
   {
     std::lock_guard lock(mutex_);

@@ -1,0 +1,32 @@
+#pragma once
+// Whether synthetic input reaches a Wayland desktop: it does once the input sink is ready (the
+// compositor made our virtual devices, or the user allowed the portal session). The answer is
+// refreshed on the main thread and read from any thread.
+#include <atomic>
+#include <string>
+
+#include "platform/Accessibility.h"
+#include "platform/wayland/InputSink.h"
+
+namespace quib {
+
+class WaylandAccessibility final : public Accessibility {
+ public:
+  // `sink` may be null (input is refused) and must outlive this object.
+  explicit WaylandAccessibility(InputSink* sink) : sink_(sink) { refresh(); }
+
+  bool isTrusted() override { return trusted_; }
+  // On the main thread: asks the desktop again (the portal's consent dialog) when input is refused.
+  bool isTrustedPrompting() override;
+  std::string settingsURL() override { return settingsURL_; }
+  void setSettingsURL(std::string url) { settingsURL_ = std::move(url); }
+  // Main thread: takes the sink's current answer.
+  void refresh();
+
+ private:
+  InputSink* sink_;
+  std::atomic<bool> trusted_{false};
+  std::string settingsURL_;
+};
+
+}  // namespace quib

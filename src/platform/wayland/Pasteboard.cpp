@@ -1,0 +1,417 @@
+#include "platform/wayland/Pasteboard.h"
+
+#include <fcntl.h>
+#include <glib-unix.h>
+#include <glib.h>
+#include <poll.h>
+#include <unistd.h>
+#include <wayland-client.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <string_view>
+
+#include "platform/linux/SelectionTypes.h"
+#include "wlr-data-control-unstable-v1-client-protocol.h"
+
+namespace quib {
+
+namespace {
+
+constexpr const char* kUtf8Plain = "text/plain;charset=utf-8";
+constexpr const char* kUtf8String = "UTF8_STRING";
+// Text types in the order we prefer to read them; the first three carry UTF-8.
+constexpr std::array<const char*, 5> kTextTypes = {kUtf8Plain, kUtf8String, "text/plain", "STRING", "TEXT"};
+// What one foreign offer may announce: a peer must not grow our memory without end.
+constexpr std::size_t kMaxTypes = 128;
+constexpr std::size_t kMaxTypeLength = 256;
+
+bool isTextType(std::string_view t) {
+  return std::find(kTextTypes.begin(), kTextTypes.end(), t) != kTextTypes.end();
+}
+
+// Writes one answer to a reader without blocking the main thread, then closes the pipe.
+struct PipeWrite {
+  int fd;
+  std::string data;
+  std::size_t done = 0;
+
+  static gboolean step(gint fd, GIOCondition, gpointer p) {
+    auto* w = static_cast<PipeWrite*>(p);
+    while (w->done < w->data.size()) {
+      const ssize_t n = ::write(fd, w->data.data() + w->done, w->data.size() - w->done);
+      if (n > 0) {
+        w->done += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EAGAIN) return G_SOURCE_CONTINUE;
+      break;  // the reader went away
+    }
+    ::close(fd);
+    delete w;
+    return G_SOURCE_REMOVE;
+  }
+
+  static void start(int fd, std::string data) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    auto* w = new PipeWrite{fd, std::move(data)};
+    if (step(fd, G_IO_OUT, w) == G_SOURCE_CONTINUE)
+      g_unix_fd_add(fd, static_cast<GIOCondition>(G_IO_OUT | G_IO_ERR | G_IO_HUP), step, w);
+  }
+};
+
+}  // namespace
+
+// An offer the compositor announced, with the types it listed.
+struct WaylandPasteboard::Offer {
+  zwlr_data_control_offer_v1* offer = nullptr;
+  std::vector<std::string> types;
+  ~Offer() { zwlr_data_control_offer_v1_destroy(offer); }
+  bool has(std::string_view t) const { return std::find(types.begin(), types.end(), t) != types.end(); }
+};
+
+// What we offer while the selection is ours.
+struct WaylandPasteboard::Source {
+  WaylandPasteboard* owner = nullptr;
+  zwlr_data_control_source_v1* source = nullptr;
+  std::string marker;
+  std::vector<PasteboardItem> items;
+  std::vector<std::pair<std::string, std::string>> data;  // type, bytes; the first of a type wins
+  ~Source() { zwlr_data_control_source_v1_destroy(source); }
+};
+
+// What another client's contents looked like at one change count, read as far as asked.
+struct WaylandPasteboard::ForeignCache {
+  std::int64_t count = 0;
+  bool stuck = false;
+  std::vector<std::string> types;
+  std::optional<std::optional<std::string>> text;
+  std::optional<bool> concealed;
+};
+
+namespace {
+
+const zwlr_data_control_offer_v1_listener kOfferListener = {
+    .offer =
+        [](void* data, zwlr_data_control_offer_v1*, const char* type) {
+          auto* o = static_cast<WaylandPasteboard::Offer*>(data);
+          if (o->types.size() < kMaxTypes && std::string_view(type).size() <= kMaxTypeLength)
+            o->types.push_back(type);
+        },
+};
+
+const zwlr_data_control_source_v1_listener kSourceListener = {
+    .send =
+        [](void* data, zwlr_data_control_source_v1*, const char* type, int32_t fd) {
+          auto* s = static_cast<WaylandPasteboard::Source*>(data);
+          for (const auto& [t, bytes] : s->data)
+            if (t == type) {
+              PipeWrite::start(fd, bytes);
+              return;
+            }
+          ::close(fd);
+        },
+    .cancelled =
+        [](void* data, zwlr_data_control_source_v1*) {
+          auto* s = static_cast<WaylandPasteboard::Source*>(data);
+          s->owner->onCancelled(s);
+        },
+};
+
+}  // namespace
+
+bool WaylandPasteboard::available(const WaylandConnection& c) {
+  return c.seat() && c.has(zwlr_data_control_manager_v1_interface.name);
+}
+
+WaylandPasteboard::WaylandPasteboard(WaylandConnection& connection)
+    : connection_(connection), marker_("application/x-quibbleton-offer-" + std::to_string(getpid()) + "-") {
+  static const zwlr_data_control_device_v1_listener listener = {
+      .data_offer =
+          [](void* self, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* id) {
+            auto* pb = static_cast<WaylandPasteboard*>(self);
+            auto o = std::make_unique<Offer>();
+            o->offer = id;
+            zwlr_data_control_offer_v1_add_listener(id, &kOfferListener, o.get());
+            pb->offers_.push_back(std::move(o));
+          },
+      .selection =
+          [](void* self, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* id) {
+            static_cast<WaylandPasteboard*>(self)->onSelection(id);
+          },
+      .finished = [](void* self,
+                     zwlr_data_control_device_v1*) { static_cast<WaylandPasteboard*>(self)->onFinished(); },
+      .primary_selection =
+          [](void* self, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* id) {
+            // Only the clipboard is ours to follow; the primary selection's offer is let go.
+            auto* pb = static_cast<WaylandPasteboard*>(self);
+            std::erase_if(pb->offers_, [&](const std::unique_ptr<Offer>& o) {
+              return o->offer == id && o.get() != pb->selection_;
+            });
+          },
+  };
+  manager_ =
+      static_cast<zwlr_data_control_manager_v1*>(connection.bind(&zwlr_data_control_manager_v1_interface, 2));
+  if (!manager_ || !connection.seat()) return;
+  device_ = zwlr_data_control_manager_v1_get_data_device(manager_, connection.seat());
+  zwlr_data_control_device_v1_add_listener(device_, &listener, this);
+  // The current selection arrives now; it is where the count starts, not a change.
+  connection.roundtrip();
+  changeCount_ = 0;
+}
+
+WaylandPasteboard::~WaylandPasteboard() {
+  if (releaseSource_) g_source_remove(releaseSource_);
+  source_.reset();
+  offers_.clear();
+  if (device_) zwlr_data_control_device_v1_destroy(device_);
+  if (manager_) zwlr_data_control_manager_v1_destroy(manager_);
+  connection_.flush();
+}
+
+void WaylandPasteboard::onSelection(zwlr_data_control_offer_v1* id) {
+  Offer* now = nullptr;
+  for (auto& o : offers_)
+    if (o->offer == id) now = o.get();
+  // Every earlier offer is replaced by this one.
+  std::erase_if(offers_, [&](const std::unique_ptr<Offer>& o) { return o.get() != now; });
+  selection_ = nullptr;
+  if (now) {
+    auto ours = std::find_if(now->types.begin(), now->types.end(),
+                             [&](const std::string& t) { return t.starts_with(marker_); });
+    if (ours != now->types.end()) {
+      // Our own write, counted when it was made. A foreign change seen in between was older.
+      if (source_ && *ours == source_->marker && state_ == State::foreign) {
+        state_ = State::own;
+        ownItems_ = source_->items;
+      }
+      offers_.clear();
+      return;
+    }
+    selection_ = now;
+  } else if (expectedOwnClears_ > 0) {
+    --expectedOwnClears_;
+    return;
+  }
+  foreignChange();
+}
+
+void WaylandPasteboard::onCancelled(Source* s) {
+  if (s != source_.get()) return;
+  // Another client took the selection; its selection event does the counting.
+  source_.reset();
+  if (state_ == State::own) {
+    state_ = State::foreign;
+    ownItems_.clear();
+    cache_.reset();
+  }
+}
+
+void WaylandPasteboard::onFinished() {
+  // The seat is gone: nothing more will arrive on this device.
+  offers_.clear();
+  selection_ = nullptr;
+  if (device_) zwlr_data_control_device_v1_destroy(device_);
+  device_ = nullptr;
+}
+
+void WaylandPasteboard::foreignChange() {
+  ++changeCount_;
+  if (releaseSource_) g_source_remove(releaseSource_);  // a clear still pending must not wipe the newer copy
+  releaseSource_ = 0;
+  state_ = State::foreign;
+  ownItems_.clear();
+  cache_.reset();
+}
+
+std::optional<std::string> WaylandPasteboard::read(const std::string& type, std::size_t limit, bool& stuck) {
+  if (!selection_ || stuck) return std::nullopt;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+  zwlr_data_control_offer_v1_receive(selection_->offer, type.c_str(), fds[1]);
+  ::close(fds[1]);
+  if (!connection_.flush()) {
+    ::close(fds[0]);
+    return std::nullopt;
+  }
+  std::string out;
+  const auto deadline = std::chrono::steady_clock::now() + kReadTimeout;
+  bool complete = false;
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
+    pollfd p{fds[0], POLLIN, 0};
+    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) {
+      stuck = true;
+      break;
+    }
+    char buf[65536];
+    const ssize_t n = ::read(fds[0], buf, sizeof buf);
+    if (n == 0) {
+      complete = true;
+      break;
+    }
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      break;
+    }
+    if (out.size() + static_cast<std::size_t>(n) > limit) break;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fds[0]);
+  if (!complete) return std::nullopt;
+  return out;
+}
+
+std::shared_ptr<WaylandPasteboard::ForeignCache> WaylandPasteboard::foreign() {
+  if (!cache_ || cache_->count != changeCount_) {
+    cache_ = std::make_shared<ForeignCache>();
+    cache_->count = changeCount_;
+    if (selection_) cache_->types = selection_->types;
+  }
+  return cache_;
+}
+
+std::optional<std::string> WaylandPasteboard::foreignText(ForeignCache& c) {
+  if (c.text) return *c.text;
+  c.text.emplace();
+  for (const char* t : kTextTypes) {
+    if (std::find(c.types.begin(), c.types.end(), t) == c.types.end()) continue;
+    auto bytes = read(t, kMaxSnapshotBytes, c.stuck);
+    if (!bytes) continue;
+    if (!g_utf8_validate(bytes->data(), static_cast<gssize>(bytes->size()), nullptr)) continue;
+    *c.text = std::move(*bytes);
+    break;
+  }
+  return *c.text;
+}
+
+bool WaylandPasteboard::foreignConcealed(ForeignCache& c) {
+  if (c.concealed) return *c.concealed;
+  c.concealed = false;
+  if (std::find(c.types.begin(), c.types.end(), kHintType) != c.types.end())
+    if (auto r = read(kHintType, 64, c.stuck)) c.concealed = *r == kHintSecret;
+  return *c.concealed;
+}
+
+std::vector<PasteboardItem> WaylandPasteboard::items() {
+  if (state_ == State::own) return ownItems_;
+  if (state_ == State::cleared) return {};
+  const auto cache = foreign();
+  ForeignCache& c = *cache;
+  PasteboardItem item;
+  std::size_t total = 0;
+  if (auto text = foreignText(c)) {
+    total += text->size();
+    item.entries.emplace_back(PasteboardType::plainText, std::move(*text));
+  }
+  if (foreignConcealed(c)) item.entries.emplace_back(PasteboardType::concealed, "");
+  const std::size_t textEntries = item.entries.size();
+  for (const auto& t : c.types) {
+    if (c.stuck) break;
+    auto r = read(t, kMaxSnapshotBytes - std::min(total, kMaxSnapshotBytes), c.stuck);
+    if (!r) {
+      if (c.stuck) break;
+      // Too big to keep whole: the text alone is what typing can give back.
+      item.entries.resize(textEntries);
+      break;
+    }
+    total += r->size();
+    item.entries.emplace_back(t, std::move(*r));
+  }
+  if (item.entries.empty()) return {};
+  return {std::move(item)};
+}
+
+std::vector<std::string> WaylandPasteboard::types() {
+  if (state_ == State::own) return typesOf(ownItems_);
+  if (state_ == State::cleared) return {};
+  const auto cache = foreign();
+  ForeignCache& c = *cache;
+  return foreignTypes(
+      std::any_of(c.types.begin(), c.types.end(), [](const std::string& t) { return isTextType(t); }),
+      foreignConcealed(c), c.types);
+}
+
+std::optional<std::string> WaylandPasteboard::string() {
+  if (state_ == State::own) return plainTextOf(ownItems_);
+  if (state_ == State::cleared) return std::nullopt;
+  const auto cache = foreign();
+  return foreignText(*cache);
+}
+
+void WaylandPasteboard::clearContents() {
+  ++changeCount_;
+  state_ = State::cleared;
+  ownItems_.clear();
+  cache_.reset();
+  // The selection is let go only if no write follows at once: a moment without a selection would
+  // make clipboard managers put their last copy back, racing the write.
+  if (!releaseSource_) releaseSource_ = g_idle_add(releaseWhenIdle, this);
+}
+
+int WaylandPasteboard::releaseWhenIdle(void* self) {
+  auto* pb = static_cast<WaylandPasteboard*>(self);
+  pb->releaseSource_ = 0;
+  if (pb->state_ == State::cleared) pb->releaseSelection();
+  return G_SOURCE_REMOVE;
+}
+
+void WaylandPasteboard::releaseSelection() {
+  if (!device_ || (!source_ && !selection_)) return;
+  ++expectedOwnClears_;
+  zwlr_data_control_device_v1_set_selection(device_, nullptr);
+  source_.reset();
+  selection_ = nullptr;
+  offers_.clear();
+  connection_.flush();
+}
+
+bool WaylandPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
+  if (!device_ || !manager_) return false;
+  auto s = std::make_unique<Source>();
+  s->owner = this;
+  s->items = state_ == State::own ? ownItems_ : std::vector<PasteboardItem>{};
+  s->items.insert(s->items.end(), items.begin(), items.end());
+  s->marker = marker_ + std::to_string(++serial_);
+  std::optional<std::string> text;
+  bool hint = false;
+  auto offered = [&](std::string_view t) {
+    return std::any_of(s->data.begin(), s->data.end(), [&](const auto& d) { return d.first == t; });
+  };
+  for (const auto& item : s->items)
+    for (const auto& [type, data] : item.entries) {
+      if (type == PasteboardType::plainText) {
+        if (!text) text = data;
+      } else if (type == PasteboardType::concealed || type == PasteboardType::transient) {
+        hint = true;
+      } else if (!offered(type)) {
+        s->data.emplace_back(type, data);
+      }
+    }
+  if (hint && !offered(kHintType)) s->data.emplace_back(kHintType, kHintSecret);
+  if (text)
+    for (const char* t : kTextTypes)
+      if (!offered(t)) s->data.emplace_back(t, *text);
+  s->data.emplace_back(s->marker, "");
+
+  s->source = zwlr_data_control_manager_v1_create_data_source(manager_);
+  zwlr_data_control_source_v1_add_listener(s->source, &kSourceListener, s.get());
+  for (const auto& [type, data] : s->data) zwlr_data_control_source_v1_offer(s->source, type.c_str());
+  zwlr_data_control_device_v1_set_selection(device_, s->source);
+  if (!connection_.flush()) return false;
+
+  if (releaseSource_) g_source_remove(releaseSource_);
+  releaseSource_ = 0;
+  ownItems_ = s->items;
+  source_ = std::move(s);  // the one it replaces is withdrawn with it
+  selection_ = nullptr;
+  state_ = State::own;
+  cache_.reset();
+  ++changeCount_;
+  return true;
+}
+
+}  // namespace quib

@@ -1,0 +1,104 @@
+#pragma once
+// The seat's clipboard through the wlr data-control protocol, which wlroots compositors and KDE
+// Plasma give to clients without a focused window. Where the compositor offers no such protocol
+// (GNOME), UnavailablePasteboard answers: the clipboard cannot be read or written at all.
+//
+// Main thread only. The change count grows by one for each of our own clears and writes, at once,
+// and by one for each change of selection made by another client. The compositor tells us of our
+// own selections too: those are known by a marker type that only our offers carry, and are not
+// counted again.
+//
+// Our text goes out as text/plain;charset=utf-8, text/plain, UTF8_STRING, STRING and TEXT; the
+// concealed and transient types as the KDE password-manager hint ("x-kde-passwordManagerHint" =
+// "secret"), and a foreign copy carrying that hint reads as concealed. Reads of another client's
+// contents wait at most kReadTimeout and take at most kMaxSnapshotBytes.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Pasteboard.h"
+#include "platform/wayland/WaylandConnection.h"
+
+struct zwlr_data_control_manager_v1;
+struct zwlr_data_control_device_v1;
+struct zwlr_data_control_offer_v1;
+struct zwlr_data_control_source_v1;
+
+namespace quib {
+
+class WaylandPasteboard final : public Pasteboard {
+ public:
+  static constexpr const char* kHintType = "x-kde-passwordManagerHint";
+  static constexpr const char* kHintSecret = "secret";
+  static constexpr std::chrono::milliseconds kReadTimeout{1000};
+  static constexpr std::size_t kMaxSnapshotBytes = 16u << 20;
+
+  static bool available(const WaylandConnection& connection);
+  // `connection` must outlive this object; needs available().
+  explicit WaylandPasteboard(WaylandConnection& connection);
+  ~WaylandPasteboard() override;
+  WaylandPasteboard(const WaylandPasteboard&) = delete;
+  WaylandPasteboard& operator=(const WaylandPasteboard&) = delete;
+
+  std::int64_t changeCount() override { return changeCount_; }
+  // Our own items as written; another client's contents as one item: the text as plain text, the
+  // concealed type when it carries the hint, then every type under its own name.
+  std::vector<PasteboardItem> items() override;
+  std::vector<std::string> types() override;
+  std::optional<std::string> string() override;
+  void clearContents() override;
+  bool writeItems(const std::vector<PasteboardItem>& items) override;
+
+  // Internal, public only for the protocol listeners.
+  struct Offer;
+  struct Source;
+  void onSelection(zwlr_data_control_offer_v1* offer);
+  void onCancelled(Source* source);
+  void onFinished();
+
+ private:
+  struct ForeignCache;
+  enum class State { foreign, own, cleared };
+
+  void foreignChange();
+  std::optional<std::string> read(const std::string& mime, std::size_t limit, bool& stuck);
+  std::shared_ptr<ForeignCache> foreign();
+  std::optional<std::string> foreignText(ForeignCache& cache);
+  bool foreignConcealed(ForeignCache& cache);
+  void releaseSelection();
+  static int releaseWhenIdle(void* self);
+
+  WaylandConnection& connection_;
+  zwlr_data_control_manager_v1* manager_ = nullptr;
+  zwlr_data_control_device_v1* device_ = nullptr;
+  std::vector<std::unique_ptr<Offer>> offers_;  // announced by the compositor, not yet replaced
+  Offer* selection_ = nullptr;                  // the current foreign selection, if any
+  std::unique_ptr<Source> source_;              // what we offer while the selection is ours
+  std::string marker_;                          // the type only our offers carry
+  std::uint64_t serial_ = 0;
+  std::int64_t changeCount_ = 0;
+  State state_ = State::foreign;
+  std::vector<PasteboardItem> ownItems_;
+  int expectedOwnClears_ = 0;
+  unsigned releaseSource_ = 0;
+  std::shared_ptr<ForeignCache> cache_;
+};
+
+// The clipboard of a desktop that gives background programs none: nothing to read, every write
+// refused, so the actions say so instead of answering with a success.
+class UnavailablePasteboard final : public Pasteboard {
+ public:
+  bool available() const override { return false; }
+  std::int64_t changeCount() override { return 0; }
+  std::vector<PasteboardItem> items() override { return {}; }
+  std::vector<std::string> types() override { return {}; }
+  std::optional<std::string> string() override { return std::nullopt; }
+  void clearContents() override {}
+  bool writeItems(const std::vector<PasteboardItem>&) override { return false; }
+};
+
+}  // namespace quib

@@ -1,0 +1,144 @@
+#include "DesktopProgramSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+namespace quib::test {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string run(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+bool eventually(const std::function<bool()>& f) {
+  for (int i = 0; i < 100; ++i) {
+    if (f()) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return f();
+}
+
+std::string readFile(const fs::path& p) {
+  std::ifstream in(p);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void installApplications(const fs::path& marks) {
+  const fs::path data = std::getenv("XDG_DATA_HOME");
+  const fs::path config = std::getenv("XDG_CONFIG_HOME");
+  fs::create_directories(data / "applications");
+  fs::create_directories(config);
+  const fs::path recorder = marks / "record";
+  std::ofstream(recorder) << "#!/bin/sh\necho \"$0 $*\" >> " << (marks / "log").string() << "\n";
+  fs::permissions(recorder, fs::perms::owner_all);
+  fs::create_symlink(recorder, marks / "notes");
+  fs::create_symlink(recorder, marks / "browser");
+  std::ofstream(data / "applications" / "quibtest-notes.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Notes\nExec=" << (marks / "notes").string() << "\n";
+  std::ofstream(data / "applications" / "quibtest-browser.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Test Browser\nExec=" << (marks / "browser").string()
+      << " %u\nMimeType=x-scheme-handler/https;x-scheme-handler/http;\n";
+  std::ofstream(config / "mimeapps.list")
+      << "[Default Applications]\nx-scheme-handler/https=quibtest-browser.desktop\n"
+         "x-scheme-handler/http=quibtest-browser.desktop\n";
+}
+
+ServerMessage act(QuibClient& phone, QuibAction a) {
+  ClientMessage m;
+  m.type = ClientMessage::Kind::action;
+  m.action = std::move(a);
+  return phone.request(m);
+}
+
+QuibAction action(QuibActionKind kind, std::optional<std::string> value, std::vector<std::string> modifiers) {
+  QuibAction a;
+  a.kind = kind;
+  a.value = std::move(value);
+  a.modifiers = std::move(modifiers);
+  return a;
+}
+
+bool startAndPair(ChildProcess& program, QuibClient& phone) {
+  StartedProgram s = readStart(program);
+  if (s.port == 0) {
+    ADD_FAILURE() << program.output();
+    return false;
+  }
+  EXPECT_NE(program.output().find("✓ 손쉬운 사용 권한 허용됨"), std::string::npos) << program.output();
+  EXPECT_NE(program.output().find("현재 출력: Speakers"), std::string::npos) << program.output();
+  phone.connect("127.0.0.1", s.port);
+  return phone.pair(s.code, "Test Phone").type == ServerMessage::Kind::paired;
+}
+
+void checkTypedText(QuibClient& phone, ChildProcess& window) {
+  const std::string text = "한글 ✓ e\xcc\x81 👍🏽";
+  auto typed = act(phone, action(QuibActionKind::typeText, text));
+  EXPECT_TRUE(typed.ok.value_or(false)) << typed.message.value_or("");
+  EXPECT_EQ(typed.message, "입력함 (8자)");
+  EXPECT_TRUE(window.waitFor("text a\\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd\n"))
+      << window.output();
+}
+
+void checkKeys(QuibClient& phone, ChildProcess& window) {
+  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "a")).message, " a");
+  EXPECT_TRUE(window.waitFor("key a -\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "z", {"command", "shift"})).message,
+            "command+shift z");
+  EXPECT_TRUE(window.waitFor("key Z shift+control\n")) << window.output();
+}
+
+void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y) {
+  auto at = [](const char* what, int px, int py) {
+    return std::string(what) + " " + std::to_string(px) + " " + std::to_string(py) + "\n";
+  };
+  QuibAction move = action(QuibActionKind::pointerMove);
+  move.dx = 40;
+  move.dy = -25;
+  EXPECT_TRUE(act(phone, move).ok.value_or(false));
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
+  EXPECT_TRUE(window.waitFor(at("button press 1", x + 40, y - 25))) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "right")).message, "우클릭");
+  EXPECT_TRUE(window.waitFor(at("button press 3", x + 40, y - 25))) << window.output();
+  QuibAction scroll = action(QuibActionKind::pointerScroll);
+  scroll.dy = 60;
+  EXPECT_TRUE(act(phone, scroll).ok.value_or(false));
+  EXPECT_TRUE(window.waitFor("scroll up\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerDown)).message, "드래그 시작");
+  move.dx = 30;
+  move.dy = 30;
+  EXPECT_TRUE(act(phone, move).ok.value_or(false));
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerUp)).message, "드래그 끝");
+  EXPECT_TRUE(window.waitFor(at("drag", x + 70, y + 5))) << window.output();
+  EXPECT_TRUE(window.waitFor(at("button release 1", x + 70, y + 5))) << window.output();
+}
+
+void checkApplicationsAndAddresses(QuibClient& phone, const fs::path& marks) {
+  EXPECT_EQ(act(phone, action(QuibActionKind::launchApp, "notes")).message, "notes 실행");
+  EXPECT_TRUE(eventually([&] { return readFile(marks / "log").find("/notes") != std::string::npos; }));
+  QuibAction open = action(QuibActionKind::openURL);
+  open.url = "https://example.com/path?q=1";
+  EXPECT_EQ(act(phone, open).message, "example.com");
+  EXPECT_TRUE(eventually([&] {
+    return readFile(marks / "log").find("/browser https://example.com/path?q=1") != std::string::npos;
+  }));
+  ClientMessage check;
+  check.type = ClientMessage::Kind::appCheck;
+  check.appNames = std::vector<std::string>{"Notes", "No Such App"};
+  EXPECT_EQ(phone.request(check).installedApps, std::vector<std::string>{"Notes"});
+}
+
+}  // namespace quib::test

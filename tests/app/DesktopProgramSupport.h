@@ -1,0 +1,43 @@
+#pragma once
+// What the program tests on a real desktop (X11 or Wayland) share: a shell to the desktop's own
+// tools, polling an outside view, the desktop entries a launcher lists, and the phone's requests.
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "client/QuibClient.h"
+#include "support/ChildProcess.h"
+
+namespace quib::test {
+
+// Runs a shell command; its standard output without the trailing newline and spaces.
+std::string run(const std::string& command);
+
+// Polls an outside view for up to five seconds (the desktop answers asynchronously).
+bool eventually(const std::function<bool()>& f);
+
+std::string readFile(const std::filesystem::path& p);
+
+// Desktop entries the launcher would list: "Notes", and a browser for https and http; each
+// records how it was started in `marks`/log.
+void installApplications(const std::filesystem::path& marks);
+
+ServerMessage act(QuibClient& phone, QuibAction a);
+// The checks every desktop passes alike, read back from the test window and the launch records.
+// The start-up lines say input is allowed and name the default output; the phone pairs.
+bool startAndPair(ChildProcess& program, QuibClient& phone);
+// Keys: "a", then command+shift+z as a Control shortcut.
+void checkKeys(QuibClient& phone, ChildProcess& window);
+// Text in every script arrives whole in the field (which holds "a" from checkKeys).
+void checkTypedText(QuibClient& phone, ChildProcess& window);
+// From the pointer at (x, y): a move by (40, -25), a click, a right click, a scroll up, and a drag
+// by (30, 30).
+void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y);
+// Launching "notes", opening an https address, and which of two names are installed.
+void checkApplicationsAndAddresses(QuibClient& phone, const std::filesystem::path& marks);
+QuibAction action(QuibActionKind kind, std::optional<std::string> value = std::nullopt,
+                  std::vector<std::string> modifiers = {});
+
+}  // namespace quib::test

@@ -1,0 +1,124 @@
+// The quibbleton program on a Wayland session (headless sway): a phone paired over TCP sends every
+// kind of action, and each effect is read back from outside the program (a GTK window on the
+// compositor, wl-paste and wl-copy, pactl, the desktop entries' own launch records).
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
+
+#include "DesktopProgramSupport.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace quib::test {
+namespace {
+
+std::vector<std::string> history(QuibClient& phone) {
+  ClientMessage m;
+  m.type = ClientMessage::Kind::clipboard;
+  return phone.request(m).clipboardItems.value_or(std::vector<std::string>{});
+}
+
+TEST(WaylandProgram, EveryActionActsOnTheSession) {
+  TempDir data, marks;
+  installApplications(marks.path());
+  run("pactl set-default-sink Speakers");
+  ChildProcess before({"/usr/bin/wl-copy", "--foreground", "before"});
+
+  // The program's virtual keyboard comes first: sway drops the first keys of a keyboard made while
+  // a window already has the focus.
+  ChildProcess p(
+      {QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--data-dir", data.path().string()});
+  ASSERT_TRUE(p.waitFor("데스크톱: wayland (Wayland display ")) << p.output();
+  EXPECT_NE(
+      p.output().find("input through wlroots virtual keyboard and pointer, clipboard through data-control"),
+      std::string::npos)
+      << p.output();
+  QuibClient phone;
+  ASSERT_TRUE(startAndPair(p, phone));
+  ChildProcess window({"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW});
+  ASSERT_TRUE(window.waitFor("ready\n")) << window.output();
+
+  // Keys: the phone's command shortcuts are Control ones here.
+  checkKeys(phone, window);
+
+  // Text is typed, not pasted: it arrives whole and the clipboard is left as it was.
+  checkTypedText(phone, window);
+  EXPECT_EQ(run("wl-paste -n"), "before");
+
+  EXPECT_EQ(act(phone, action(QuibActionKind::volumeUp)).message, "볼륨 올림");
+  EXPECT_TRUE(window.waitFor("key AudioRaiseVolume -\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::mute)).message, "음소거 전환");
+  EXPECT_TRUE(window.waitFor("key AudioMute -\n")) << window.output();
+
+  // Without a screenshot portal on this bus the desktop's own shortcut is pressed.
+  EXPECT_EQ(act(phone, action(QuibActionKind::screenshotRegion)).message, "command+shift 4");
+  EXPECT_TRUE(window.waitFor("key Print shift\n")) << window.output();
+
+  // The pointer starts in the middle of the screen; clicks, moves and a scroll over the field.
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "double")).message, "클릭");
+  EXPECT_TRUE(window.waitFor("button double 1\n")) << window.output();
+  checkPointer(phone, window, 640, 400);
+
+  // Sound: the next sink becomes the default.
+  EXPECT_EQ(act(phone, action(QuibActionKind::audioOutputNext)).message, "출력: Headphones");
+  EXPECT_EQ(run("pactl get-default-sink"), "Headphones");
+
+  // The clipboard, both ways; a password manager's copy stays out of the history.
+  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
+  EXPECT_EQ(run("wl-paste -n"), "from phone");
+  EXPECT_TRUE(eventually([&] {
+    auto items = history(phone);
+    return !items.empty() && items.front() == "from phone";
+  }));
+  {
+    ChildProcess hinted({QUIB_HINTED_COPY, "correct horse"});
+    ASSERT_TRUE(hinted.waitFor("ready\n"));
+    ChildProcess copied({"/usr/bin/wl-copy", "--foreground", "copied elsewhere"});
+    EXPECT_TRUE(eventually([&] {
+      auto items = history(phone);
+      return !items.empty() && items.front() == "copied elsewhere";
+    }));
+    const auto items = history(phone);
+    EXPECT_EQ(std::find(items.begin(), items.end(), "correct horse"), items.end());
+    copied.signal(SIGTERM);
+  }
+
+  // Applications and addresses through the desktop's entries and default handlers.
+  checkApplicationsAndAddresses(phone, marks.path());
+  QuibAction site = action(QuibActionKind::openSite, "No Such App");
+  site.url = "http://example.org/";
+  site.preferApp = true;
+  EXPECT_EQ(act(phone, site).message, "example.org");
+
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait(), 0) << p.output();
+  window.signal(SIGTERM);
+  before.signal(SIGTERM);
+}
+
+TEST(WaylandProgram, AutoPicksTheWaylandSessionAndWaylandWithoutOneRefuses) {
+  TempDir data;
+  {
+    ChildProcess autoChoice({QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
+    EXPECT_TRUE(autoChoice.waitFor(
+        "데스크톱: wayland (WAYLAND_DISPLAY is set, XDG_SESSION_TYPE=wayland: Wayland display"))
+        << autoChoice.output();
+    autoChoice.signal(SIGTERM);
+    EXPECT_EQ(autoChoice.wait(), 0);
+  }
+  const std::string display = std::getenv("WAYLAND_DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  {
+    ChildProcess refused(
+        {QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--data-dir", data.path().string()});
+    EXPECT_EQ(refused.wait(), 2);
+    EXPECT_NE(refused.output().find("--platform wayland needs a Wayland display: WAYLAND_DISPLAY is not set"),
+              std::string::npos)
+        << refused.output();
+  }
+  setenv("WAYLAND_DISPLAY", display.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace quib::test

@@ -1,0 +1,68 @@
+# Sourced by the desktop harnesses: a private temporary folder, XDG folders and HOME inside it, a
+# D-Bus session bus and a PulseAudio server with two null sinks ("Speakers", "Headphones"). What is
+# started is recorded in `pids` and stopped by process id on exit. Needs `session_type` set (x11,
+# wayland) before sourcing.
+for tool in dbus-daemon pulseaudio pactl; do
+  command -v "$tool" >/dev/null || { echo "$0: $tool is not installed" >&2; exit 77; }
+done
+T=$(mktemp -d /tmp/quib-desktop.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+  rm -rf "$T"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+
+export HOME=$T/home XDG_RUNTIME_DIR=$T/run XDG_CONFIG_HOME=$T/home/.config XDG_DATA_HOME=$T/home/.local/share \
+  XDG_CACHE_HOME=$T/home/.cache XDG_STATE_HOME=$T/home/.local/state XDG_DATA_DIRS=$T/share:$T/system \
+  XDG_CONFIG_DIRS=$T/etc/xdg XDG_CURRENT_DESKTOP=X-Test XDG_SESSION_TYPE=$session_type NO_AT_BRIDGE=1 \
+  GSETTINGS_BACKEND=memory GIO_USE_VFS=local GTK_A11Y=none
+unset WAYLAND_DISPLAY DISPLAY SESSION_MANAGER SWAYSOCK
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME" "$T/share" "$T/etc/xdg"
+mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+# The system's data (MIME database, icon themes, schemas) but not its applications, so the tests see
+# only the desktop entries they made, whatever this machine has installed.
+mkdir -p "$T/system"
+for d in /usr/share/*; do [ "${d##*/}" = applications ] || ln -s "$d" "$T/system/"; done
+
+start_bus_and_sound() {
+  dbus-daemon --session --nofork --nopidfile --address="unix:path=$T/bus" --print-address=4 4>"$T/bus.addr" &
+  pids+=($!)
+  for _ in $(seq 100); do [ -s "$T/bus.addr" ] && break; sleep 0.05; done
+  export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$T/bus.addr")
+
+  sink() { echo "module-null-sink sink_name=$1 sink_properties=device.description=$1"; }
+  export PULSE_SERVER=unix:$T/pulse.sock PULSE_RUNTIME_PATH=$T/run/pulse
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
+    --load="module-native-protocol-unix socket=$T/pulse.sock auth-anonymous=1" \
+    --load="$(sink Speakers)" --load="$(sink Headphones)" --load="module-always-sink" \
+    >"$T/pulse.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+  pactl info >/dev/null 2>&1 || { echo "$0: PulseAudio did not start" >&2; cat "$T/pulse.log" >&2; exit 1; }
+  pactl set-default-sink Speakers
+
+  # The sanitized programs under test link GTK, whose process-long allocations are not leaks of ours.
+  local supp
+  supp=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan.supp
+  export LSAN_OPTIONS="suppressions=$supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+}
+
+# An Xvfb display; it picks a free display number itself and writes it to fd 3.
+start_xvfb() {
+  command -v Xvfb >/dev/null || { echo "$0: Xvfb is not installed" >&2; exit 77; }
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$T/display" 2>"$T/xvfb.log" &
+  pids+=($!)
+  for _ in $(seq 100); do [ -s "$T/display" ] && break; sleep 0.05; done
+  [ -s "$T/display" ] || { echo "$0: Xvfb did not start" >&2; cat "$T/xvfb.log" >&2; exit 1; }
+  export DISPLAY=:$(tr -d '\n' <"$T/display")
+}
+
+run_inside() {
+  "$@" &
+  child=$!
+  wait "$child"
+  exit $?
+}

@@ -1,0 +1,85 @@
+// Another client's copy, as a password manager makes it: the text together with the KDE
+// password-manager hint, which wl-copy cannot offer at once. With --stall it offers the text but
+// never sends it, as a stuck owner would. Prints "ready" once the selection is set; serves until
+// another copy replaces it.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#include <wayland-client.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "wlr-data-control-unstable-v1-client-protocol.h"
+
+namespace {
+
+struct State {
+  std::string text;
+  bool stall = false;
+  bool done = false;
+  std::vector<int> held;  // stalled answers, never written
+  wl_seat* seat = nullptr;
+  zwlr_data_control_manager_v1* manager = nullptr;
+};
+
+void global(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
+  auto* s = static_cast<State*>(data);
+  if (std::strcmp(interface, wl_seat_interface.name) == 0 && !s->seat)
+    s->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+  if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0)
+    s->manager = static_cast<zwlr_data_control_manager_v1*>(
+        wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, version < 2 ? version : 2));
+}
+
+void send(void* data, zwlr_data_control_source_v1*, const char* type, int32_t fd) {
+  auto* s = static_cast<State*>(data);
+  const bool hint = std::strcmp(type, "x-kde-passwordManagerHint") == 0;
+  if (s->stall && !hint) {
+    s->held.push_back(fd);
+    return;
+  }
+  const std::string& out = hint ? std::string("secret") : s->text;
+  if (write(fd, out.data(), out.size()) < 0) std::perror("write");
+  close(fd);
+}
+
+void cancelled(void* data, zwlr_data_control_source_v1*) {
+  static_cast<State*>(data)->done = true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  State s;
+  int i = 1;
+  if (i < argc && std::strcmp(argv[i], "--stall") == 0) s.stall = true, ++i;
+  if (i >= argc) {
+    std::fprintf(stderr, "usage: %s [--stall] TEXT\n", argv[0]);
+    return 2;
+  }
+  s.text = argv[i];
+  wl_display* display = wl_display_connect(nullptr);
+  if (!display) return 1;
+  static const wl_registry_listener registryListener = {global, [](void*, wl_registry*, uint32_t) {}};
+  wl_registry_add_listener(wl_display_get_registry(display), &registryListener, &s);
+  wl_display_roundtrip(display);
+  if (!s.seat || !s.manager) return 1;
+  auto* device = zwlr_data_control_manager_v1_get_data_device(s.manager, s.seat);
+  auto* source = zwlr_data_control_manager_v1_create_data_source(s.manager);
+  static const zwlr_data_control_source_v1_listener sourceListener = {send, cancelled};
+  zwlr_data_control_source_v1_add_listener(source, &sourceListener, &s);
+  for (const char* t : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "x-kde-passwordManagerHint"})
+    zwlr_data_control_source_v1_offer(source, t);
+  zwlr_data_control_device_v1_set_selection(device, source);
+  wl_display_roundtrip(display);
+  std::printf("ready\n");
+  std::fflush(stdout);
+  while (!s.done && wl_display_dispatch(display) >= 0) {
+  }
+  for (int fd : s.held) close(fd);
+  wl_display_disconnect(display);
+  return 0;
+}

@@ -1,0 +1,44 @@
+// Trust follows the input sink: refused until it is ready, and the menu's prompt asks it again
+// (a portal sink shows its consent dialog then).
+#include <gtest/gtest.h>
+
+#include "platform/wayland/Accessibility.h"
+
+namespace quib::test {
+namespace {
+
+// A sink whose desktop grants access on the second request.
+class ConsentingSink final : public InputSink {
+ public:
+  int requests = 0;
+  bool ready() override { return requests >= 2; }
+  void requestAccess() override { ++requests; }
+  std::string whyNot() override { return ready() ? "" : "waiting for consent"; }
+  std::string describe() override { return "test sink"; }
+  bool key(std::uint32_t, bool) override { return ready(); }
+  bool motionRelative(double, double) override { return ready(); }
+  bool motionAbsolute(double, double) override { return false; }
+  bool button(std::uint32_t, bool) override { return ready(); }
+  bool axisSteps(Axis, int) override { return ready(); }
+  bool typeText(const std::string&) override { return ready(); }
+};
+
+TEST(WaylandAccessibilityTest, TrustFollowsTheSinkAndThePromptAsksItAgain) {
+  ConsentingSink sink;
+  WaylandAccessibility accessibility(&sink);
+  EXPECT_FALSE(accessibility.isTrusted());
+  EXPECT_EQ(sink.requests, 0);  // asking is the menu's, not the start's
+  EXPECT_FALSE(accessibility.isTrustedPrompting());
+  EXPECT_EQ(sink.requests, 1);
+  EXPECT_TRUE(accessibility.isTrustedPrompting());
+  EXPECT_TRUE(accessibility.isTrusted());
+  EXPECT_TRUE(accessibility.isTrustedPrompting());
+  EXPECT_EQ(sink.requests, 2);  // granted: nothing more is asked
+
+  WaylandAccessibility without(nullptr);
+  EXPECT_FALSE(without.isTrusted());
+  EXPECT_FALSE(without.isTrustedPrompting());
+}
+
+}  // namespace
+}  // namespace quib::test

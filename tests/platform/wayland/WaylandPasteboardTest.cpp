@@ -1,0 +1,171 @@
+// The clipboard through data-control on the test compositor, read and written from outside with
+// wl-paste and wl-copy (and a password-manager-style copy that carries the hint).
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "WaylandTestDesktop.h"
+#include "actions/ClipboardWatcher.h"
+#include "platform/MainQueue.h"
+#include "platform/wayland/Pasteboard.h"
+#include "support/TempDir.h"
+
+namespace quib::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs a reader of the clipboard while our side answers its requests; its output, or none when it
+// failed.
+std::optional<std::string> readFromOutside(const std::string& command) {
+  TempDir dir;
+  const fs::path out = dir.path() / "out";
+  const std::string line = command + " >" + out.string() + " 2>/dev/null";
+  GPid pid = 0;
+  const char* argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
+  if (!g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr,
+                     &pid, nullptr))
+    return std::nullopt;
+  struct Exit {
+    bool done = false;
+    int status = -1;
+  } exit;
+  // The child's end wakes the main context, which meanwhile answers the reader's requests.
+  g_child_watch_add(
+      pid,
+      [](GPid p, gint status, gpointer e) {
+        static_cast<Exit*>(e)->done = true;
+        static_cast<Exit*>(e)->status = status;
+        g_spawn_close_pid(p);
+      },
+      &exit);
+  if (!pumpUntil([&] { return exit.done; })) return std::nullopt;
+  if (!g_spawn_check_wait_status(exit.status, nullptr)) return std::nullopt;
+  std::ifstream in(out);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Another client's copy, serving until replaced or stopped.
+struct ForeignCopy {
+  explicit ForeignCopy(std::vector<std::string> argv) : process(std::move(argv)) {}
+  ~ForeignCopy() {
+    process.signal(SIGTERM);
+    process.wait();
+  }
+  ChildProcess process;
+};
+
+class WaylandPasteboardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(testConnection(), nullptr);
+    ASSERT_TRUE(WaylandPasteboard::available(*testConnection()));
+    pasteboard = std::make_unique<WaylandPasteboard>(*testConnection());
+  }
+  // Waits for the next change made by someone else.
+  bool changedFrom(std::int64_t count) {
+    return pumpUntil([&] { return pasteboard->changeCount() != count; });
+  }
+  std::unique_ptr<WaylandPasteboard> pasteboard;
+};
+
+TEST_F(WaylandPasteboardTest, OurWritesReachOtherClientsAndAreCountedOnce) {
+  const auto start = pasteboard->changeCount();
+  pasteboard->clearContents();
+  ASSERT_TRUE(pasteboard->writeItems({PasteboardItem::text("from us ✓")}));
+  EXPECT_EQ(pasteboard->changeCount(), start + 2);
+  settle();
+  EXPECT_EQ(pasteboard->changeCount(), start + 2);  // the compositor's news of our own copy
+  EXPECT_EQ(pasteboard->string(), "from us ✓");
+
+  EXPECT_EQ(readFromOutside("wl-paste -n"), "from us ✓");
+  EXPECT_EQ(readFromOutside("wl-paste -n -t UTF8_STRING"), "from us ✓");
+  auto types = readFromOutside("wl-paste --list-types").value_or("");
+  EXPECT_NE(types.find("text/plain;charset=utf-8\n"), std::string::npos) << types;
+  EXPECT_EQ(types.find("x-kde-passwordManagerHint"), std::string::npos) << types;
+
+  // Concealed contents carry the hint that clipboard managers honour.
+  PasteboardItem secret = PasteboardItem::text("hunter2");
+  secret.entries.emplace_back(PasteboardType::concealed, "");
+  pasteboard->clearContents();
+  ASSERT_TRUE(pasteboard->writeItems({secret}));
+  EXPECT_EQ(readFromOutside("wl-paste -n -t x-kde-passwordManagerHint"), "secret");
+  EXPECT_EQ(readFromOutside("wl-paste -n"), "hunter2");
+  EXPECT_EQ(pasteboard->items(), std::vector<PasteboardItem>{secret});
+  EXPECT_EQ(pasteboard->changeCount(), start + 4);
+}
+
+TEST_F(WaylandPasteboardTest, AClearEmptiesTheSelectionOnceNoWriteFollows) {
+  ASSERT_TRUE(pasteboard->writeItems({PasteboardItem::text("short-lived")}));
+  const auto count = pasteboard->changeCount();
+  pasteboard->clearContents();
+  EXPECT_EQ(pasteboard->changeCount(), count + 1);
+  EXPECT_EQ(pasteboard->string(), std::nullopt);
+  settle();
+  settle();
+  EXPECT_EQ(readFromOutside("wl-paste -n"), std::nullopt);  // "No selection"
+  EXPECT_EQ(pasteboard->changeCount(), count + 1);
+}
+
+TEST_F(WaylandPasteboardTest, ForeignCopiesAreCountedAndReadBack) {
+  ASSERT_TRUE(pasteboard->writeItems({PasteboardItem::text("ours first")}));
+  settle();
+  auto count = pasteboard->changeCount();
+  ForeignCopy copy({"/usr/bin/wl-copy", "--foreground", "copied elsewhere 한글"});
+  ASSERT_TRUE(changedFrom(count)) << copy.process.output();
+  EXPECT_EQ(pasteboard->changeCount(), count + 1);
+  EXPECT_EQ(pasteboard->string(), "copied elsewhere 한글");
+  auto types = pasteboard->types();
+  ASSERT_FALSE(types.empty());
+  EXPECT_EQ(types.front(), PasteboardType::plainText);
+  EXPECT_NE(std::find(types.begin(), types.end(), "text/plain;charset=utf-8"), types.end());
+  auto items = pasteboard->items();
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].entries.front(),
+            (std::pair<std::string, std::string>{PasteboardType::plainText, "copied elsewhere 한글"}));
+  // Reading changes nothing.
+  settle();
+  EXPECT_EQ(pasteboard->changeCount(), count + 1);
+}
+
+TEST_F(WaylandPasteboardTest, APasswordManagersCopyReadsAsConcealedAndStaysOutOfTheHistory) {
+  MainQueue queue;
+  ClipboardWatcher watcher(*pasteboard, queue);
+  auto count = pasteboard->changeCount();
+  {
+    ForeignCopy hinted({QUIB_HINTED_COPY, "correct horse"});
+    ASSERT_TRUE(hinted.process.waitFor("ready\n")) << hinted.process.output();
+    ASSERT_TRUE(changedFrom(count));
+    auto types = pasteboard->types();
+    EXPECT_NE(std::find(types.begin(), types.end(), PasteboardType::concealed), types.end());
+    watcher.tick();
+    EXPECT_TRUE(watcher.history().empty());
+    count = pasteboard->changeCount();
+  }
+  ForeignCopy plain({"/usr/bin/wl-copy", "--foreground", "visible"});
+  ASSERT_TRUE(pumpUntil([&] { return pasteboard->string() == std::optional<std::string>("visible"); }));
+  watcher.tick();
+  EXPECT_EQ(watcher.history(), std::vector<std::string>{"visible"});
+}
+
+TEST_F(WaylandPasteboardTest, AnOwnerThatNeverAnswersIsCutOff) {
+  auto count = pasteboard->changeCount();
+  {
+    ForeignCopy stuck({QUIB_HINTED_COPY, "--stall", "never sent"});
+    ASSERT_TRUE(stuck.process.waitFor("ready\n")) << stuck.process.output();
+    ASSERT_TRUE(changedFrom(count));
+    EXPECT_EQ(pasteboard->string(), std::nullopt);
+    EXPECT_TRUE(pasteboard->items().size() <= 1);  // at most the hint, read before the text
+    count = pasteboard->changeCount();
+  }
+  ForeignCopy next({"/usr/bin/wl-copy", "--foreground", "after the stuck one"});
+  ASSERT_TRUE(
+      pumpUntil([&] { return pasteboard->string() == std::optional<std::string>("after the stuck one"); }));
+}
+
+}  // namespace
+}  // namespace quib::test

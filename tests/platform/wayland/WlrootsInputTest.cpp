@@ -1,0 +1,146 @@
+// The compositor's virtual keyboard and pointer, read back by a GTK window on the test compositor.
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "WaylandTestDesktop.h"
+#include "platform/wayland/WlrootsInput.h"
+
+namespace quib::test {
+namespace {
+
+constexpr std::uint32_t kShiftL = 0xffe1, kControlL = 0xffe3, kSuperL = 0xffeb;
+constexpr std::uint32_t kEuro = 0x20ac;  // EuroSign: not on the US layout
+
+void tap(InputSink& sink, std::uint32_t sym) {
+  EXPECT_TRUE(sink.key(sym, true));
+  EXPECT_TRUE(sink.key(sym, false));
+}
+
+// The window's way of printing text: Python's unicode_escape.
+std::string escaped(const std::u32string& text) {
+  std::string out;
+  for (char32_t c : text) {
+    char buf[16];
+    if (c == U'\\')
+      out += "\\\\";
+    else if (c >= 0x20 && c < 0x7f)
+      out += static_cast<char>(c);
+    else if (c <= 0xffff) {
+      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+      out += buf;
+    } else {
+      std::snprintf(buf, sizeof buf, "\\U%08x", static_cast<unsigned>(c));
+      out += buf;
+    }
+  }
+  return out;
+}
+
+std::string utf8(const std::u32string& text) {
+  std::string out;
+  for (char32_t c : text) {
+    char buf[8];
+    out.append(buf, static_cast<std::size_t>(g_unichar_to_utf8(static_cast<gunichar>(c), buf)));
+  }
+  return out;
+}
+
+class WlrootsInputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(testConnection(), nullptr);
+    ASSERT_TRUE(WlrootsInput::available(*testConnection()));
+    sink = WlrootsInput::create(*testConnection());
+    ASSERT_NE(sink, nullptr);
+    ASSERT_TRUE(sink->ready());
+  }
+  std::unique_ptr<WlrootsInput> sink;
+};
+
+TEST_F(WlrootsInputTest, KeysArriveWithTheModifiersTheyAreHeldWith) {
+  TestWindow window;
+  tap(*sink, 'a');
+  EXPECT_TRUE(window.waitFor("key a -\n")) << window.output();
+
+  ASSERT_TRUE(sink->key(kControlL, true));
+  ASSERT_TRUE(sink->key(kShiftL, true));
+  tap(*sink, 'z');
+  EXPECT_TRUE(window.waitFor("key Z shift+control\n")) << window.output();
+  ASSERT_TRUE(sink->key(kShiftL, false));
+  ASSERT_TRUE(sink->key(kControlL, false));
+
+  ASSERT_TRUE(sink->key(kSuperL, true));
+  tap(*sink, 'x');
+  ASSERT_TRUE(sink->key(kSuperL, false));
+  EXPECT_TRUE(window.waitFor("key x super")) << window.output();
+
+  // A keysym the layout lacks is bound for it; the modifiers are released by then.
+  tap(*sink, kEuro);
+  EXPECT_TRUE(window.waitFor("key EuroSign -\n")) << window.output();
+  EXPECT_TRUE(window.waitFor("text ax\\u20ac\n")) << window.output();  // Super+x is no shortcut in a field
+
+  // What is still held when the sink lets go is released, so nothing sticks.
+  ASSERT_TRUE(sink->key(kControlL, true));
+  sink->releaseAll();
+  tap(*sink, 'b');
+  EXPECT_TRUE(window.waitFor("key b -\n")) << window.output();
+}
+
+TEST_F(WlrootsInputTest, TextOfEveryScriptArrivesWholeAndKeysWorkAfterwards) {
+  TestWindow window;
+  const std::string text = "a한글 ✓ e\xcc\x81 👍🏽 שלום\n";
+  ASSERT_TRUE(sink->typeText(text));
+  // The newline is the Return key: the field keeps one line.
+  EXPECT_TRUE(window.waitFor(
+      "text a\\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd \\u05e9\\u05dc\\u05d5\\u05dd\n"))
+      << window.output();
+  EXPECT_TRUE(window.waitFor("key Return -\n")) << window.output();
+  // The keymap of keys is back: a shortcut is still a shortcut.
+  ASSERT_TRUE(sink->key(kShiftL, true));
+  tap(*sink, 'q');
+  ASSERT_TRUE(sink->key(kShiftL, false));
+  EXPECT_TRUE(window.waitFor("key Q shift\n")) << window.output();
+
+  EXPECT_FALSE(sink->typeText("\xff\xfe not UTF-8"));
+}
+
+TEST_F(WlrootsInputTest, TextWithMoreCharactersThanOneKeymapHoldsArrivesInOrder) {
+  TestWindow window;
+  std::u32string text;
+  for (char32_t c = 0x4e00; c < 0x4e00 + 300; ++c) text.push_back(c);
+  text += U"\u4e00z";  // back to a character of the first keymap
+  ASSERT_TRUE(sink->typeText(utf8(text)));
+  EXPECT_TRUE(window.waitFor("text " + escaped(text) + "\n")) << window.output().substr(0, 2000);
+}
+
+TEST_F(WlrootsInputTest, PointerMovesClicksAndScrolls) {
+  TestWindow window(true);
+  ASSERT_TRUE(sink->motionAbsolute(200, 150));
+  EXPECT_TRUE(window.waitFor("motion 200 150\n")) << window.output();
+  ASSERT_TRUE(sink->button(0x110, true));
+  ASSERT_TRUE(sink->button(0x110, false));
+  EXPECT_TRUE(window.waitFor("button press 1 200 150\n")) << window.output();
+  EXPECT_TRUE(window.waitFor("button release 1 200 150\n")) << window.output();
+
+  ASSERT_TRUE(sink->motionRelative(40, -25));
+  EXPECT_TRUE(window.waitFor("motion 240 125\n")) << window.output();
+  ASSERT_TRUE(sink->button(0x111, true));
+  ASSERT_TRUE(sink->button(0x111, false));
+  EXPECT_TRUE(window.waitFor("button press 3 240 125\n")) << window.output();
+
+  ASSERT_TRUE(sink->axisSteps(InputSink::Axis::vertical, -1));
+  EXPECT_TRUE(window.waitFor("scroll up\n")) << window.output();
+  ASSERT_TRUE(sink->axisSteps(InputSink::Axis::horizontal, 1));
+  EXPECT_TRUE(window.waitFor("scroll smooth right\n")) << window.output();
+
+  // Beyond the screens the pointer stops at their edge.
+  ASSERT_TRUE(sink->motionAbsolute(1000, 700));
+  EXPECT_TRUE(window.waitFor("motion 1000 700\n")) << window.output();
+  ASSERT_TRUE(sink->motionAbsolute(5000, -10));
+  EXPECT_TRUE(window.waitFor("motion 1279 0\n")) << window.output();
+}
+
+}  // namespace
+}  // namespace quib::test
