@@ -7,6 +7,7 @@
 #include "platform/linux/Desktop.h"
 #include "platform/virtual/Desktop.h"
 #include "platform/wayland/Desktop.h"
+#include "platform/wayland/portal/PortalInput.h"
 
 namespace quib {
 
@@ -65,9 +66,15 @@ std::unique_ptr<Backend> chooseBackend(const BackendOptions& o, std::ostream& ou
     wo.commandKey = o.commandKey == "super" ? CommandKey::super : CommandKey::control;
     wo.pulseMediaKeys = o.mediaKeys == "pulse";
     wo.helpDirectory = o.dataDirectory / "help";
-    // The RemoteDesktop portal's sink is not part of this build yet: without virtual devices input
-    // is refused, and the line below says so.
-    wo.makePortalSink = [] { return std::unique_ptr<InputSink>(); };
+    // Compositors without virtual devices (GNOME, KDE Plasma) give input through the portal; its
+    // consent dialog shows once, and the choice is remembered in the data directory.
+    wo.makePortalSink = [tokenFile = o.dataDirectory / "portal-restore-token"] {
+      PortalInputOptions po;
+      po.restoreTokenFile = tokenFile;
+      auto portal = std::make_unique<PortalInput>(std::move(po));
+      portal->start();
+      return std::unique_ptr<InputSink>(std::move(portal));
+    };
     std::string whyNot;
     if (auto desktop = WaylandDesktop::open(wo, whyNot)) {
       out << "데스크톱: wayland (" << (session ? *session + ": " : "") << desktop->describe()
