@@ -68,9 +68,10 @@ std::unique_ptr<Backend> chooseBackend(const BackendOptions& o, std::ostream& ou
     wo.helpDirectory = o.dataDirectory / "help";
     // Compositors without virtual devices (GNOME, KDE Plasma) give input through the portal; its
     // consent dialog shows once, and the choice is remembered in the data directory.
-    wo.makePortalSink = [tokenFile = o.dataDirectory / "portal-restore-token"] {
+    wo.makePortalSink = [tokenFile = o.dataDirectory / "portal-restore-token"](auto typable) {
       PortalInputOptions po;
       po.restoreTokenFile = tokenFile;
+      po.typable = std::move(typable);
       auto portal = std::make_unique<PortalInput>(std::move(po));
       portal->start();
       return std::unique_ptr<InputSink>(std::move(portal));

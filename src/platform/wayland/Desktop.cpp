@@ -45,10 +45,12 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(WaylandDesktopOptions optio
   // input and the clipboard.
   gdk_set_allowed_backends("wayland");
   gtk_init_check(nullptr, nullptr);
+  auto keymap = std::make_unique<SeatKeymap>(*connection);
   std::unique_ptr<InputSink> sink = WlrootsInput::create(*connection);
-  if (!sink && options.makePortalSink) sink = options.makePortalSink();
-  auto desktop =
-      std::unique_ptr<WaylandDesktop>(new WaylandDesktop(std::move(connection), std::move(sink), options));
+  if (!sink && options.makePortalSink)
+    sink = options.makePortalSink([k = keymap.get()](std::uint32_t keysym) { return !k->known() || k->has(keysym); });
+  auto desktop = std::unique_ptr<WaylandDesktop>(
+      new WaylandDesktop(std::move(connection), std::move(keymap), std::move(sink), options));
   std::error_code ec;
   std::filesystem::create_directories(options.helpDirectory, ec);
   const auto page = options.helpDirectory / "input-permission-wayland.html";
@@ -73,9 +75,10 @@ std::function<std::optional<WaylandEventPoster::Screens>()> screensOf(const Wayl
 
 }  // namespace
 
-WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection, std::unique_ptr<InputSink> sink,
-                               const WaylandDesktopOptions& options)
+WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection, std::unique_ptr<SeatKeymap> keymap,
+                               std::unique_ptr<InputSink> sink, const WaylandDesktopOptions& options)
     : connection_(std::move(connection)),
+      keymap_(std::move(keymap)),
       sink_(std::move(sink)),
       accessibility_(sink_.get()),
       events_(sink_.get(), screensOf(*connection_),

@@ -19,6 +19,7 @@
 #include "platform/wayland/Accessibility.h"
 #include "platform/wayland/EventPoster.h"
 #include "platform/wayland/InputSink.h"
+#include "platform/wayland/SeatKeymap.h"
 #include "platform/wayland/WaylandConnection.h"
 
 namespace quib {
@@ -30,8 +31,8 @@ struct WaylandDesktopOptions {
   // Where the page on giving input permission is written.
   std::filesystem::path helpDirectory;
   // The sink for compositors without virtual devices; may be empty or return null, and input is
-  // then refused.
-  std::function<std::unique_ptr<InputSink>()> makePortalSink;
+  // then refused. It is given whether the desktop's keymap can type a keysym.
+  std::function<std::unique_ptr<InputSink>(std::function<bool(std::uint32_t keysym)> typable)> makePortalSink;
 };
 
 class WaylandDesktop {
@@ -51,12 +52,14 @@ class WaylandDesktop {
   InputSink* sink() { return sink_.get(); }
 
  private:
-  WaylandDesktop(std::unique_ptr<WaylandConnection> connection, std::unique_ptr<InputSink> sink,
+  WaylandDesktop(std::unique_ptr<WaylandConnection> connection, std::unique_ptr<SeatKeymap> keymap,
+                 std::unique_ptr<InputSink> sink,
                  const WaylandDesktopOptions& options);
   bool pressShiftPrint();
   static int refreshTrust(void* self);
 
   std::unique_ptr<WaylandConnection> connection_;
+  std::unique_ptr<SeatKeymap> keymap_;
   std::unique_ptr<InputSink> sink_;
   WaylandAccessibility accessibility_;
   LinuxHostInfo host_;

@@ -469,6 +469,9 @@ bool PortalInput::typeText(const std::string& utf8) {
   if (!canKeyboard()) return false;
   const auto keysyms = keysymsFor(utf8);
   if (!keysyms) return false;
+  if (options_.typable)
+    for (const std::uint32_t keysym : *keysyms)
+      if (!options_.typable(keysym)) return false;
   for (const std::uint32_t keysym : *keysyms) {
     key(keysym, true);
     key(keysym, false);

@@ -35,6 +35,9 @@ struct PortalInputOptions {
   // Runs on the main thread after ready(), whyNot() or describe() changed (the menu's trust line),
   // also from inside start() and requestAccess(); it must not destroy the sink.
   std::function<void()> onStateChange;
+  // Whether the desktop's keymap can type a keysym (the desktop drops those it cannot); none:
+  // every keysym is taken to be typable.
+  std::function<bool(std::uint32_t keysym)> typable;
 };
 
 class PortalInput final : public InputSink {
@@ -63,7 +66,7 @@ class PortalInput final : public InputSink {
   bool button(std::uint32_t evdevButton, bool down) override;
   bool axisSteps(Axis axis, int steps) override;
   // Each code point as its keysym, pressed and released; false, with nothing sent, when the text
-  // holds one that has no keysym (or is not UTF-8).
+  // holds one that has no keysym, one the desktop's keymap cannot type, or is not UTF-8.
   bool typeText(const std::string& utf8) override;
 
   // The keysyms typeText presses for `utf8`, in order; none when one has no keysym. Line ends

@@ -38,8 +38,10 @@ class PortalInputTest : public ::testing::Test {
     g_object_unref(client);
   }
 
-  std::unique_ptr<PortalInput> makeInput(bool absoluteMotion = true) {
+  std::unique_ptr<PortalInput> makeInput(bool absoluteMotion = true,
+                                         std::function<bool(std::uint32_t)> typable = {}) {
     PortalInputOptions o;
+    o.typable = std::move(typable);
     o.bus = client;
     o.restoreTokenFile = tokenFile;
     o.absoluteMotion = absoluteMotion;
@@ -140,6 +142,19 @@ TEST_F(PortalInputTest, TextIsTypedAsKeysymsOrNotAtAll) {
   EXPECT_TRUE(input->key(0x7a, true));
   ASSERT_TRUE(received(portal, 9));
   EXPECT_EQ(portal.calls.back(), "Keysym 0x7a press") << "nothing was sent for the refused texts";
+}
+
+TEST_F(PortalInputTest, TextTheDesktopsKeymapCannotTypeIsRefusedWhole) {
+  FakeRemoteDesktop portal(bus);
+  // A Latin keymap: the desktop would drop the Hangul keysym without a word.
+  auto input = makeInput(true, [](std::uint32_t keysym) { return keysym < 0x100; });
+  ASSERT_TRUE(startReady(*input));
+  EXPECT_FALSE(input->typeText("ab한"));
+  ASSERT_TRUE(input->typeText("ok"));
+  ASSERT_TRUE(received(portal, 4));
+  EXPECT_EQ(portal.callsFrom(portal.calls.size() - 4),
+            (Calls{"Keysym 0x6f press", "Keysym 0x6f release", "Keysym 0x6b press", "Keysym 0x6b release"}));
+  EXPECT_EQ(portal.inputCalls, 4u) << "nothing of the refused text was sent";
 }
 
 TEST_F(PortalInputTest, DeclinedDialogIsSaidPlainlyAndAskedAgainOnRequest) {
