@@ -27,8 +27,8 @@
 #include <functional>
 #include <iostream>
 #include <map>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -275,8 +275,8 @@ const std::map<std::string, Load>& loads() {
              std::string wide = "[0";
              for (int i = 0; i < 100000; ++i) wide += ",0";
              wide += "]\n";
-             const std::string sealed =
-                 SecureChannel::sealText(std::string(60000, 'x'), SecureChannel::pairKey("000000", Bytes(16)));
+             const std::string sealed = SecureChannel::sealText(std::string(60000, 'x'),
+                                                                SecureChannel::pairKey("000000", Bytes(16)));
              std::vector<int> fds;
              for (int i = 0; i < 10; ++i) fds.push_back(rawConnect(r.server.port));
              for (int n = 0; !r.stop; ++n)
@@ -412,8 +412,8 @@ int runScenario(const std::string& binary, const std::string& name, int seconds,
     peak = std::max(peak, rssKiB(s.pid));
   }
   const long during = rssKiB(s.pid);
-  const double cpu = (cpuSeconds(s.pid) - cpu0) /
-                     std::chrono::duration<double>(Clock::now() - t0).count() * 100.0;
+  const double cpu =
+      (cpuSeconds(s.pid) - cpu0) / std::chrono::duration<double>(Clock::now() - t0).count() * 100.0;
   stopLoad = true;
   load.join();
   stopPhone = true;
@@ -423,12 +423,15 @@ int runScenario(const std::string& binary, const std::string& name, int seconds,
   const long settled = rssKiB(s.pid);
   std::sort(pings.ms.begin(), pings.ms.end());
   auto at = [&](double q) {
-    return pings.ms.empty() ? 0.0 : pings.ms[std::min(pings.ms.size() - 1, static_cast<std::size_t>(q * pings.ms.size()))];
+    return pings.ms.empty()
+               ? 0.0
+               : pings.ms[std::min(pings.ms.size() - 1, static_cast<std::size_t>(q * pings.ms.size()))];
   };
-  std::printf("%-15s pings=%zu p50=%.2fms p99=%.2fms max=%.2fms failures=%d rss_base=%.1fMiB rss_end=%.1fMiB "
-              "rss_peak=%.1fMiB cpu=%.1f%%",
-              name.c_str(), pings.ms.size(), at(0.50), at(0.99), pings.ms.empty() ? 0.0 : pings.ms.back(),
-              pings.failures, baseline / 1024.0, during / 1024.0, peak / 1024.0, cpu);
+  std::printf(
+      "%-15s pings=%zu p50=%.2fms p99=%.2fms max=%.2fms failures=%d rss_base=%.1fMiB rss_end=%.1fMiB "
+      "rss_peak=%.1fMiB cpu=%.1f%%",
+      name.c_str(), pings.ms.size(), at(0.50), at(0.99), pings.ms.empty() ? 0.0 : pings.ms.back(),
+      pings.failures, baseline / 1024.0, during / 1024.0, peak / 1024.0, cpu);
   if (settle > 0) std::printf(" rss_%ds_later=%.1fMiB", settle, settled / 1024.0);
   std::printf("\n");
   std::fflush(stdout);
@@ -454,9 +457,12 @@ int main(int argc, char** argv) {
   int settle = 0;  // seconds after the load before the memory is read again
   for (int i = 2; i + 1 < argc; i += 2) {
     std::string opt = argv[i];
-    if (opt == "--scenario") scenario = argv[i + 1];
-    else if (opt == "--seconds") seconds = std::atoi(argv[i + 1]);
-    else if (opt == "--settle") settle = std::atoi(argv[i + 1]);
+    if (opt == "--scenario")
+      scenario = argv[i + 1];
+    else if (opt == "--seconds")
+      seconds = std::atoi(argv[i + 1]);
+    else if (opt == "--settle")
+      settle = std::atoi(argv[i + 1]);
     else {
       std::cerr << "unknown option " << opt << "\n";
       return 2;

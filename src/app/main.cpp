@@ -1,10 +1,9 @@
 // quibbleton: the desktop companion server. The main thread runs the main queue; the server runs
 // its own queue; a signal thread turns SIGINT and SIGTERM into the quit command.
+#include <glib.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
-
-#include <glib.h>
 
 #include <CLI/CLI.hpp>
 #include <chrono>
@@ -20,12 +19,12 @@
 #include "app/Backend.h"
 #include "app/InstanceLock.h"
 #include "app/StatusBarChoice.h"
-#include "text/DisplayText.h"
 #include "icons/DesktopQueries.h"
 #include "platform/MainQueue.h"
 #include "platform/SqliteDefaults.h"
 #include "platform/tray/DesktopNotifier.h"
 #include "server/QuibServer.h"
+#include "text/DisplayText.h"
 
 int main(int argc, char** argv) {
   CLI::App cli{"quibbleton: a desktop companion server for the Quibbleton phone button pad"};
@@ -42,8 +41,9 @@ int main(int argc, char** argv) {
                  "$WAYLAND_DISPLAY), virtual (in memory, effects printed) or auto (wayland in a Wayland "
                  "session, else linux when an X display opens, else virtual)")
       ->check(CLI::IsMember({"auto", "virtual", "linux", "wayland"}));
-  cli.add_option("--command-key", commandKey,
-                 "What the phone's command key presses: control (default) or super; remembered for later starts")
+  cli.add_option(
+         "--command-key", commandKey,
+         "What the phone's command key presses: control (default) or super; remembered for later starts")
       ->check(CLI::IsMember({"control", "super"}));
   cli.add_option("--media-keys", mediaKeys,
                  "Volume buttons: keys (the desktop's volume keys, default) or pulse (PulseAudio's default "

@@ -127,8 +127,7 @@ std::string sealText(std::string_view json, const SymmetricKey& key) {
 }
 
 std::string sealTextWithNonce(std::string_view json, const SymmetricKey& key, const Bytes& nonce) {
-  if (json.size() > static_cast<std::size_t>(INT_MAX) - kOverhead)
-    throw SealError("text too large to seal");
+  if (json.size() > static_cast<std::size_t>(INT_MAX) - kOverhead) throw SealError("text too large to seal");
   if (nonce.size() != kNonceBytes) throw SealError("nonce must be 12 bytes");
   Bytes box(kOverhead + json.size());
   std::copy(nonce.begin(), nonce.end(), box.begin());

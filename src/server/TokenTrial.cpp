@@ -39,7 +39,8 @@ void TokenTrial::work() {
       jobs_.pop_front();
     }
     // The registry is read now, not when the line came: a token paired meanwhile is found too.
-    const auto tokens = ordered(registry_.tokens(), job.preferred ? *job.preferred : std::vector<std::string>{});
+    const auto tokens =
+        ordered(registry_.tokens(), job.preferred ? *job.preferred : std::vector<std::string>{});
     job.done(run(std::move(job.box), job.salt, tokens, registry_.revokedTokens()));
   }
 }

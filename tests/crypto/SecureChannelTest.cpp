@@ -68,7 +68,8 @@ TEST(SecureChannelTest, FirstPlainByteIsTheTextsFirstUnderTheRightKeyOnly) {
   ASSERT_TRUE(opened);
   EXPECT_EQ(static_cast<unsigned char>((*opened)[0]), *SecureChannel::firstPlainByte(*box, keyFrom(32)));
   const std::string empty = SecureChannel::sealText("", keyFrom(32));
-  EXPECT_EQ(SecureChannel::firstPlainByte(*SecureChannel::sealedBox(empty.substr(0, empty.size() - 1)), keyFrom(32)),
+  EXPECT_EQ(SecureChannel::firstPlainByte(*SecureChannel::sealedBox(empty.substr(0, empty.size() - 1)),
+                                          keyFrom(32)),
             std::nullopt);
 }
 

@@ -164,7 +164,8 @@ TEST(HostilePeersTest, LineSizeAndShapeBounds) {
   EXPECT_EQ(oversized.message, kWrongKey);
   EXPECT_EQ(oversized.needsPairing, std::nullopt);
   // Nesting and element counts past what any request needs are unreadable, sealed or plain.
-  const std::string deep = "{\"type\":\"ping\",\"x\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
+  const std::string deep =
+      "{\"type\":\"ping\",\"x\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
   std::string wide = "{\"type\":\"ping\",\"x\":[0";
   for (int i = 0; i < 5000; ++i) wide += ",0";
   wide += "]}";
@@ -192,7 +193,8 @@ TEST(HostilePeersTest, LineSizeAndShapeBounds) {
   EXPECT_EQ(spaced->readReply().requestId, "s");
   auto listed = t.connect();
   listed->useToken(token);
-  listed->sendRaw(SecureChannel::sealText("[{\"type\":\"ping\"}]", SecureChannel::tokenKey(token, listed->salt())));
+  listed->sendRaw(
+      SecureChannel::sealText("[{\"type\":\"ping\"}]", SecureChannel::tokenKey(token, listed->salt())));
   EXPECT_EQ(listed->readReply().message, kWrongKey);
   // ...but a first line much longer than that is refused unopened.
   auto stranger = t.connect();

@@ -92,8 +92,7 @@ TEST(WireFormatTest, StrictReading) {
   EXPECT_EQ(readClient(" \r\n\t{\"type\":\"ping\"}").type, ClientMessage::Kind::ping);
   for (const char* bad :
        {R"({"type":"Ping"})", R"({"type":"pong"})", R"({"requestId":"1"})", "[]", "not json", "", " \n",
-        "\"{}\"", "e:AAAA",
-        R"({"type":"action","action":{"kind":"mute"}})",
+        "\"{}\"", "e:AAAA", R"({"type":"action","action":{"kind":"mute"}})",
         R"({"type":"action","action":{"kind":"fly","modifiers":[]}})",
         R"({"type":"action","action":{"modifiers":[]}})", R"({"type":"appIcon","iconSize":"128"})",
         R"({"type":"appIcon","iconSize":12.5})", R"({"type":"appIcon","iconSize":1e20})",

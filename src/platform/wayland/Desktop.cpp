@@ -48,7 +48,8 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(WaylandDesktopOptions optio
   auto keymap = std::make_unique<SeatKeymap>(*connection);
   std::unique_ptr<InputSink> sink = WlrootsInput::create(*connection);
   if (!sink && options.makePortalSink)
-    sink = options.makePortalSink([k = keymap.get()](std::uint32_t keysym) { return !k->known() || k->has(keysym); });
+    sink = options.makePortalSink(
+        [k = keymap.get()](std::uint32_t keysym) { return !k->known() || k->has(keysym); });
   auto desktop = std::unique_ptr<WaylandDesktop>(
       new WaylandDesktop(std::move(connection), std::move(keymap), std::move(sink), options));
   std::error_code ec;
@@ -75,8 +76,9 @@ std::function<std::optional<WaylandEventPoster::Screens>()> screensOf(const Wayl
 
 }  // namespace
 
-WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection, std::unique_ptr<SeatKeymap> keymap,
-                               std::unique_ptr<InputSink> sink, const WaylandDesktopOptions& options)
+WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection,
+                               std::unique_ptr<SeatKeymap> keymap, std::unique_ptr<InputSink> sink,
+                               const WaylandDesktopOptions& options)
     : connection_(std::move(connection)),
       keymap_(std::move(keymap)),
       sink_(std::move(sink)),

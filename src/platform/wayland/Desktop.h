@@ -53,8 +53,7 @@ class WaylandDesktop {
 
  private:
   WaylandDesktop(std::unique_ptr<WaylandConnection> connection, std::unique_ptr<SeatKeymap> keymap,
-                 std::unique_ptr<InputSink> sink,
-                 const WaylandDesktopOptions& options);
+                 std::unique_ptr<InputSink> sink, const WaylandDesktopOptions& options);
   bool pressShiftPrint();
   static int refreshTrust(void* self);
 

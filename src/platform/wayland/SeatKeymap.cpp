@@ -20,7 +20,8 @@ void keymap(void* self, wl_keyboard*, std::uint32_t format, int fd, std::uint32_
 void enter(void*, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {}
 void leave(void*, wl_keyboard*, std::uint32_t, wl_surface*) {}
 void key(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {}
-void modifiers(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {}
+void modifiers(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
+               std::uint32_t) {}
 void repeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
 
 const wl_keyboard_listener kListener{keymap, enter, leave, key, modifiers, repeatInfo};
