@@ -71,7 +71,8 @@ std::optional<VirtualKeymap> VirtualKeymap::withExtras(const std::vector<KeySym>
 std::optional<VirtualKeymap> VirtualKeymap::forKeysyms(const std::vector<KeySym>& syms) {
   std::string codes, symbols;
   for (std::size_t i = 0; i < syms.size() && i < kTextKeys; ++i) {
-    const std::string name = "T" + std::to_string(i);
+    std::string name = "T";  // built in two steps: GCC 12 misreads "T" + to_string as overlapping
+    name += std::to_string(i);
     codes += "    <" + name + "> = " + std::to_string(i + 9) + ";\n";
     symbols += "    key <" + name + "> { [ " + symName(syms[i]) + " ] };\n";
   }
