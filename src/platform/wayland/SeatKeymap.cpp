@@ -29,7 +29,7 @@ const wl_keyboard_listener kListener{keymap, enter, leave, key, modifiers, repea
 }  // namespace
 
 SeatKeymap::SeatKeymap(WaylandConnection& connection) {
-  if (!connection.seat()) return;
+  if (!connection.seat() || !(connection.seatCapabilities() & WL_SEAT_CAPABILITY_KEYBOARD)) return;
   keyboard_ = wl_seat_get_keyboard(connection.seat());
   if (keyboard_) wl_keyboard_add_listener(keyboard_, &kListener, this);
 }

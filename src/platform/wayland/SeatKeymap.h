@@ -15,7 +15,8 @@ class WaylandConnection;
 
 class SeatKeymap {
  public:
-  // Asks the seat for its keyboard; the keymap arrives with the connection's next events.
+  // Asks the seat for its keyboard, when it has one; the keymap arrives with the connection's next
+  // events.
   explicit SeatKeymap(WaylandConnection& connection);
   ~SeatKeymap();
   SeatKeymap(const SeatKeymap&) = delete;

@@ -169,6 +169,10 @@ void WaylandConnection::onGlobal(void* self, wl_registry* registry, std::uint32_
   if (i == wl_seat_interface.name && !c->seat_) {
     c->seat_ =
         static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, 5u)));
+    static const wl_seat_listener seatListener{
+        [](void* self, wl_seat*, std::uint32_t caps) { static_cast<WaylandConnection*>(self)->seatCapabilities_ = caps; },
+        [](void*, wl_seat*, const char*) {}};
+    wl_seat_add_listener(c->seat_, &seatListener, c);
   } else if (i == wl_output_interface.name) {
     c->addOutput(name, version);
   } else if (i == zxdg_output_manager_v1_interface.name && !c->xdgOutputs_) {

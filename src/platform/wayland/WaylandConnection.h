@@ -40,6 +40,9 @@ class WaylandConnection {
 
   wl_display* display() const { return display_; }
   wl_seat* seat() const { return seat_; }
+  // The seat's WL_SEAT_CAPABILITY_* bits as last announced (asking for a device it lacks is a
+  // protocol error that ends the connection).
+  std::uint32_t seatCapabilities() const { return seatCapabilities_; }
   // The display's name, for the line that names the backend.
   const std::string& name() const { return name_; }
   bool has(const std::string& interface) const;
@@ -77,6 +80,7 @@ class WaylandConnection {
   wl_display* display_;
   wl_registry* registry_ = nullptr;
   wl_seat* seat_ = nullptr;
+  std::uint32_t seatCapabilities_ = 0;
   zxdg_output_manager_v1* xdgOutputs_ = nullptr;
   std::map<std::uint32_t, Global> globals_;
   std::vector<std::unique_ptr<Output>> outputs_;
