@@ -159,7 +159,6 @@ LinuxPasteboard::LinuxPasteboard() : clipboard_(gtk_clipboard_get(GDK_SELECTION_
 
 LinuxPasteboard::~LinuxPasteboard() {
   g_signal_handler_disconnect(clipboard_, ownerChangeHandler_);
-  cancelRelease();
   // GTK keeps serving the offer after we are gone; it only must not call back into us.
   if (offer_) offer_->owner = nullptr;
 }
@@ -172,15 +171,7 @@ void LinuxPasteboard::onOwnerChange(GtkClipboard*, GdkEventOwnerChange* event, v
     --pb->expectedOwnReleases_;  // our own clear
     return;
   }
-  pb->foreignChange();
-}
-
-void LinuxPasteboard::foreignChange() {
-  ++changeCount_;
-  cancelRelease();  // a clear still pending must not wipe the newer copy
-  state_ = State::foreign;
-  ownItems_.clear();
-  cache_.reset();
+  pb->foreignChanged();
 }
 
 void LinuxPasteboard::released(GtkClipboard*, void* p) {
@@ -189,12 +180,9 @@ void LinuxPasteboard::released(GtkClipboard*, void* p) {
     // Another client took the selection over.
     pb->offer_ = nullptr;
     if (!pb->haveXfixes_)
-      pb->foreignChange();
-    else if (pb->state_ == State::own) {
-      pb->state_ = State::foreign;
-      pb->ownItems_.clear();
-      pb->cache_.reset();
-    }
+      pb->foreignChanged();
+    else
+      pb->ownLost();
   }
   delete offer;
 }
@@ -214,14 +202,10 @@ void LinuxPasteboard::serve(GtkClipboard*, GtkSelectionData* d, unsigned info, v
   }
 }
 
-std::int64_t LinuxPasteboard::changeCount() {
-  return changeCount_;
-}
-
 std::shared_ptr<LinuxPasteboard::ForeignCache> LinuxPasteboard::foreign() {
-  if (!cache_ || cache_->count != changeCount_) {
+  if (!cache_ || cache_->count != changeCount()) {
     cache_ = std::make_shared<ForeignCache>();
-    cache_->count = changeCount_;
+    cache_->count = changeCount();
   }
   auto c = cache_;
   if (!c->targetsRead) {
@@ -258,9 +242,7 @@ bool LinuxPasteboard::foreignConcealed(ForeignCache& c) {
   return *c.concealed;
 }
 
-std::vector<PasteboardItem> LinuxPasteboard::items() {
-  if (state_ == State::own) return ownItems_;
-  if (state_ == State::cleared) return {};
+std::vector<PasteboardItem> LinuxPasteboard::foreignItems() {
   const auto cache = foreign();
   ForeignCache& c = *cache;
   PasteboardItem item;
@@ -287,9 +269,7 @@ std::vector<PasteboardItem> LinuxPasteboard::items() {
   return {std::move(item)};
 }
 
-std::vector<std::string> LinuxPasteboard::types() {
-  if (state_ == State::own) return typesOf(ownItems_);
-  if (state_ == State::cleared) return {};
+std::vector<std::string> LinuxPasteboard::foreignTypeNames() {
   const auto cache = foreign();
   ForeignCache& c = *cache;
   std::vector<std::string> data;
@@ -300,44 +280,22 @@ std::vector<std::string> LinuxPasteboard::types() {
       foreignConcealed(c), data);
 }
 
-std::optional<std::string> LinuxPasteboard::string() {
-  if (state_ == State::own) return plainTextOf(ownItems_);
-  if (state_ == State::cleared) return std::nullopt;
+std::optional<std::string> LinuxPasteboard::foreignString() {
   const auto cache = foreign();
   return foreignText(*cache);
 }
 
-void LinuxPasteboard::clearContents() {
-  ++changeCount_;
-  state_ = State::cleared;
-  ownItems_.clear();
-  cache_.reset();
-  // The selection is let go only if no write follows at once: a moment without an owner would make
-  // clipboard managers put their last copy back, racing the write.
-  if (!releaseSource_) releaseSource_ = g_idle_add(releaseWhenIdle, this);
-}
-
-int LinuxPasteboard::releaseWhenIdle(void* self) {
-  auto* pb = static_cast<LinuxPasteboard*>(self);
-  pb->releaseSource_ = 0;
-  if (pb->state_ != State::cleared) return G_SOURCE_REMOVE;
-  GdkDisplay* display = gtk_clipboard_get_display(pb->clipboard_);
+void LinuxPasteboard::releaseSelection() {
+  GdkDisplay* display = gtk_clipboard_get_display(clipboard_);
   Display* x = GDK_DISPLAY_XDISPLAY(display);
-  if (XGetSelectionOwner(x, gdk_x11_get_xatom_by_name_for_display(display, "CLIPBOARD")) == None)
-    return G_SOURCE_REMOVE;
-  ++pb->expectedOwnReleases_;
-  if (pb->offer_) {
-    pb->offer_ = nullptr;  // not a loss to another client
-    gtk_clipboard_clear(pb->clipboard_);
+  if (XGetSelectionOwner(x, gdk_x11_get_xatom_by_name_for_display(display, "CLIPBOARD")) == None) return;
+  ++expectedOwnReleases_;
+  if (offer_) {
+    offer_ = nullptr;  // not a loss to another client
+    gtk_clipboard_clear(clipboard_);
   } else {
     gdk_selection_owner_set_for_display(display, nullptr, GDK_SELECTION_CLIPBOARD, GDK_CURRENT_TIME, TRUE);
   }
-  return G_SOURCE_REMOVE;
-}
-
-void LinuxPasteboard::cancelRelease() {
-  if (releaseSource_) g_source_remove(releaseSource_);
-  releaseSource_ = 0;
 }
 
 bool LinuxPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
@@ -381,16 +339,12 @@ bool LinuxPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
   }
   offer_ = offer.release();
   if (!offer_->sensitive) gtk_clipboard_set_can_store(clipboard_, nullptr, 0);
-  if (state_ != State::own) ownItems_.clear();
-  ownItems_.insert(ownItems_.end(), items.begin(), items.end());
-  state_ = State::own;
-  cache_.reset();
-  ++changeCount_;
+  becameOwn(afterWrite(items), true);
   return true;
 }
 
 void LinuxPasteboard::storeForManager() {
-  if (state_ != State::own || !offer_ || offer_->sensitive) return;
+  if (state() != State::own || !offer_ || offer_->sensitive) return;
   GdkDisplay* display = gtk_clipboard_get_display(clipboard_);
   // Without a manager GTK would wait for one in vain.
   if (XGetSelectionOwner(GDK_DISPLAY_XDISPLAY(display),

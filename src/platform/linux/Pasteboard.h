@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Pasteboard.h"
+#include "platform/linux/SelectionPasteboard.h"
 
 typedef struct _GtkClipboard GtkClipboard;
 typedef struct _GdkEventOwnerChange GdkEventOwnerChange;
@@ -29,7 +29,7 @@ typedef struct _GtkSelectionData GtkSelectionData;
 
 namespace quib {
 
-class LinuxPasteboard final : public Pasteboard {
+class LinuxPasteboard final : public SelectionPasteboard {
  public:
   static constexpr const char* kHintTarget = "x-kde-passwordManagerHint";
   static constexpr const char* kHintSecret = "secret";
@@ -43,13 +43,6 @@ class LinuxPasteboard final : public Pasteboard {
   LinuxPasteboard(const LinuxPasteboard&) = delete;
   LinuxPasteboard& operator=(const LinuxPasteboard&) = delete;
 
-  std::int64_t changeCount() override;
-  // Our own items as written; another client's contents as one item: the text as plain text, the
-  // concealed type when it carries the hint, then every data target under its own name.
-  std::vector<PasteboardItem> items() override;
-  std::vector<std::string> types() override;
-  std::optional<std::string> string() override;
-  void clearContents() override;
   // Offers the items under the X targets their types name (plain text as UTF8_STRING,
   // text/plain;charset=utf-8, STRING and TEXT; the two hint types as the hint target; any other type
   // as the target of that name), the first item's entry winning where two name the same target.
@@ -62,28 +55,28 @@ class LinuxPasteboard final : public Pasteboard {
  private:
   struct Offer;
   struct ForeignCache;
-  enum class State { foreign, own, cleared };
+
+  // Another client's contents as one item: the text as plain text, the concealed type when it
+  // carries the hint, then every data target under its own name.
+  std::vector<PasteboardItem> foreignItems() override;
+  std::vector<std::string> foreignTypeNames() override;
+  std::optional<std::string> foreignString() override;
+  void forgetForeign() override { cache_.reset(); }
+  void releaseSelection() override;
 
   static void onOwnerChange(GtkClipboard*, GdkEventOwnerChange* event, void* self);
   static void serve(GtkClipboard*, GtkSelectionData* data, unsigned info, void* offer);
   static void released(GtkClipboard*, void* offer);
-  static int releaseWhenIdle(void* self);
 
-  void foreignChange();
   // Held by each reader: a change that arrives while it waits drops only the member's reference.
   std::shared_ptr<ForeignCache> foreign();
   std::optional<std::string> foreignText(ForeignCache& cache);
   bool foreignConcealed(ForeignCache& cache);
-  void cancelRelease();
 
   GtkClipboard* clipboard_;
   unsigned long ownerChangeHandler_ = 0;
   bool haveXfixes_ = false;
-  std::int64_t changeCount_ = 0;
-  State state_ = State::foreign;
-  std::vector<PasteboardItem> ownItems_;
   Offer* offer_ = nullptr;  // owned by GTK while it holds our data; freed in released()
-  unsigned releaseSource_ = 0;
   int expectedOwnReleases_ = 0;
   std::shared_ptr<ForeignCache> cache_;
 };

@@ -158,11 +158,10 @@ WaylandPasteboard::WaylandPasteboard(WaylandConnection& connection)
   zwlr_data_control_device_v1_add_listener(device_, &listener, this);
   // The current selection arrives now; it is where the count starts, not a change.
   connection.roundtrip();
-  changeCount_ = 0;
+  restartCount();
 }
 
 WaylandPasteboard::~WaylandPasteboard() {
-  if (releaseSource_) g_source_remove(releaseSource_);
   source_.reset();
   offers_.clear();
   if (device_) zwlr_data_control_device_v1_destroy(device_);
@@ -182,10 +181,7 @@ void WaylandPasteboard::onSelection(zwlr_data_control_offer_v1* id) {
                              [&](const std::string& t) { return t.starts_with(marker_); });
     if (ours != now->types.end()) {
       // Our own write, counted when it was made. A foreign change seen in between was older.
-      if (source_ && *ours == source_->marker && state_ == State::foreign) {
-        state_ = State::own;
-        ownItems_ = source_->items;
-      }
+      if (source_ && *ours == source_->marker && state() == State::foreign) becameOwn(source_->items, false);
       offers_.clear();
       return;
     }
@@ -194,18 +190,14 @@ void WaylandPasteboard::onSelection(zwlr_data_control_offer_v1* id) {
     --expectedOwnClears_;
     return;
   }
-  foreignChange();
+  foreignChanged();
 }
 
 void WaylandPasteboard::onCancelled(Source* s) {
   if (s != source_.get()) return;
   // Another client took the selection; its selection event does the counting.
   source_.reset();
-  if (state_ == State::own) {
-    state_ = State::foreign;
-    ownItems_.clear();
-    cache_.reset();
-  }
+  ownLost();
 }
 
 void WaylandPasteboard::onFinished() {
@@ -214,15 +206,6 @@ void WaylandPasteboard::onFinished() {
   selection_ = nullptr;
   if (device_) zwlr_data_control_device_v1_destroy(device_);
   device_ = nullptr;
-}
-
-void WaylandPasteboard::foreignChange() {
-  ++changeCount_;
-  if (releaseSource_) g_source_remove(releaseSource_);  // a clear still pending must not wipe the newer copy
-  releaseSource_ = 0;
-  state_ = State::foreign;
-  ownItems_.clear();
-  cache_.reset();
 }
 
 std::optional<std::string> WaylandPasteboard::read(const std::string& type, std::size_t limit, bool& stuck) {
@@ -266,9 +249,9 @@ std::optional<std::string> WaylandPasteboard::read(const std::string& type, std:
 }
 
 std::shared_ptr<WaylandPasteboard::ForeignCache> WaylandPasteboard::foreign() {
-  if (!cache_ || cache_->count != changeCount_) {
+  if (!cache_ || cache_->count != changeCount()) {
     cache_ = std::make_shared<ForeignCache>();
-    cache_->count = changeCount_;
+    cache_->count = changeCount();
     if (selection_) cache_->types = selection_->types;
   }
   return cache_;
@@ -296,9 +279,7 @@ bool WaylandPasteboard::foreignConcealed(ForeignCache& c) {
   return *c.concealed;
 }
 
-std::vector<PasteboardItem> WaylandPasteboard::items() {
-  if (state_ == State::own) return ownItems_;
-  if (state_ == State::cleared) return {};
+std::vector<PasteboardItem> WaylandPasteboard::foreignItems() {
   const auto cache = foreign();
   ForeignCache& c = *cache;
   PasteboardItem item;
@@ -325,9 +306,7 @@ std::vector<PasteboardItem> WaylandPasteboard::items() {
   return {std::move(item)};
 }
 
-std::vector<std::string> WaylandPasteboard::types() {
-  if (state_ == State::own) return typesOf(ownItems_);
-  if (state_ == State::cleared) return {};
+std::vector<std::string> WaylandPasteboard::foreignTypeNames() {
   const auto cache = foreign();
   ForeignCache& c = *cache;
   return foreignTypes(
@@ -335,28 +314,9 @@ std::vector<std::string> WaylandPasteboard::types() {
       foreignConcealed(c), c.types);
 }
 
-std::optional<std::string> WaylandPasteboard::string() {
-  if (state_ == State::own) return plainTextOf(ownItems_);
-  if (state_ == State::cleared) return std::nullopt;
+std::optional<std::string> WaylandPasteboard::foreignString() {
   const auto cache = foreign();
   return foreignText(*cache);
-}
-
-void WaylandPasteboard::clearContents() {
-  ++changeCount_;
-  state_ = State::cleared;
-  ownItems_.clear();
-  cache_.reset();
-  // The selection is let go only if no write follows at once: a moment without a selection would
-  // make clipboard managers put their last copy back, racing the write.
-  if (!releaseSource_) releaseSource_ = g_idle_add(releaseWhenIdle, this);
-}
-
-int WaylandPasteboard::releaseWhenIdle(void* self) {
-  auto* pb = static_cast<WaylandPasteboard*>(self);
-  pb->releaseSource_ = 0;
-  if (pb->state_ == State::cleared) pb->releaseSelection();
-  return G_SOURCE_REMOVE;
 }
 
 void WaylandPasteboard::releaseSelection() {
@@ -373,8 +333,7 @@ bool WaylandPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
   if (!device_ || !manager_) return false;
   auto s = std::make_unique<Source>();
   s->owner = this;
-  s->items = state_ == State::own ? ownItems_ : std::vector<PasteboardItem>{};
-  s->items.insert(s->items.end(), items.begin(), items.end());
+  s->items = afterWrite(items);
   s->marker = marker_ + std::to_string(++serial_);
   std::optional<std::string> text;
   bool hint = false;
@@ -403,14 +362,9 @@ bool WaylandPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
   zwlr_data_control_device_v1_set_selection(device_, s->source);
   if (!connection_.flush()) return false;
 
-  if (releaseSource_) g_source_remove(releaseSource_);
-  releaseSource_ = 0;
-  ownItems_ = s->items;
+  becameOwn(s->items, true);
   source_ = std::move(s);  // the one it replaces is withdrawn with it
   selection_ = nullptr;
-  state_ = State::own;
-  cache_.reset();
-  ++changeCount_;
   return true;
 }
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Pasteboard.h"
+#include "platform/linux/SelectionPasteboard.h"
 #include "platform/wayland/WaylandConnection.h"
 
 struct zwlr_data_control_manager_v1;
@@ -30,7 +30,7 @@ struct zwlr_data_control_source_v1;
 
 namespace quib {
 
-class WaylandPasteboard final : public Pasteboard {
+class WaylandPasteboard final : public SelectionPasteboard {
  public:
   static constexpr const char* kHintType = "x-kde-passwordManagerHint";
   static constexpr const char* kHintSecret = "secret";
@@ -44,13 +44,6 @@ class WaylandPasteboard final : public Pasteboard {
   WaylandPasteboard(const WaylandPasteboard&) = delete;
   WaylandPasteboard& operator=(const WaylandPasteboard&) = delete;
 
-  std::int64_t changeCount() override { return changeCount_; }
-  // Our own items as written; another client's contents as one item: the text as plain text, the
-  // concealed type when it carries the hint, then every type under its own name.
-  std::vector<PasteboardItem> items() override;
-  std::vector<std::string> types() override;
-  std::optional<std::string> string() override;
-  void clearContents() override;
   bool writeItems(const std::vector<PasteboardItem>& items) override;
 
   // Internal, public only for the protocol listeners.
@@ -62,15 +55,19 @@ class WaylandPasteboard final : public Pasteboard {
 
  private:
   struct ForeignCache;
-  enum class State { foreign, own, cleared };
 
-  void foreignChange();
+  // Another client's contents as one item: the text as plain text, the concealed type when it
+  // carries the hint, then every type under its own name.
+  std::vector<PasteboardItem> foreignItems() override;
+  std::vector<std::string> foreignTypeNames() override;
+  std::optional<std::string> foreignString() override;
+  void forgetForeign() override { cache_.reset(); }
+  void releaseSelection() override;
+
   std::optional<std::string> read(const std::string& mime, std::size_t limit, bool& stuck);
   std::shared_ptr<ForeignCache> foreign();
   std::optional<std::string> foreignText(ForeignCache& cache);
   bool foreignConcealed(ForeignCache& cache);
-  void releaseSelection();
-  static int releaseWhenIdle(void* self);
 
   WaylandConnection& connection_;
   zwlr_data_control_manager_v1* manager_ = nullptr;
@@ -80,11 +77,7 @@ class WaylandPasteboard final : public Pasteboard {
   std::unique_ptr<Source> source_;              // what we offer while the selection is ours
   std::string marker_;                          // the type only our offers carry
   std::uint64_t serial_ = 0;
-  std::int64_t changeCount_ = 0;
-  State state_ = State::foreign;
-  std::vector<PasteboardItem> ownItems_;
   int expectedOwnClears_ = 0;
-  unsigned releaseSource_ = 0;
   std::shared_ptr<ForeignCache> cache_;
 };
 

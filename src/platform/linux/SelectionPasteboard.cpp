@@ -1,0 +1,80 @@
+#include "platform/linux/SelectionPasteboard.h"
+
+#include <glib.h>
+
+namespace quib {
+
+SelectionPasteboard::~SelectionPasteboard() {
+  cancelRelease();
+}
+
+std::vector<PasteboardItem> SelectionPasteboard::items() {
+  if (state_ == State::own) return ownItems_;
+  if (state_ == State::cleared) return {};
+  return foreignItems();
+}
+
+std::vector<std::string> SelectionPasteboard::types() {
+  if (state_ == State::own) return typesOf(ownItems_);
+  if (state_ == State::cleared) return {};
+  return foreignTypeNames();
+}
+
+std::optional<std::string> SelectionPasteboard::string() {
+  if (state_ == State::own) return plainTextOf(ownItems_);
+  if (state_ == State::cleared) return std::nullopt;
+  return foreignString();
+}
+
+void SelectionPasteboard::clearContents() {
+  ++changeCount_;
+  state_ = State::cleared;
+  ownItems_.clear();
+  forgetForeign();
+  // The selection is let go only if no write follows at once: a moment without an owner would make
+  // clipboard managers put their last copy back, racing the write.
+  if (!releaseSource_) releaseSource_ = g_idle_add(releaseWhenIdle, this);
+}
+
+int SelectionPasteboard::releaseWhenIdle(void* self) {
+  auto* pb = static_cast<SelectionPasteboard*>(self);
+  pb->releaseSource_ = 0;
+  if (pb->state_ == State::cleared) pb->releaseSelection();
+  return G_SOURCE_REMOVE;
+}
+
+void SelectionPasteboard::cancelRelease() {
+  if (releaseSource_) g_source_remove(releaseSource_);
+  releaseSource_ = 0;
+}
+
+void SelectionPasteboard::foreignChanged() {
+  ++changeCount_;
+  cancelRelease();
+  state_ = State::foreign;
+  ownItems_.clear();
+  forgetForeign();
+}
+
+void SelectionPasteboard::ownLost() {
+  if (state_ != State::own) return;
+  state_ = State::foreign;
+  ownItems_.clear();
+  forgetForeign();
+}
+
+std::vector<PasteboardItem> SelectionPasteboard::afterWrite(const std::vector<PasteboardItem>& items) const {
+  std::vector<PasteboardItem> out = state_ == State::own ? ownItems_ : std::vector<PasteboardItem>{};
+  out.insert(out.end(), items.begin(), items.end());
+  return out;
+}
+
+void SelectionPasteboard::becameOwn(std::vector<PasteboardItem> items, bool counted) {
+  cancelRelease();
+  ownItems_ = std::move(items);
+  state_ = State::own;
+  forgetForeign();
+  if (counted) ++changeCount_;
+}
+
+}  // namespace quib

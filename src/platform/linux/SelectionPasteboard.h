@@ -1,0 +1,62 @@
+#pragma once
+// What a clipboard on a desktop selection shares, whichever protocol carries it (the X11 CLIPBOARD
+// selection, Wayland's data-control): whose contents are current (ours as written, another
+// client's read on demand, or none after a clear), the change count, and letting go of the
+// selection only once a clear is not followed at once by a write. Main thread only.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Pasteboard.h"
+
+namespace quib {
+
+class SelectionPasteboard : public Pasteboard {
+ public:
+  ~SelectionPasteboard() override;  // a release still pending is dropped
+
+  std::int64_t changeCount() override { return changeCount_; }
+  std::vector<PasteboardItem> items() override;
+  std::vector<std::string> types() override;
+  std::optional<std::string> string() override;
+  void clearContents() override;
+
+ protected:
+  enum class State { foreign, own, cleared };
+  State state() const { return state_; }
+
+  // Another client's copy replaced whatever was there: counted, and a clear still pending must not
+  // wipe it.
+  void foreignChanged();
+  // Another client took the selection from our copy; its own change is counted where it is seen.
+  void ownLost();
+  // What the clipboard holds after writing `items`: they follow ours when ours is current (a write
+  // after a write adds to it), else they stand alone.
+  std::vector<PasteboardItem> afterWrite(const std::vector<PasteboardItem>& items) const;
+  // The selection carries `items` of ours; `counted` when this is a change (a write), not the
+  // desktop confirming one already counted.
+  void becameOwn(std::vector<PasteboardItem> items, bool counted);
+  void cancelRelease();
+  // Changes seen while starting up are not changes a caller could have missed.
+  void restartCount() { changeCount_ = 0; }
+
+  // Another client's contents, read (or taken from the cache) when asked.
+  virtual std::vector<PasteboardItem> foreignItems() = 0;
+  virtual std::vector<std::string> foreignTypeNames() = 0;
+  virtual std::optional<std::string> foreignString() = 0;
+  // Drops what was read of another client's contents.
+  virtual void forgetForeign() = 0;
+  // Lets go of the selection: after a clear no write followed.
+  virtual void releaseSelection() = 0;
+
+ private:
+  static int releaseWhenIdle(void* self);
+
+  std::int64_t changeCount_ = 0;
+  State state_ = State::foreign;
+  std::vector<PasteboardItem> ownItems_;
+  unsigned releaseSource_ = 0;
+};
+
+}  // namespace quib
