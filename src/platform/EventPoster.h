@@ -59,6 +59,42 @@ struct InputEvent {
   std::int64_t data2 = 0;
 
   bool operator==(const InputEvent&) const = default;
+
+  // The four shapes of event, as every backend makes them.
+  static InputEvent key(std::uint16_t keyCode, bool down) {
+    InputEvent e;
+    e.kind = Kind::keyboard;
+    e.type = down ? EventType::keyDown : EventType::keyUp;
+    e.keyCode = keyCode;
+    return e;
+  }
+  static InputEvent mouse(int type, Point location, MouseButton button) {
+    InputEvent e;
+    e.kind = Kind::mouse;
+    e.type = type;
+    e.location = location;
+    e.button = button;
+    return e;
+  }
+  static InputEvent scroll(std::int32_t vertical, std::int32_t horizontal) {
+    InputEvent e;
+    e.kind = Kind::scroll;
+    e.type = EventType::scrollWheel;
+    e.wheel1 = vertical;
+    e.wheel2 = horizontal;
+    return e;
+  }
+  static InputEvent systemDefined(int subtype, std::uint64_t modifierFlags, std::int64_t data1,
+                                  std::int64_t data2) {
+    InputEvent e;
+    e.kind = Kind::systemDefined;
+    e.type = EventType::systemDefined;
+    e.flags = modifierFlags;
+    e.subtype = subtype;
+    e.data1 = data1;
+    e.data2 = data2;
+    return e;
+  }
 };
 
 class EventPoster {

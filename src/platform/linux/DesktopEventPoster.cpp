@@ -46,33 +46,19 @@ std::optional<InputEvent> DesktopEventPoster::makeKeyboardEvent(std::uint16_t ke
   auto sym = keysymFor(keyCode);
   if (!sym) return std::nullopt;
   if (down && !canPress(keyCode, *sym)) return std::nullopt;
-  InputEvent e;
-  e.kind = InputEvent::Kind::keyboard;
-  e.type = down ? EventType::keyDown : EventType::keyUp;
-  e.keyCode = keyCode;
-  return e;
+  return InputEvent::key(keyCode, down);
 }
 
 std::optional<InputEvent> DesktopEventPoster::makeMouseEvent(int type, Point location, MouseButton button) {
   if (!connected() || !std::isfinite(location.x) || !std::isfinite(location.y)) return std::nullopt;
   if (type < EventType::leftMouseDown || type > EventType::leftMouseDragged) return std::nullopt;
-  InputEvent e;
-  e.kind = InputEvent::Kind::mouse;
-  e.type = type;
-  e.location = location;
-  e.button = button;
-  return e;
+  return InputEvent::mouse(type, location, button);
 }
 
 std::optional<InputEvent> DesktopEventPoster::makeScrollEvent(std::int32_t vertical,
                                                               std::int32_t horizontal) {
   if (!connected()) return std::nullopt;
-  InputEvent e;
-  e.kind = InputEvent::Kind::scroll;
-  e.type = EventType::scrollWheel;
-  e.wheel1 = vertical;
-  e.wheel2 = horizontal;
-  return e;
+  return InputEvent::scroll(vertical, horizontal);
 }
 
 std::optional<InputEvent> DesktopEventPoster::makeSystemDefinedEvent(int subtype, std::uint64_t modifierFlags,
@@ -81,14 +67,7 @@ std::optional<InputEvent> DesktopEventPoster::makeSystemDefinedEvent(int subtype
     return std::nullopt;
   const std::int64_t state = (data1 >> 8) & 0xFF;
   if (state != kMediaKeyDown && state != kMediaKeyUp) return std::nullopt;
-  InputEvent e;
-  e.kind = InputEvent::Kind::systemDefined;
-  e.type = EventType::systemDefined;
-  e.flags = modifierFlags;
-  e.subtype = subtype;
-  e.data1 = data1;
-  e.data2 = data2;
-  return e;
+  return InputEvent::systemDefined(subtype, modifierFlags, data1, data2);
 }
 
 void DesktopEventPoster::post(const InputEvent& e) {

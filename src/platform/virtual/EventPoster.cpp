@@ -76,41 +76,21 @@ std::optional<Point> VirtualEventPoster::pointerLocation() {
 }
 
 std::optional<InputEvent> VirtualEventPoster::makeKeyboardEvent(std::uint16_t keyCode, bool down) {
-  InputEvent e;
-  e.kind = InputEvent::Kind::keyboard;
-  e.type = down ? EventType::keyDown : EventType::keyUp;
-  e.keyCode = keyCode;
-  return make(e);
+  return make(InputEvent::key(keyCode, down));
 }
 
 std::optional<InputEvent> VirtualEventPoster::makeMouseEvent(int type, Point location, MouseButton button) {
-  InputEvent e;
-  e.kind = InputEvent::Kind::mouse;
-  e.type = type;
-  e.location = location;
-  e.button = button;
-  return make(e);
+  return make(InputEvent::mouse(type, location, button));
 }
 
-std::optional<InputEvent> VirtualEventPoster::makeScrollEvent(std::int32_t vertical, std::int32_t horizontal) {
-  InputEvent e;
-  e.kind = InputEvent::Kind::scroll;
-  e.type = EventType::scrollWheel;
-  e.wheel1 = vertical;
-  e.wheel2 = horizontal;
-  return make(e);
+std::optional<InputEvent> VirtualEventPoster::makeScrollEvent(std::int32_t vertical,
+                                                              std::int32_t horizontal) {
+  return make(InputEvent::scroll(vertical, horizontal));
 }
 
 std::optional<InputEvent> VirtualEventPoster::makeSystemDefinedEvent(int subtype, std::uint64_t modifierFlags,
                                                                      std::int64_t data1, std::int64_t data2) {
-  InputEvent e;
-  e.kind = InputEvent::Kind::systemDefined;
-  e.type = EventType::systemDefined;
-  e.subtype = subtype;
-  e.flags = modifierFlags;
-  e.data1 = data1;
-  e.data2 = data2;
-  return make(e);
+  return make(InputEvent::systemDefined(subtype, modifierFlags, data1, data2));
 }
 
 void VirtualEventPoster::post(const InputEvent& event) {
