@@ -7,7 +7,7 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
-#include <fstream>
+#include "platform/linux/HelpPage.h"
 
 namespace quib {
 
@@ -51,14 +51,8 @@ std::unique_ptr<LinuxDesktop> LinuxDesktop::open(const LinuxDesktopOptions& opti
     return nullptr;
   }
   auto desktop = std::unique_ptr<LinuxDesktop>(new LinuxDesktop(gdk_x11_display_get_xdisplay(gdk), options));
-  std::error_code ec;
-  std::filesystem::create_directories(options.helpDirectory, ec);
-  const auto page = options.helpDirectory / "input-permission.html";
-  std::ofstream(page) << kHelpPage;
-  if (char* uri = g_filename_to_uri(page.c_str(), nullptr, nullptr)) {
-    desktop->accessibility_.setSettingsURL(uri);
-    g_free(uri);
-  }
+  if (auto page = writeHelpPage(options.helpDirectory, "input-permission.html", kHelpPage); !page.empty())
+    desktop->accessibility_.setSettingsURL(std::move(page));
   return desktop;
 }
 
@@ -76,7 +70,8 @@ LinuxDesktop::LinuxDesktop(Display* display, const LinuxDesktopOptions& options)
 LinuxDesktop::~LinuxDesktop() = default;
 
 Platform LinuxDesktop::platform() {
-  return Platform{accessibility_, host_, events_, pasteboard_, workspace_, applications_, audio_, screenshots_};
+  return Platform{accessibility_, host_,         events_, pasteboard_,
+                  workspace_,     applications_, audio_,  screenshots_};
 }
 
 std::string LinuxDesktop::describe() const {

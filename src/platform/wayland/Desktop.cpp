@@ -2,8 +2,7 @@
 
 #include <gtk/gtk.h>
 
-#include <fstream>
-
+#include "platform/linux/HelpPage.h"
 #include "platform/wayland/Pasteboard.h"
 #include "platform/wayland/WlrootsInput.h"
 
@@ -52,14 +51,9 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(WaylandDesktopOptions optio
         [k = keymap.get()](std::uint32_t keysym) { return !k->known() || k->has(keysym); });
   auto desktop = std::unique_ptr<WaylandDesktop>(
       new WaylandDesktop(std::move(connection), std::move(keymap), std::move(sink), options));
-  std::error_code ec;
-  std::filesystem::create_directories(options.helpDirectory, ec);
-  const auto page = options.helpDirectory / "input-permission-wayland.html";
-  std::ofstream(page) << kHelpPage;
-  if (char* uri = g_filename_to_uri(page.c_str(), nullptr, nullptr)) {
-    desktop->accessibility_.setSettingsURL(uri);
-    g_free(uri);
-  }
+  if (auto page = writeHelpPage(options.helpDirectory, "input-permission-wayland.html", kHelpPage);
+      !page.empty())
+    desktop->accessibility_.setSettingsURL(std::move(page));
   return desktop;
 }
 
