@@ -44,11 +44,15 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(WaylandDesktopOptions optio
   // input and the clipboard.
   gdk_set_allowed_backends("wayland");
   gtk_init_check(nullptr, nullptr);
-  auto keymap = std::make_unique<SeatKeymap>(*connection);
   std::unique_ptr<InputSink> sink = WlrootsInput::create(*connection);
-  if (!sink && options.makePortalSink)
+  // Only the portal needs the desktop's keymap: our virtual keyboard brings its own, and would
+  // make every keymap it uploads come back to be read.
+  std::unique_ptr<SeatKeymap> keymap;
+  if (!sink && options.makePortalSink) {
+    keymap = std::make_unique<SeatKeymap>(*connection);
     sink = options.makePortalSink(
         [k = keymap.get()](std::uint32_t keysym) { return !k->known() || k->has(keysym); });
+  }
   auto desktop = std::unique_ptr<WaylandDesktop>(
       new WaylandDesktop(std::move(connection), std::move(keymap), std::move(sink), options));
   if (auto page = writeHelpPage(options.helpDirectory, "input-permission-wayland.html", kHelpPage);
