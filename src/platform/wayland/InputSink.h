@@ -3,6 +3,7 @@
 // pointer (wlroots), or a RemoteDesktop portal session. The event poster turns the phone's events
 // into these calls; a sink knows nothing of the phone's key codes. Main thread only.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace quib {
@@ -35,9 +36,10 @@ class InputSink {
   virtual bool button(std::uint32_t evdevButton, bool down) = 0;
   // Whole wheel clicks; positive is down or right.
   virtual bool axisSteps(Axis axis, int steps) = 0;
-  // Types UTF-8 text straight into the focused window, for desktops where a paste shortcut does
-  // not reach it; false when this sink cannot.
-  virtual bool typeText(const std::string& utf8) = 0;
+  // Types UTF-8 text straight into the focused window: true when typed; false when it was refused
+  // or could not be sent (nothing typed, or the rest after a failure dropped); none, with nothing
+  // sent, when the desktop's keymap cannot type all of it, so the caller pastes it instead.
+  virtual std::optional<bool> typeText(const std::string& utf8) = 0;
 };
 
 }  // namespace quib

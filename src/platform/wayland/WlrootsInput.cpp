@@ -172,7 +172,7 @@ bool WlrootsInput::key(std::uint32_t keysym, bool down) {
   return connection_.flush();
 }
 
-bool WlrootsInput::typeText(const std::string& utf8) {
+std::optional<bool> WlrootsInput::typeText(const std::string& utf8) {
   if (!ready()) return false;
   auto text = decode(utf8);
   if (!text) return false;

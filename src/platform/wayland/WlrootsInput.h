@@ -42,7 +42,7 @@ class WlrootsInput final : public InputSink {
   bool motionAbsolute(double x, double y) override;
   bool button(std::uint32_t evdevButton, bool down) override;
   bool axisSteps(Axis axis, int steps) override;
-  bool typeText(const std::string& utf8) override;
+  std::optional<bool> typeText(const std::string& utf8) override;
 
   // Lets go of every key and button still down.
   void releaseAll();

@@ -20,7 +20,7 @@ class ConsentingSink final : public InputSink {
   bool motionAbsolute(double, double) override { return false; }
   bool button(std::uint32_t, bool) override { return ready(); }
   bool axisSteps(Axis, int) override { return ready(); }
-  bool typeText(const std::string&) override { return ready(); }
+  std::optional<bool> typeText(const std::string&) override { return ready(); }
 };
 
 TEST(WaylandAccessibilityTest, TrustFollowsTheSinkAndThePromptAsksItAgain) {

@@ -65,9 +65,9 @@ class PortalInput final : public InputSink {
   bool motionAbsolute(double x, double y) override;
   bool button(std::uint32_t evdevButton, bool down) override;
   bool axisSteps(Axis axis, int steps) override;
-  // Each code point as its keysym, pressed and released; false, with nothing sent, when the text
-  // holds one that has no keysym, one the desktop's keymap cannot type, or is not UTF-8.
-  bool typeText(const std::string& utf8) override;
+  // Each code point as its keysym, pressed and released; none, with nothing sent, when the text
+  // holds one that has no keysym or one the desktop's keymap cannot type; false when not UTF-8.
+  std::optional<bool> typeText(const std::string& utf8) override;
 
   // The keysyms typeText presses for `utf8`, in order; none when one has no keysym. Line ends
   // (\n, \r, \r\n) are Return, as an application expects from a keyboard.

@@ -127,7 +127,7 @@ TEST_F(PortalInputTest, TextIsTypedAsKeysymsOrNotAtAll) {
   const std::size_t mark = portal.calls.size();
   // Capitals are their own keysyms (the compositor adds Shift); a line end is Return, not the
   // Linefeed keysym no application acts on; CRLF is one Return.
-  ASSERT_TRUE(input->typeText("aB\r\n한"));
+  ASSERT_EQ(input->typeText("aB\r\n한"), std::optional<bool>(true));
   ASSERT_TRUE(received(portal, 8));
   EXPECT_EQ(portal.callsFrom(mark),
             (Calls{"Keysym 0x61 press", "Keysym 0x61 release", "Keysym 0x42 press", "Keysym 0x42 release",
@@ -135,8 +135,8 @@ TEST_F(PortalInputTest, TextIsTypedAsKeysymsOrNotAtAll) {
                    "Keysym 0x100d55c release"}));
 
   // A text that cannot be typed whole is not typed at all.
-  EXPECT_FALSE(input->typeText("ok\x01"));
-  EXPECT_FALSE(input->typeText("bad \xff utf-8"));
+  EXPECT_EQ(input->typeText("ok\x01"), std::nullopt);
+  EXPECT_EQ(input->typeText("bad \xff utf-8"), std::optional<bool>(false));
   EXPECT_EQ(PortalInput::keysymsFor("\t😀"), (std::vector<std::uint32_t>{0xff09, 0x101f600}));
   EXPECT_EQ(PortalInput::keysymsFor("\n\n"), (std::vector<std::uint32_t>{0xff0d, 0xff0d}));
   EXPECT_TRUE(input->key(0x7a, true));
@@ -149,8 +149,8 @@ TEST_F(PortalInputTest, TextTheDesktopsKeymapCannotTypeIsRefusedWhole) {
   // A Latin keymap: the desktop would drop the Hangul keysym without a word.
   auto input = makeInput(true, [](std::uint32_t keysym) { return keysym < 0x100; });
   ASSERT_TRUE(startReady(*input));
-  EXPECT_FALSE(input->typeText("ab한"));
-  ASSERT_TRUE(input->typeText("ok"));
+  EXPECT_EQ(input->typeText("ab한"), std::nullopt) << "pasted instead";
+  ASSERT_EQ(input->typeText("ok"), std::optional<bool>(true));
   ASSERT_TRUE(received(portal, 4));
   EXPECT_EQ(portal.callsFrom(portal.calls.size() - 4),
             (Calls{"Keysym 0x6f press", "Keysym 0x6f release", "Keysym 0x6b press", "Keysym 0x6b release"}));
@@ -167,7 +167,7 @@ TEST_F(PortalInputTest, DeclinedDialogIsSaidPlainlyAndAskedAgainOnRequest) {
   EXPECT_FALSE(input->ready());
   EXPECT_EQ(input->whyNot(), "you declined input access; the menu's permission item asks again");
   EXPECT_FALSE(input->key(0x61, true));
-  EXPECT_FALSE(input->typeText("a"));
+  EXPECT_EQ(input->typeText("a"), std::optional<bool>(false));
   EXPECT_TRUE(bus.pump([&] { return portal.openSessions() == 0; })) << "the refused session is closed";
   EXPECT_FALSE(std::filesystem::exists(tokenFile));
 
