@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing need.
+# Installs the Debian packages that building, running and testing need, on Debian 12 (bookworm) and
+# Debian 13 (trixie) alike: names that hold on both go in the one list, what differs below it.
 # Idempotent: apt-get runs only when something is missing.
 set -euo pipefail
 pkgs=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang libclang-rt-dev debootstrap
   libasio-dev libssl-dev nlohmann-json3-dev libsqlite3-dev libavahi-client-dev
   libcurl4-openssl-dev libre2-dev libicu-dev libgdk-pixbuf-2.0-dev librsvg2-common
   webp-pixbuf-loader libcairo2-dev zlib1g-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
@@ -14,6 +15,12 @@ pkgs=(
   libwayland-dev libxkbcommon-dev wayland-protocols sway wl-clipboard python3-gi gir1.2-gtk-3.0
   dpkg-dev file lintian systemd desktop-file-utils bash-completion
 )
+codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+case "$codename" in
+  bookworm) ;;
+  trixie) ;;
+  *) echo "deps.sh: supported releases are Debian 12 (bookworm) and 13 (trixie), not '${codename:-unknown}'; trying anyway" >&2 ;;
+esac
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")

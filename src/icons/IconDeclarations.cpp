@@ -77,7 +77,9 @@ std::vector<std::string> largestFirst(std::vector<Declared> list) {
 
 std::optional<std::string> attribute(std::string_view tag, const RE2& re) {
   std::string value;
-  if (!RE2::PartialMatch(tag, re, &value)) return std::nullopt;
+  // StringPiece is RE2's own class on older releases and absl::string_view on newer ones; neither
+  // converts from std::string_view on every release, both take a pointer and a length.
+  if (!RE2::PartialMatch(re2::StringPiece(tag.data(), tag.size()), re, &value)) return std::nullopt;
   return value;
 }
 

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Runs the README's test command on a Debian release this machine does not run: a minimal chroot of that
+# release made by debootstrap (kept in build-release-check/RELEASE and reused by the next run), the
+# committed HEAD cloned into it, the test command run inside. Exits with the test command's status.
+# Needs root. Talks to nothing but the Debian mirror. Usage: scripts/release-check.sh [RELEASE]
+# (default trixie). QUIB_FUZZ_SECONDS is passed on to the test command.
+set -euo pipefail
+release=${1:-trixie}
+mirror=http://deb.debian.org/debian
+root=$(cd "$(dirname "$0")/.." && pwd)
+base="$root/build-release-check"
+jail="$base/$release"
+src=/src/quibbleton
+
+[ "$(id -u)" -eq 0 ] || { echo "release-check: needs root (debootstrap, mount, chroot)" >&2; exit 2; }
+command -v debootstrap >/dev/null || bash "$root/scripts/deps.sh"
+
+started=$(date +%s)
+phase_start=$started
+phase() {
+  local now
+  now=$(date +%s)
+  echo "release-check: [$release] $1 took $((now - phase_start))s" >&2
+  phase_start=$now
+}
+
+if [ ! -e "$jail/.quib-ready" ]; then
+  rm -rf "$jail"
+  mkdir -p "$base"
+  debootstrap --variant=minbase "$release" "$jail" "$mirror" >"$base/$release-debootstrap.log" 2>&1 || {
+    tail -20 "$base/$release-debootstrap.log" >&2
+    exit 1
+  }
+  touch "$jail/.quib-ready"
+  phase debootstrap
+fi
+
+# Only the committed tree goes in; a build folder left by an earlier run is kept so that it builds
+# incrementally.
+mkdir -p "$jail$src"
+git -C "$jail$src" init -q
+git -C "$jail$src" fetch -q --no-tags "$root" HEAD
+git -C "$jail$src" checkout -q --force --detach FETCH_HEAD
+git -C "$jail$src" clean -q -d -x --force -e /build-test -e /build-fuzz
+echo "release-check: [$release] testing $(git -C "$jail$src" log -1 --format='%h %s' | cut -c1-80)" >&2
+cp /etc/resolv.conf "$jail/etc/resolv.conf"
+
+mounted=()
+unmount_all() {
+  local i
+  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
+    umount "${mounted[i]}" 2>/dev/null || umount -l "${mounted[i]}" || true
+  done
+}
+trap unmount_all EXIT
+# A bind mount joins the host's propagation group unless made private: then the tmpfs mounted on the
+# chroot's /dev/shm would land on the host's as well.
+attach() {
+  local target="$jail$1"
+  shift
+  mkdir -p "$target"
+  mount "$@" "$target"
+  mounted+=("$target")
+  mount --make-private "$target"
+}
+attach /proc -t proc proc
+attach /sys --bind /sys
+attach /dev --bind /dev
+attach /dev/pts --bind /dev/pts
+attach /dev/shm -t tmpfs -o mode=1777 tmpfs
+attach /run -t tmpfs -o mode=755 tmpfs
+attach /tmp -t tmpfs -o mode=1777 tmpfs
+
+inside() {
+  chroot "$jail" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    ${QUIB_FUZZ_SECONDS:+QUIB_FUZZ_SECONDS=$QUIB_FUZZ_SECONDS} ${CI:+CI=$CI} \
+    bash -c "cd $src && $1"
+}
+inside "bash scripts/deps.sh"
+phase "installing packages"
+status=0
+inside "bash scripts/test.sh" || status=$?
+phase "the test command (status $status)"
+now=$(date +%s)
+echo "release-check: [$release] $((now - started))s in all, test command status $status" >&2
+exit $status
