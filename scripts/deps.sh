@@ -10,16 +10,20 @@ pkgs=(
   webp-pixbuf-loader libcairo2-dev zlib1g-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   dbus avahi-daemon avahi-utils iproute2 util-linux
   libx11-dev libxtst-dev libxfixes-dev libgtk-3-dev libpulse-dev
-  xvfb xauth xdotool xclip xinput x11-utils x11-xserver-utils x11-xkb-utils xkb-data pulseaudio pulseaudio-utils dbus-x11
+  xvfb xauth xdotool xclip xinput x11-utils x11-xserver-utils x11-xkb-utils xkb-data pulseaudio-utils dbus-x11
   libglib2.0-dev
   libwayland-dev libxkbcommon-dev wayland-protocols sway wl-clipboard python3-gi gir1.2-gtk-3.0
   dpkg-dev file lintian systemd desktop-file-utils bash-completion
 )
 codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+# The sound server the desktop tests start privately is the release's own: installing PulseAudio where
+# PipeWire serves the session would have both claim the session's sound socket at the next login.
 case "$codename" in
-  bookworm) ;;
-  trixie) ;;
-  *) echo "deps.sh: supported releases are Debian 12 (bookworm) and 13 (trixie), not '${codename:-unknown}'; trying anyway" >&2 ;;
+  bookworm) pkgs+=(pulseaudio) ;;
+  trixie) pkgs+=(pipewire-pulse wireplumber) ;;
+  *)
+    pkgs+=(pipewire-pulse wireplumber)
+    echo "deps.sh: supported releases are Debian 12 (bookworm) and 13 (trixie), not '${codename:-unknown}'; trying anyway" >&2 ;;
 esac
 missing=()
 for p in "${pkgs[@]}"; do

@@ -159,14 +159,10 @@ TEST_F(LinuxAudioTest, LostServerEmptiesTheOutputsUntilItIsBack) {
   const std::string socket = (dir.path() / "pulse.sock").string();
   auto startServer = [&] {
     auto server = std::make_unique<Background>(
-        std::vector<std::string>{
-            "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-            "--use-pid-file=no", "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
-            "--load=module-null-sink sink_name=Solo sink_properties=device.description=Solo"},
+        std::vector<std::string>{QUIB_SOUND_SERVER, socket, "Solo"},
         // Off the session bus, where the desktop's own server holds the name.
-        std::vector<std::string>{"PULSE_RUNTIME_PATH=" + (dir.path() / "run").string(),
-                                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "no-bus").string()});
-    EXPECT_TRUE(pollUntil([&] { return runTool({"pactl", "--server=unix:" + socket, "info"}).status == 0; }));
+        std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "no-bus").string()});
+    EXPECT_TRUE(server->waitForLine("ready", 15s));
     return server;
   };
   auto server = startServer();

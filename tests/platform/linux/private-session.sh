@@ -1,10 +1,12 @@
 # Sourced by the desktop harnesses: a private temporary folder, XDG folders and HOME inside it, a
-# D-Bus session bus and a PulseAudio server with two null sinks ("Speakers", "Headphones"). What is
-# started is recorded in `pids` and stopped by process id on exit. Needs `session_type` set (x11,
-# wayland) before sourcing.
-for tool in dbus-daemon pulseaudio pactl; do
+# D-Bus session bus and a sound server (PulseAudio, or PipeWire's pulse server) with two null sinks
+# ("Speakers", "Headphones"). What is started is recorded in `pids` and stopped by process id on exit.
+# Needs `session_type` set (x11, wayland) before sourcing.
+for tool in dbus-daemon pactl; do
   command -v "$tool" >/dev/null || { echo "$0: $tool is not installed" >&2; exit 77; }
 done
+command -v pulseaudio >/dev/null || command -v pipewire-pulse >/dev/null ||
+  { echo "$0: no sound server is installed" >&2; exit 77; }
 T=$(mktemp -d /tmp/quib-desktop.XXXXXX)
 pids=()
 cleanup() {
@@ -33,15 +35,12 @@ start_bus_and_sound() {
   for _ in $(seq 100); do [ -s "$T/bus.addr" ] && break; sleep 0.05; done
   export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$T/bus.addr")
 
-  sink() { echo "module-null-sink sink_name=$1 sink_properties=device.description=$1"; }
   export PULSE_SERVER=unix:$T/pulse.sock PULSE_RUNTIME_PATH=$T/run/pulse
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
-    --load="module-native-protocol-unix socket=$T/pulse.sock auth-anonymous=1" \
-    --load="$(sink Speakers)" --load="$(sink Headphones)" --load="module-always-sink" \
-    >"$T/pulse.log" 2>&1 &
+  "$(dirname "${BASH_SOURCE[0]}")/sound-server.sh" "$T/pulse.sock" Speakers Headphones \
+    >"$T/sound.ready" 2>"$T/pulse.log" &
   pids+=($!)
-  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-  pactl info >/dev/null 2>&1 || { echo "$0: PulseAudio did not start" >&2; cat "$T/pulse.log" >&2; exit 1; }
+  for _ in $(seq 300); do [ -s "$T/sound.ready" ] && break; sleep 0.05; done
+  [ -s "$T/sound.ready" ] || { echo "$0: the sound server did not start" >&2; cat "$T/pulse.log" >&2; exit 1; }
   pactl set-default-sink Speakers
 
   # The sanitized programs under test link GTK, whose process-long allocations are not leaks of ours.

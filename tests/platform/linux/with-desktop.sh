@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs a command inside a private desktop made for it: an Xvfb display, a D-Bus session bus, a
-# PulseAudio server with two null sinks ("Speakers", "Headphones") and fresh XDG folders and HOME.
+# Runs a command inside a private desktop made for it: an Xvfb display, a D-Bus session bus, a sound
+# server speaking PulseAudio's protocol with two null sinks ("Speakers", "Headphones") and fresh XDG
+# folders and HOME.
 # Nothing reaches the developer's own session; what is started here is stopped by process id.
-# Exits 77 (skipped) when Xvfb, dbus-daemon or pulseaudio is not installed.
+# Exits 77 (skipped) when Xvfb, dbus-daemon, pactl or a sound server is not installed.
 set -uo pipefail
 session_type=x11
 . "$(dirname "$0")/private-session.sh"
