@@ -43,7 +43,12 @@ else
   child wireplumber
   child pipewire-pulse
   for _ in $(seq 200); do pactl --server="unix:$socket" info >/dev/null 2>&1 && break; sleep 0.05; done
-  for name in "$@"; do pactl --server="unix:$socket" load-module $(sink "$name") >/dev/null; done
+  # PipeWire keeps a suspended null sink's volume where it was; hardware outputs keep theirs by the
+  # session manager, so these sinks run always, as an output does for the volume keys.
+  for name in "$@"; do
+    pactl --server="unix:$socket" load-module module-null-sink "sink_name=$name" \
+      "sink_properties=\"device.description=$name node.always-process=true\"" >/dev/null
+  done
 fi
 
 present() {
