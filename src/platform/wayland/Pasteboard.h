@@ -37,7 +37,9 @@ class WaylandPasteboard final : public SelectionPasteboard {
   static constexpr std::chrono::milliseconds kReadTimeout{1000};
   static constexpr std::size_t kMaxSnapshotBytes = 16u << 20;
 
+  // Whether the compositor offers data-control; the instance's own available() stays visible beside it.
   static bool available(const WaylandConnection& connection);
+  using Pasteboard::available;
   // `connection` must outlive this object; needs available().
   explicit WaylandPasteboard(WaylandConnection& connection);
   ~WaylandPasteboard() override;
