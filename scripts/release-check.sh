@@ -15,13 +15,20 @@ src=/src/quibbleton
 [ "$(id -u)" -eq 0 ] || { echo "release-check: needs root (debootstrap, mount, chroot)" >&2; exit 2; }
 command -v debootstrap >/dev/null || bash "$root/scripts/deps.sh"
 
+mkdir -p "$base"
 started=$(date +%s)
 phase_start=$started
+phase_cpu=0
+# Wall time and the CPU time of what the phase ran: on a busy machine the second tells what the phase
+# costs on idle cores.
 phase() {
-  local now
+  local now cpu
   now=$(date +%s)
-  echo "release-check: [$release] $1 took $((now - phase_start))s" >&2
+  times >"$base/.times"
+  cpu=$(tail -n1 "$base/.times" | awk -F'[ ms]+' '{printf "%d", $1 * 60 + $2 + $3 * 60 + $4}')
+  echo "release-check: [$release] $1 took $((now - phase_start))s, $((cpu - phase_cpu))s of CPU" >&2
   phase_start=$now
+  phase_cpu=$cpu
 }
 
 if [ ! -e "$jail/.quib-ready" ]; then
