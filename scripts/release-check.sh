@@ -2,9 +2,12 @@
 # Runs the README's test command on a Debian release this machine does not run: a minimal chroot of that
 # release made by debootstrap (kept in build-release-check/RELEASE and reused by the next run), the
 # committed HEAD cloned into it, the test command run inside. Exits with the test command's status.
-# Needs root. Talks to nothing but the Debian mirror. Usage: scripts/release-check.sh [RELEASE]
-# (default trixie). QUIB_FUZZ_SECONDS is passed on to the test command.
+# Needs root. Talks to nothing but the Debian mirror. Usage: scripts/release-check.sh [--prepare] [RELEASE]
+# (default trixie); --prepare stops once the packages are in, so that slow part can overlap other work.
+# QUIB_FUZZ_SECONDS is passed on to the test command.
 set -euo pipefail
+prepare_only=0
+if [ "${1:-}" = "--prepare" ]; then prepare_only=1; shift; fi
 release=${1:-trixie}
 mirror=http://deb.debian.org/debian
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -60,6 +63,7 @@ unmount_all() {
   done
 }
 trap unmount_all EXIT
+trap 'exit 143' TERM INT
 # A bind mount joins the host's propagation group unless made private: then the tmpfs mounted on the
 # chroot's /dev/shm would land on the host's as well.
 attach() {
@@ -86,6 +90,7 @@ inside() {
 }
 inside "bash scripts/deps.sh"
 phase "installing packages"
+[ $prepare_only -eq 0 ] || exit 0
 status=0
 inside "bash scripts/test.sh" || status=$?
 phase "the test command (status $status)"
