@@ -295,11 +295,11 @@ void LinuxAudioHardware::mediaKey(int key) {
   if (key == kVolumeUp) {
     // A volume the user raised above 100 % elsewhere is left as it is.
     if (pa_cvolume_max(&v) < PA_VOLUME_NORM) pa_cvolume_inc_clamp(&v, kVolumeStep, PA_VOLUME_NORM);
-    if (s->muted) {
-      s->muted = false;
-      if (pa_operation* op = pa_context_set_sink_mute_by_index(context_, s->index, 0, nullptr, nullptr))
-        pa_operation_unref(op);
-    }
+    // Unmuted whatever the mute we hold says: under PipeWire it was seen to lag the server's right
+    // after a quick toggle, and the press then left the output muted.
+    s->muted = false;
+    if (pa_operation* op = pa_context_set_sink_mute_by_index(context_, s->index, 0, nullptr, nullptr))
+      pa_operation_unref(op);
   } else {
     pa_cvolume_dec(&v, kVolumeStep);
   }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+#include "platform/Clock.h"
 #include "platform/EventPoster.h"
 #include "platform/linux/KeyTable.h"
 
@@ -21,6 +22,8 @@ struct LinuxEventPosterOptions {
   std::function<void(int mediaKey)> mediaKeyHandler;
   // Scroll distance in pixels that makes one wheel click; what is left over carries to the next event.
   int scrollPixelsPerClick = 20;
+  // Times how long the place of our own last motion stands for the pointer's; the steady clock when null.
+  const Clock* clock = nullptr;
 };
 
 class DesktopEventPoster : public EventPoster {
@@ -36,6 +39,9 @@ class DesktopEventPoster : public EventPoster {
 
  protected:
   static bool isModifierCode(std::uint16_t keyCode);
+  Clock::TimePoint now() const {
+    return options_.clock ? options_.clock->now() : std::chrono::steady_clock::now();
+  }
   std::optional<KeyTable::KeySymbol> keysymFor(std::uint16_t keyCode) const;
 
   // False makes every event fail to be made and every post do nothing.

@@ -33,7 +33,7 @@ std::optional<Point> LinuxEventPoster::pointerLocation() {
   if (!display_) return std::nullopt;
   // A phone's stream of moves would otherwise cost one round trip to the X server each; right after
   // our own motion the pointer is where we put it (kept on the screen, as the server keeps it).
-  if (lastMotion_ && std::chrono::steady_clock::now() - lastMotionAt_ < kMotionTrust) return lastMotion_;
+  if (lastMotion_ && now() - lastMotionAt_ < kMotionTrust) return lastMotion_;
   lastMotion_.reset();
   sendPendingMotion();
   Window root = 0, child = 0;
@@ -61,7 +61,7 @@ void LinuxEventPoster::moveTo(Point location, bool mayHoldBack) {
   const int screen = DefaultScreen(display_);
   lastMotion_ = Point{static_cast<double>(std::clamp(x, 0, DisplayWidth(display_, screen) - 1)),
                       static_cast<double>(std::clamp(y, 0, DisplayHeight(display_, screen) - 1))};
-  lastMotionAt_ = std::chrono::steady_clock::now();
+  lastMotionAt_ = now();
 }
 
 void LinuxEventPoster::sendPendingMotion() {

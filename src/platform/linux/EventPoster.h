@@ -65,7 +65,7 @@ class LinuxEventPoster final : public DesktopEventPoster {
   // A plain move not yet sent: within one burst only the last one matters, and the X server
   // spends far more on each motion than we do.
   std::optional<std::pair<int, int>> pendingMotion_;
-  std::chrono::steady_clock::time_point lastMotionAt_;
+  Clock::TimePoint lastMotionAt_;
   std::map<std::uint16_t, HeldKey> heldKeys_;    // by virtual key code
   std::map<MouseButton, unsigned> heldButtons_;  // the physical button pressed
 };

@@ -22,6 +22,12 @@ QuibAction action(QuibActionKind kind, std::optional<double> dx = {}, std::optio
   return a;
 }
 
+LinuxEventPosterOptions timedBy(const Clock& clock) {
+  LinuxEventPosterOptions options;
+  options.clock = &clock;
+  return options;
+}
+
 class LinuxEventPointer : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -34,7 +40,9 @@ class LinuxEventPointer : public ::testing::Test {
     in.events.flush();
     return result;
   }
-  test::X11Input in;
+  // Our own last motion stands for the pointer's place for a few milliseconds: time moves by hand here.
+  ManualClock clock;
+  test::X11Input in{timedBy(clock)};
   ActionExecutor executor{in.platform(), in.queue};
 };
 
@@ -48,6 +56,7 @@ TEST_F(LinuxEventPointer, MovesAreRelativeToTheRealPointer) {
   EXPECT_EQ(in.events.pointerLocation(), (Point{131, 80}));
   // Someone else moves the pointer: the next move starts from there.
   shell("xdotool mousemove 600 500");
+  clock.advance(std::chrono::seconds(1));  // a hand on the mouse is that slow
   EXPECT_TRUE(perform(action(QuibActionKind::pointerMove, -1, 1)).ok);
   test::syncDisplay();
   EXPECT_EQ(shell("xdotool getmouselocation --shell").substr(0, 13), "X=599\nY=501\nS");
