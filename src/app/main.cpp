@@ -21,6 +21,7 @@
 #include "app/StatusBarChoice.h"
 #include "icons/DesktopQueries.h"
 #include "platform/MainQueue.h"
+#include "platform/PrivateDirectory.h"
 #include "platform/SqliteDefaults.h"
 #include "platform/tray/DesktopNotifier.h"
 #include "server/QuibServer.h"
@@ -88,6 +89,8 @@ int main(int argc, char** argv) {
       dataDir.empty() ? quib::SqliteDefaults::defaultDirectory() : std::filesystem::path(dataDir);
   const std::filesystem::path root =
       virtualRoot.empty() ? dir / "virtual-desktop" : std::filesystem::path(virtualRoot);
+  // Before anything is written there: it holds every paired phone's token.
+  quib::makePrivateDirectory(dir);
   std::error_code ec;
   std::filesystem::create_directories(root, ec);
 
