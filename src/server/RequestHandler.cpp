@@ -10,6 +10,8 @@ namespace {
 constexpr const char* kWrongKey = "암호화되지 않았거나 키가 틀립니다";
 constexpr const char* kNeedsPairing = "페어링이 필요합니다";
 constexpr const char* kEmptyAction = "동작이 비어 있음";
+// A line from a refused address past its rate: not tried, so the phone keeps its token and retries.
+constexpr const char* kNotTried = "잠시 후 다시 시도하세요";
 constexpr const char* kNoActions = "이 컴퓨터에서 동작을 실행할 수 없습니다";
 
 ServerMessage errorReply(std::optional<std::string> requestId, const char* text, bool needsPairing) {
@@ -41,10 +43,15 @@ void QuibServer::handleOversized(Connection& connection) {
   send(errorReply(std::nullopt, kWrongKey, !connection.key), connection);
 }
 
+void QuibServer::refuseUntried(Connection& connection) {
+  send(errorReply(std::nullopt, kNotTried, false), connection);
+}
+
 void QuibServer::handle(std::string_view line, const ConnectionPtr& connection) {
   // A keyless connection's sealed line may have to be tried under every stored token: that is
   // done off this queue, and the connection's next lines wait for its answer.
-  if (!connection->key && SecureChannel::isEncrypted(line) && tryTokensOffQueue(line, connection)) return;
+  if (!connection->key && SecureChannel::isEncrypted(line))
+    if (auto box = SecureChannel::sealedBox(line)) return openKeyless(std::move(*box), connection);
   dispatch(decrypt(line, *connection), line, connection);
 }
 
