@@ -62,6 +62,9 @@ class QuibServer {
   };
 
   static constexpr const char* kUnnamedDevice = "이름 없는 기기";
+  // Characters (code points) a typed text may hold, a long text field's worth: each costs the
+  // desktop work, and a grapheme cluster could hide any number of them.
+  static constexpr std::size_t kMaxTypedCharacters = 20000;
 
   QuibServer(Platform platform, UserDefaults& defaults, MainQueue& mainQueue, Options options);
   QuibServer(Platform platform, UserDefaults& defaults, MainQueue& mainQueue)
@@ -200,6 +203,7 @@ class QuibServer {
     ConnectionPtr connection;  // held until the reply is sent, even if the peer has gone
     QuibAction action;
     std::optional<std::string> requestId;
+    std::optional<ActionResult> refused;  // answered without being performed, in its turn
   };
   std::vector<PendingAction> chunkActions_;  // server queue: this chunk's actions, not yet handed over
   std::mutex actionsMutex_;
