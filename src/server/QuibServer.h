@@ -65,6 +65,8 @@ class QuibServer {
   // Characters (code points) a typed text may hold, a long text field's worth: each costs the
   // desktop work, and a grapheme cluster could hide any number of them.
   static constexpr std::size_t kMaxTypedCharacters = 20000;
+  // Names one appCheck may ask about: more than a phone's buttons.
+  static constexpr std::size_t kMaxAppNames = 256;
 
   QuibServer(Platform platform, UserDefaults& defaults, MainQueue& mainQueue, Options options);
   QuibServer(Platform platform, UserDefaults& defaults, MainQueue& mainQueue)

@@ -13,6 +13,7 @@ constexpr const char* kEmptyAction = "동작이 비어 있음";
 // A line from a refused address past its rate: not tried, so the phone keeps its token and retries.
 constexpr const char* kNotTried = "잠시 후 다시 시도하세요";
 constexpr const char* kTextTooLong = "텍스트가 너무 깁니다 (최대 20000자)";
+constexpr const char* kTooManyNames = "앱 이름이 너무 많습니다 (최대 256개)";
 constexpr const char* kNoActions = "이 컴퓨터에서 동작을 실행할 수 없습니다";
 
 // More than `limit` code points; reads no further than it must.
@@ -246,6 +247,11 @@ void QuibServer::handleQuery(const ClientMessage& request, const ConnectionPtr& 
       return;
     }
     case ClientMessage::Kind::appCheck: {
+      // Each name is one search of the application index on this queue.
+      if (request.appNames && request.appNames->size() > kMaxAppNames) {
+        send(errorReply(request.requestId, kTooManyNames, false), c);
+        return;
+      }
       auto m = reply(ServerMessage::Kind::appCheck, request);
       std::vector<std::string> installed;
       if (queries_ && request.appNames)

@@ -1,6 +1,9 @@
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include "DesktopFixture.h"
 #include "actions/AppLocator.h"
@@ -95,6 +98,23 @@ TEST_F(LinuxApplicationsTest, LaunchStartsTheEntrysCommand) {
   EXPECT_TRUE(result.ok) << result.message;
   EXPECT_EQ(fixture_.waitForLaunch("painter"), "");
   EXPECT_FALSE(apps_.launch("quibtest-absent.desktop"));
+}
+
+// The entries are read once; one installed or removed later counts once the desktop tells.
+TEST_F(LinuxApplicationsTest, EntriesFollowTheDesktopsChangeNotice) {
+  const auto file = std::filesystem::path(g_get_user_data_dir()) / "applications" / "quibtest-late.desktop";
+  auto waitFor = [&](bool present) {
+    for (int i = 0; i < 500 && apps_.find("Quib Late").has_value() != present; ++i) {
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+      g_usleep(20000);
+    }
+    return apps_.find("Quib Late").has_value() == present;
+  };
+  std::ofstream(file) << "[Desktop Entry]\nType=Application\nName=Quib Late\nExec=true\n";
+  EXPECT_TRUE(waitFor(true));
+  std::filesystem::remove(file);
+  EXPECT_TRUE(waitFor(false));
 }
 
 }  // namespace
