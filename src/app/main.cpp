@@ -79,11 +79,8 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
-  // Every connection is a descriptor: take all the system allows this process.
-  if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
-  }
+  // Every connection is a descriptor: take all the system allows this process (not what it starts).
+  const quib::ChildLimits childLimits = quib::ChildLimits::raiseOwnDescriptorLimit();
 
   const std::filesystem::path dir =
       dataDir.empty() ? quib::SqliteDefaults::defaultDirectory() : std::filesystem::path(dataDir);
@@ -108,7 +105,7 @@ int main(int argc, char** argv) {
   else
     commandKey = "control";
 
-  quib::BackendOptions backendOptions{platformName, commandKey, mediaKeys, untrusted, root, dir};
+  quib::BackendOptions backendOptions{platformName, commandKey, mediaKeys, untrusted, root, dir, childLimits};
   auto backend = quib::chooseBackend(backendOptions, std::cout, std::cerr);
   if (!backend) return 2;
   backend->printEffects(std::cout);

@@ -147,8 +147,8 @@ std::shared_ptr<const LinuxApplications::Index> LinuxApplications::Index::read()
   return index;
 }
 
-LinuxApplications::LinuxApplications()
-    : iconTheme_(gtk_icon_theme_new()), index_(Index::read()) {
+LinuxApplications::LinuxApplications(ChildLimits childLimits)
+    : childLimits_(childLimits), iconTheme_(gtk_icon_theme_new()), index_(Index::read()) {
   // The monitor speaks on this thread's main context, and only once the entries have been read.
   monitor_ = g_app_info_monitor_get();
   changedHandler_ = g_signal_connect_swapped(monitor_, "changed", G_CALLBACK(+[](LinuxApplications* self) {
@@ -254,7 +254,11 @@ bool LinuxApplications::launch(const std::string& locator) {
     info.reset(G_APP_INFO(fresh), [](GAppInfo* p) { g_object_unref(p); });
   }
   GdkAppLaunchContext* ctx = launchContext();
-  bool ok = g_app_info_launch(info.get(), nullptr, G_APP_LAUNCH_CONTEXT(ctx), nullptr);
+  // Spawned with the descriptor limit this program started with; an entry that is started over
+  // D-Bus gets the session bus's.
+  bool ok = g_desktop_app_info_launch_uris_as_manager(
+      G_DESKTOP_APP_INFO(info.get()), nullptr, G_APP_LAUNCH_CONTEXT(ctx), G_SPAWN_SEARCH_PATH,
+      applyChildLimits, const_cast<ChildLimits*>(&childLimits_), nullptr, nullptr, nullptr);
   if (ctx) g_object_unref(ctx);
   return ok;
 }

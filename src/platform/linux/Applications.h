@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/Applications.h"
+#include "platform/linux/ChildLimits.h"
 
 typedef struct _GtkIconTheme GtkIconTheme;
 typedef struct _GAppInfoMonitor GAppInfoMonitor;
@@ -24,7 +25,7 @@ namespace quib {
 
 class LinuxApplications final : public Applications {
  public:
-  LinuxApplications();
+  explicit LinuxApplications(ChildLimits childLimits = {});
   ~LinuxApplications() override;
   LinuxApplications(const LinuxApplications&) = delete;
   LinuxApplications& operator=(const LinuxApplications&) = delete;
@@ -40,6 +41,7 @@ class LinuxApplications final : public Applications {
   std::shared_ptr<const Index> index();
   void reindexLoop();
 
+  const ChildLimits childLimits_;
   std::mutex iconMutex_;  // guards iconTheme_, which GTK does not make thread-safe
   GtkIconTheme* iconTheme_ = nullptr;
 

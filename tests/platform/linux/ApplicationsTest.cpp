@@ -13,11 +13,14 @@
 namespace quib {
 namespace {
 
+// Below any descriptor limit a test runs with, so that a child given it can be told apart.
+constexpr rlim_t kStartedLimit = 777;
+
 class LinuxApplicationsTest : public ::testing::Test {
  protected:
   // The folders exist and GTK is up before the icon theme is made.
   const test::DesktopFixture& fixture_ = test::DesktopFixture::get();
-  LinuxApplications apps_;
+  LinuxApplications apps_{ChildLimits{kStartedLimit}};
 };
 
 TEST_F(LinuxApplicationsTest, FindsByIdNameLocalizedNameAndWindowClassInAnyCase) {
@@ -97,6 +100,7 @@ TEST_F(LinuxApplicationsTest, LaunchStartsTheEntrysCommand) {
   auto result = locator.launchApp("Painter");
   EXPECT_TRUE(result.ok) << result.message;
   EXPECT_EQ(fixture_.waitForLaunch("painter"), "");
+  EXPECT_EQ(fixture_.launchedLimit("painter"), std::to_string(kStartedLimit));
   EXPECT_FALSE(apps_.launch("quibtest-absent.desktop"));
 }
 
