@@ -126,8 +126,8 @@ void QuibServer::handleAction(const ClientMessage& request, const ConnectionPtr&
   // Refused here, before the text reaches the desktop, yet answered in its turn among the actions.
   if (request.action->kind == QuibActionKind::typeText &&
       longerThan(request.action->value.value_or(""), kMaxTypedCharacters)) {
-    chunkActions_.push_back({connection, QuibAction{QuibActionKind::typeText}, request.requestId,
-                             ActionResult{false, kTextTooLong}});
+    chunkActions_.push_back({connection, QuibAction{QuibActionKind::typeText, {}, {}, {}, {}, {}, {}},
+                             request.requestId, ActionResult{false, kTextTooLong}});
     return;
   }
   chunkActions_.push_back({connection, *request.action, request.requestId, std::nullopt});

@@ -94,7 +94,9 @@ TEST(SqliteDefaultsTest, DirectoryAndFilesArePrivate) {
     EXPECT_EQ(fs::status(dir).permissions(), fs::perms(0700)) << existing;
     for (const char* name : {"quibbleton.sqlite", "quibbleton.sqlite-wal", "quibbleton.sqlite-shm"})
       EXPECT_EQ(fs::status(dir / name).permissions(), fs::perms(0600)) << name << existing;
-    if (existing) EXPECT_EQ(fs::status(dir / "portal-restore-token").permissions(), fs::perms(0600));
+    if (existing) {
+      EXPECT_EQ(fs::status(dir / "portal-restore-token").permissions(), fs::perms(0600));
+    }
   }
 }
 

@@ -26,10 +26,6 @@ std::string folded(std::string_view s) {
   return f ? std::string(f.get()) : std::string(s);
 }
 
-bool sameText(const char* a, const std::string& foldedB) {
-  return a && *a && folded(a) == foldedB;
-}
-
 // The applications the phone knows by their names on its home desktop, and the role each plays on
 // this one: a content type whose default handler fills it, else a desktop-entry category.
 struct Role {
