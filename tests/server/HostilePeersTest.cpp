@@ -308,13 +308,6 @@ TEST(HostilePeersTest, HalfCloseWithLargeReplyInFlightStillGetsTheActionReply) {
   EXPECT_TRUE(phone->waitForClose());
 }
 
-TEST(TokenTrialTest, RecentlyUsedTokensAreTriedFirst) {
-  // Newest last in the usage list; unknown and unpaired ones are skipped.
-  EXPECT_EQ(TokenTrial::ordered({"a", "b", "c", "d"}, {"c", "gone", "a", "c"}),
-            (std::vector<std::string>{"c", "a", "b", "d"}));
-  EXPECT_EQ(TokenTrial::ordered({"a"}, {}), std::vector<std::string>{"a"});
-}
-
 TEST(HostilePeersTest, CountChangesAreCoalesced) {
   TestServer t;
   for (int i = 0; i < 100; ++i) t.connect()->close();
