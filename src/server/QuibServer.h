@@ -113,6 +113,7 @@ class QuibServer {
   template <typename F>
   auto onQueue(F&& f) -> decltype(f());
 
+  // Accepting and shedding (Admission.cpp).
   void listen();
   void acceptNext();
   void accept(asio::ip::tcp::socket socket);
@@ -121,6 +122,7 @@ class QuibServer {
   void connectionEnded(std::uint64_t id);
   void removeConnection(std::uint64_t id);
   void closeAll();
+
   // Coalesced: at most one count reaches the main queue per countInterval.
   void notifyCount();
   void postCount();
