@@ -67,13 +67,16 @@ trap 'exit 143' TERM INT
 # A bind mount joins the host's propagation group unless made private: then the tmpfs mounted on the
 # chroot's /dev/shm would land on the host's as well.
 attach() {
-  local target="$jail$1"
+  local target="$jail${1%/}"
   shift
   mkdir -p "$target"
   mount "$@" "$target"
   mounted+=("$target")
   mount --make-private "$target"
 }
+# The chroot's root is a mount point of its own, as a system's is: tools that make a mount namespace
+# (unshare, ip netns) change the propagation of "/" and fail where it is a plain folder.
+attach / --bind "$jail"
 attach /proc -t proc proc
 attach /sys --bind /sys
 attach /dev --bind /dev
