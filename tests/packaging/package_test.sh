@@ -76,7 +76,7 @@ help=$("$root/usr/bin/quib" --help 2>&1) || fail "quib --help exited $?"
 [[ $help == *pair* && $help == *discover* ]] || fail "quib --help: $help"
 
 unit="$root/usr/lib/systemd/user/quibbleton.service"
-grep -qx 'ExecStart=/usr/bin/quibbleton --menu tray' "$unit" || fail "ExecStart: $(grep ExecStart "$unit")"
+grep -qx 'ExecStart=/usr/bin/quibbleton --menu auto' "$unit" || fail "ExecStart: $(grep ExecStart "$unit")"
 grep -qx 'Restart=on-failure' "$unit" || fail "the unit does not restart on failure"
 grep -qx 'WantedBy=graphical-session.target' "$unit" || fail "the unit is not bound to the session"
 if command -v systemd-analyze >/dev/null; then
