@@ -56,10 +56,15 @@ std::unique_ptr<StatusWindow> StatusWindow::create(std::string* error) {
   gtk_container_set_border_width(GTK_CONTAINER(window), 18);
   // Closing hides: the server behind the window keeps serving.
   g_signal_connect(window, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
-  // The menu's key equivalents, with Control as a window's accelerators have it (Control+Q quits).
+  // Escape closes, as in a dialog; the menu's key equivalents go with Control, as a window's
+  // accelerators do (Control+Q quits).
   g_signal_connect(window, "key-press-event",
-                   G_CALLBACK(+[](GtkWidget*, GdkEventKey* event, gpointer data) -> gboolean {
+                   G_CALLBACK(+[](GtkWidget* widget, GdkEventKey* event, gpointer data) -> gboolean {
                      auto* self = static_cast<StatusWindow*>(data);
+                     if (event->keyval == GDK_KEY_Escape) {
+                       gtk_widget_hide(widget);
+                       return TRUE;
+                     }
                      if (!(event->state & GDK_CONTROL_MASK)) return FALSE;
                      const guint32 typed = gdk_keyval_to_unicode(gdk_keyval_to_lower(event->keyval));
                      for (const auto& item : self->menu_)
