@@ -211,7 +211,7 @@ class LinuxTypedTextTest : public LinuxPasteboardTest {
 
 TEST_F(LinuxTypedTextTest, ForeignImageAndRichTextComeBackWhole) {
   std::string png = "\x89PNG\r\n\x1a\n";
-  for (int i = 0; png.size() < 600000; ++i) png += static_cast<char>((i * 7919) & 0xFF);
+  for (unsigned i = 0; png.size() < 600000; ++i) png += static_cast<char>((i * 7919u) & 0xFFu);
   const std::string html = "<b>굵게</b> caption";
   auto owner = helperOwner({"UTF8_STRING=caption", "image/png=@" + writeFile("a.png", png),
                             "text/html=@" + writeFile("a.html", html)});
