@@ -2,6 +2,8 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "WaylandTestDesktop.h"
@@ -113,6 +115,36 @@ TEST_F(WlrootsInputTest, TextWithMoreCharactersThanOneKeymapHoldsArrivesInOrder)
   text += U"\u4e00z";  // back to a character of the first keymap
   ASSERT_EQ(sink->typeText(utf8(text)), std::optional<bool>(true));
   EXPECT_TRUE(window.waitFor("text " + escaped(text) + "\n")) << window.output().substr(0, 2000);
+}
+
+TEST_F(WlrootsInputTest, LongTextLeavesTheMainLoopRunning) {
+  // A phone's longest text: the main loop keeps serving other sources while it goes out.
+  std::string text;
+  while (text.size() < 20000) text += "Lorem ipsum dolor sit amet, 0123456789 ";
+  text.resize(20000);
+  struct Ticks {
+    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration longest{};
+  } ticks;
+  const guint ticker = g_timeout_add(
+      5,
+      [](gpointer p) -> gboolean {
+        auto* t = static_cast<Ticks*>(p);
+        const auto now = std::chrono::steady_clock::now();
+        t->longest = std::max(t->longest, now - t->last);
+        t->last = now;
+        return G_SOURCE_CONTINUE;
+      },
+      &ticks);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(sink->typeText(text), std::optional<bool>(true));
+  const auto took = std::chrono::steady_clock::now() - start;
+  g_source_remove(ticker);
+  std::printf(
+      "[ figure ] 20000 characters sent in %lld ms, main loop held at most %lld ms\n",
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()),
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(ticks.longest).count()));
+  EXPECT_LT(ticks.longest, std::chrono::milliseconds(250));
 }
 
 TEST_F(WlrootsInputTest, PointerMovesClicksAndScrolls) {
