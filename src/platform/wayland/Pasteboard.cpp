@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "platform/linux/SelectionTypes.h"
+#include "platform/wayland/PipeWrite.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 namespace quib {
@@ -31,39 +32,6 @@ constexpr std::size_t kMaxTypeLength = 256;
 bool isTextType(std::string_view t) {
   return std::find(kTextTypes.begin(), kTextTypes.end(), t) != kTextTypes.end();
 }
-
-// Writes one answer to a reader without blocking the main thread, then closes the pipe; `written`
-// runs when the reader has had all of it.
-struct PipeWrite {
-  int fd;
-  std::string data;
-  std::function<void()> written;
-  std::size_t done = 0;
-
-  static gboolean step(gint fd, GIOCondition, gpointer p) {
-    auto* w = static_cast<PipeWrite*>(p);
-    while (w->done < w->data.size()) {
-      const ssize_t n = ::write(fd, w->data.data() + w->done, w->data.size() - w->done);
-      if (n > 0) {
-        w->done += static_cast<std::size_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EAGAIN) return G_SOURCE_CONTINUE;
-      break;  // the reader went away
-    }
-    if (w->done == w->data.size() && w->written) w->written();
-    ::close(fd);
-    delete w;
-    return G_SOURCE_REMOVE;
-  }
-
-  static void start(int fd, std::string data, std::function<void()> written = {}) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    auto* w = new PipeWrite{fd, std::move(data), std::move(written)};
-    if (step(fd, G_IO_OUT, w) == G_SOURCE_CONTINUE)
-      g_unix_fd_add(fd, static_cast<GIOCondition>(G_IO_OUT | G_IO_ERR | G_IO_HUP), step, w);
-  }
-};
 
 }  // namespace
 
@@ -113,7 +81,7 @@ const zwlr_data_control_source_v1_listener kSourceListener = {
             if (t == type) {
               std::function<void()> sent;
               if (isTextType(t)) sent = s->owner->textSentNotice(s);
-              PipeWrite::start(fd, bytes, std::move(sent));
+              writeToPipe(fd, bytes, std::move(sent));
               return;
             }
           ::close(fd);
