@@ -40,7 +40,8 @@ class SelectionPasteboard : public Pasteboard {
   // desktop confirming one already counted.
   void becameOwn(std::vector<PasteboardItem> items, bool counted);
   void cancelRelease();
-  // Another client asked for the text of our current write (a paste, or a clipboard manager).
+  // Another client has had the text of our current write (a paste, or a clipboard manager): a
+  // subclass calls this once the reader has it whole, as far as its protocol lets it tell.
   void textRead() { ++textReads_; }
   // Changes seen while starting up are not changes a caller could have missed.
   void restartCount() { changeCount_ = 0; }
