@@ -1,7 +1,11 @@
 // quib-load: starts a quibbleton, pairs one phone that pings every 10 ms, and runs one hostile or
 // careless load against the server for a fixed time. Prints the phone's round trips (p50, p99,
 // max), its failed pings, and the server's resident memory and CPU over the run.
-//   quib-load SERVER-BINARY [--scenario NAME|all] [--seconds N] [--settle N]
+//   quib-load SERVER-BINARY [--scenario NAME|all] [--seconds N] [--settle N] [--attacker ADDRESS]
+//             [--reconnect-every N]
+// --attacker: every load connects from this loopback address (127.0.0.2, say) while the phone stays
+// on 127.0.0.1, as a stranger on the network would. --reconnect-every: the phone opens a new
+// connection, proving its token again, every N pings.
 // Scenarios: idle (2,000 token-keyed idle connections), idle-slowloris (those plus 200 slowloris),
 // slowloris, bigline (20 MB lines without a newline), garbage (malformed and deeply nested lines),
 // reset (connect/reset and half-close loops), guess (wrong pairing codes), fds (the server at its
@@ -128,7 +132,11 @@ double cpuSeconds(pid_t pid) {
   return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// The loads' source address when one was chosen.
+std::string attacker;
+
 int rawConnect(std::uint16_t port, const char* from = nullptr) {
+  if (!from && !attacker.empty()) from = attacker.c_str();
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return -1;
   if (from) {
@@ -327,7 +335,9 @@ const std::map<std::string, Load>& loads() {
              for (int n = 0; !r.stop; ++n) {
                QuibClient c;
                // Many addresses, as many machines on the network would.
-               c.setLocalAddress("127.0." + std::to_string(t + 1) + "." + std::to_string(n % 250 + 1));
+               c.setLocalAddress(!attacker.empty()
+                                     ? attacker
+                                     : "127.0." + std::to_string(t + 1) + "." + std::to_string(n % 250 + 1));
                try {
                  c.connect("127.0.0.1", r.server.port, 2s);
                  for (int i = 0; i < 5; ++i) c.pair(r.server.code == "000000" ? "111111" : "000000", "g", 2s);
@@ -354,27 +364,30 @@ const std::map<std::string, Load>& loads() {
 struct Pings {
   std::vector<double> ms;
   int failures = 0;
+  int toldToPair = 0;  // replies with needsPairing: a phone would drop its token
 };
+
+int reconnectEvery = 0;
 
 Pings phone(const Server& s, const std::string& token, std::atomic<bool>& stop) {
   Pings p;
-  QuibClient c;
-  bool connected = false;
+  std::optional<QuibClient> c;
   for (int n = 0; !stop; ++n) {
     const auto next = Clock::now() + 10ms;
     try {
-      if (!connected) {
-        c.connect("127.0.0.1", s.port, 2s);
-        c.useToken(token);
-        connected = true;
+      if (!c || (reconnectEvery > 0 && n % reconnectEvery == 0)) {
+        c.emplace();
+        c->connect("127.0.0.1", s.port, 2s);
+        c->useToken(token);
       }
       const auto t0 = Clock::now();
-      auto reply = c.request(ping(std::to_string(n)), 1s);
+      auto reply = c->request(ping(std::to_string(n)), 1s);
       if (reply.type != ServerMessage::Kind::ack) ++p.failures;
+      if (reply.needsPairing == true) ++p.toldToPair;
       p.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     } catch (const ClientError&) {
       ++p.failures;
-      connected = false;
+      c.reset();
     }
     std::this_thread::sleep_until(next);
   }
@@ -428,10 +441,11 @@ int runScenario(const std::string& binary, const std::string& name, int seconds,
                : pings.ms[std::min(pings.ms.size() - 1, static_cast<std::size_t>(q * pings.ms.size()))];
   };
   std::printf(
-      "%-15s pings=%zu p50=%.2fms p99=%.2fms max=%.2fms failures=%d rss_base=%.1fMiB rss_end=%.1fMiB "
+      "%-15s pings=%zu p50=%.2fms p99=%.2fms max=%.2fms failures=%d told_to_pair=%d rss_base=%.1fMiB "
+      "rss_end=%.1fMiB "
       "rss_peak=%.1fMiB cpu=%.1f%%",
       name.c_str(), pings.ms.size(), at(0.50), at(0.99), pings.ms.empty() ? 0.0 : pings.ms.back(),
-      pings.failures, baseline / 1024.0, during / 1024.0, peak / 1024.0, cpu);
+      pings.failures, pings.toldToPair, baseline / 1024.0, during / 1024.0, peak / 1024.0, cpu);
   if (settle > 0) std::printf(" rss_%ds_later=%.1fMiB", settle, settled / 1024.0);
   std::printf("\n");
   std::fflush(stdout);
@@ -444,7 +458,8 @@ int runScenario(const std::string& binary, const std::string& name, int seconds,
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::cerr << "usage: quib-load SERVER-BINARY [--scenario NAME|all] [--seconds N] [--settle N]\n";
+    std::cerr << "usage: quib-load SERVER-BINARY [--scenario NAME|all] [--seconds N] [--settle N] "
+                 "[--attacker ADDRESS] [--reconnect-every N]\n";
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
@@ -463,6 +478,10 @@ int main(int argc, char** argv) {
       seconds = std::atoi(argv[i + 1]);
     else if (opt == "--settle")
       settle = std::atoi(argv[i + 1]);
+    else if (opt == "--attacker")
+      attacker = argv[i + 1];
+    else if (opt == "--reconnect-every")
+      reconnectEvery = std::atoi(argv[i + 1]);
     else {
       std::cerr << "unknown option " << opt << "\n";
       return 2;

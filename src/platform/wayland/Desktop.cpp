@@ -90,6 +90,8 @@ WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection,
       pasteboard_(WaylandPasteboard::available(*connection_)
                       ? std::unique_ptr<Pasteboard>(std::make_unique<WaylandPasteboard>(*connection_))
                       : std::make_unique<UnavailablePasteboard>()),
+      workspace_(options.childLimits),
+      applications_(options.childLimits),
       screenshots_([this] { return pressShiftPrint(); }) {
   // A portal session can start or end at any time; the trust answer follows it.
   trustTimer_ = g_timeout_add_seconds(1, refreshTrust, this);
