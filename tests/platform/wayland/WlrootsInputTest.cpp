@@ -90,14 +90,14 @@ TEST_F(WlrootsInputTest, KeysArriveWithTheModifiersTheyAreHeldWith) {
   EXPECT_TRUE(window.waitFor("key b -\n")) << window.output();
 }
 
-TEST_F(WlrootsInputTest, TextOfEveryScriptArrivesWholeAndKeysWorkAfterwards) {
+TEST_F(WlrootsInputTest, TextWithMoreCharactersThanOneKeymapHoldsArrivesInOrder) {
   TestWindow window;
-  const std::string text = "a한글 ✓ e\xcc\x81 👍🏽 שלום\n";
-  ASSERT_EQ(sink->typeText(text), std::optional<bool>(true));
+  std::u32string text;
+  for (char32_t c = 0x4e00; c < 0x4e00 + 300; ++c) text.push_back(c);
+  text += U"\u4e00z \u05e9\u05dc\u05d5\u05dd";  // back to a character of the first keymap
+  ASSERT_EQ(sink->typeText(utf8(text + U"\n")), std::optional<bool>(true));
+  EXPECT_TRUE(window.waitFor("text " + escaped(text) + "\n")) << window.output().substr(0, 2000);
   // The newline is the Return key: the field keeps one line.
-  EXPECT_TRUE(window.waitFor(
-      "text a\\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd \\u05e9\\u05dc\\u05d5\\u05dd\n"))
-      << window.output();
   EXPECT_TRUE(window.waitFor("key Return -\n")) << window.output();
   // The keymap of keys is back: a shortcut is still a shortcut.
   ASSERT_TRUE(sink->key(kShiftL, true));
@@ -106,15 +106,6 @@ TEST_F(WlrootsInputTest, TextOfEveryScriptArrivesWholeAndKeysWorkAfterwards) {
   EXPECT_TRUE(window.waitFor("key Q shift\n")) << window.output();
 
   EXPECT_EQ(sink->typeText("\xff\xfe not UTF-8"), std::optional<bool>(false));
-}
-
-TEST_F(WlrootsInputTest, TextWithMoreCharactersThanOneKeymapHoldsArrivesInOrder) {
-  TestWindow window;
-  std::u32string text;
-  for (char32_t c = 0x4e00; c < 0x4e00 + 300; ++c) text.push_back(c);
-  text += U"\u4e00z";  // back to a character of the first keymap
-  ASSERT_EQ(sink->typeText(utf8(text)), std::optional<bool>(true));
-  EXPECT_TRUE(window.waitFor("text " + escaped(text) + "\n")) << window.output().substr(0, 2000);
 }
 
 TEST_F(WlrootsInputTest, LongTextLeavesTheMainLoopRunning) {
