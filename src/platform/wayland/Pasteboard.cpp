@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <functional>
 #include <string_view>
 
 #include "platform/linux/SelectionTypes.h"
+#include "platform/wayland/PipeWrite.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 namespace quib {
@@ -30,36 +32,6 @@ constexpr std::size_t kMaxTypeLength = 256;
 bool isTextType(std::string_view t) {
   return std::find(kTextTypes.begin(), kTextTypes.end(), t) != kTextTypes.end();
 }
-
-// Writes one answer to a reader without blocking the main thread, then closes the pipe.
-struct PipeWrite {
-  int fd;
-  std::string data;
-  std::size_t done = 0;
-
-  static gboolean step(gint fd, GIOCondition, gpointer p) {
-    auto* w = static_cast<PipeWrite*>(p);
-    while (w->done < w->data.size()) {
-      const ssize_t n = ::write(fd, w->data.data() + w->done, w->data.size() - w->done);
-      if (n > 0) {
-        w->done += static_cast<std::size_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EAGAIN) return G_SOURCE_CONTINUE;
-      break;  // the reader went away
-    }
-    ::close(fd);
-    delete w;
-    return G_SOURCE_REMOVE;
-  }
-
-  static void start(int fd, std::string data) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    auto* w = new PipeWrite{fd, std::move(data)};
-    if (step(fd, G_IO_OUT, w) == G_SOURCE_CONTINUE)
-      g_unix_fd_add(fd, static_cast<GIOCondition>(G_IO_OUT | G_IO_ERR | G_IO_HUP), step, w);
-  }
-};
 
 }  // namespace
 
@@ -107,7 +79,9 @@ const zwlr_data_control_source_v1_listener kSourceListener = {
           auto* s = static_cast<WaylandPasteboard::Source*>(data);
           for (const auto& [t, bytes] : s->data)
             if (t == type) {
-              PipeWrite::start(fd, bytes);
+              std::function<void()> sent;
+              if (isTextType(t)) sent = s->owner->textSentNotice(s);
+              writeToPipe(fd, bytes, std::move(sent));
               return;
             }
           ::close(fd);
@@ -198,6 +172,14 @@ void WaylandPasteboard::onCancelled(Source* s) {
   // Another client took the selection; its selection event does the counting.
   source_.reset();
   ownLost();
+}
+
+std::function<void()> WaylandPasteboard::textSentNotice(Source* source) {
+  if (source != source_.get()) return {};
+  // The write may end after this pasteboard, or this write of ours, is gone.
+  return [alive = std::weak_ptr<int>(alive_), this, count = changeCount()] {
+    if (alive.lock() && changeCount() == count) textRead();
+  };
 }
 
 void WaylandPasteboard::onFinished() {

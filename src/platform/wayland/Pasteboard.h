@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,6 +54,8 @@ class WaylandPasteboard final : public SelectionPasteboard {
   struct Source;
   void onSelection(zwlr_data_control_offer_v1* offer);
   void onCancelled(Source* source);
+  // What to run once a reader has had all of our text (a paste served); empty for an old source.
+  std::function<void()> textSentNotice(Source* source);
   void onFinished();
 
  private:
@@ -81,6 +84,7 @@ class WaylandPasteboard final : public SelectionPasteboard {
   std::uint64_t serial_ = 0;
   int expectedOwnClears_ = 0;
   std::shared_ptr<ForeignCache> cache_;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // for pipe writes that outlive us
 };
 
 // The clipboard of a desktop that gives background programs none: nothing to read, every write
