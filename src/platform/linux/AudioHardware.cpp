@@ -20,6 +20,19 @@ void release(pa_operation* op) {
   if (op) pa_operation_unref(op);
 }
 
+// A change the next one must follow, not overtake: PipeWire's pulse server was seen to apply a mute
+// sent right before a volume after it. Waits for the server's answer, bounded, dispatching the main
+// context meanwhile; false when it failed or did not come.
+bool await(pa_operation* op) {
+  if (!op) return false;
+  const bool done = linuxdesktop::iterateMainContextUntil(
+      [op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; }, std::chrono::milliseconds(1000));
+  const bool ok = done && pa_operation_get_state(op) == PA_OPERATION_DONE;
+  if (!done) pa_operation_cancel(op);
+  pa_operation_unref(op);
+  return ok;
+}
+
 }  // namespace
 
 LinuxAudioHardware::LinuxAudioHardware(std::optional<std::string> server,
@@ -280,10 +293,12 @@ bool LinuxAudioHardware::setDefaultOutputDevice(std::uint32_t device) {
 void LinuxAudioHardware::mediaKey(int key) {
   Sink* s = defaultSink();
   if (!s || !context_) return;
+  // The waits below dispatch the server's events, which may change or drop the sink: nothing of
+  // it is touched after the first wait but its index.
+  const std::uint32_t index = s->index;
   if (key == kMuteToggle) {
     s->muted = !s->muted;
-    if (pa_operation* op = pa_context_set_sink_mute_by_index(context_, s->index, s->muted, nullptr, nullptr))
-      pa_operation_unref(op);
+    await(pa_context_set_sink_mute_by_index(context_, index, s->muted, nullptr, nullptr));
     return;
   }
   if (key != kVolumeUp && key != kVolumeDown) return;
@@ -295,18 +310,18 @@ void LinuxAudioHardware::mediaKey(int key) {
   if (key == kVolumeUp) {
     // A volume the user raised above 100 % elsewhere is left as it is.
     if (pa_cvolume_max(&v) < PA_VOLUME_NORM) pa_cvolume_inc_clamp(&v, kVolumeStep, PA_VOLUME_NORM);
-    // Unmuted whatever the mute we hold says: under PipeWire it was seen to lag the server's right
-    // after a quick toggle, and the press then left the output muted.
-    s->muted = false;
-    if (pa_operation* op = pa_context_set_sink_mute_by_index(context_, s->index, 0, nullptr, nullptr))
-      pa_operation_unref(op);
   } else {
     pa_cvolume_dec(&v, kVolumeStep);
   }
   // Kept at once, so a quick second press steps from here rather than from the old volume.
   s->volume.assign(v.values, v.values + v.channels);
-  if (pa_operation* op = pa_context_set_sink_volume_by_index(context_, s->index, &v, nullptr, nullptr))
-    pa_operation_unref(op);
+  if (key == kVolumeUp) {
+    // Unmuted whatever the mute we hold says: under PipeWire it was seen to lag the server's right
+    // after a quick toggle, and the press then left the output muted.
+    s->muted = false;
+    if (!await(pa_context_set_sink_mute_by_index(context_, index, 0, nullptr, nullptr))) return;
+  }
+  await(pa_context_set_sink_volume_by_index(context_, index, &v, nullptr, nullptr));
 }
 
 }  // namespace quib
