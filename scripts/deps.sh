@@ -13,6 +13,8 @@ pkgs=(
   libglib2.0-dev
   libwayland-dev libxkbcommon-dev wayland-protocols sway wl-clipboard python3-gi gir1.2-gtk-3.0
   dpkg-dev file lintian systemd desktop-file-utils bash-completion
+  # GNOME's compositor, run headless by the GNOME desktop tests.
+  gnome-shell
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -40,6 +40,7 @@ bool MutterInput::ok(GVariant* reply) {
 void MutterInput::absorbFirstKey() {
   ok(session_.call("NotifyKeyboardKeycode", g_variant_new("(ub)", kLeftShift, TRUE)));
   ok(session_.call("NotifyKeyboardKeycode", g_variant_new("(ub)", kLeftShift, FALSE)));
+  ok(session_.call("NotifyPointerMotionRelative", g_variant_new("(dd)", 0.0, 0.0)));
 }
 
 bool MutterInput::keycode(std::uint32_t code, bool down) {
