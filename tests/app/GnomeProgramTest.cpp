@@ -54,6 +54,11 @@ TEST(GnomeProgram, InputAndClipboardGoThroughMutter) {
     return !items.empty() && items.front() == "aHello, GNOME 43! ~(x_y)? from phone";
   })) << testing::PrintToString(history(phone));
 
+  // Characters the keymap lacks are pasted through mutter's clipboard, in order after the rest.
+  auto korean = act(phone, action(QuibActionKind::typeText, "한글 👍"));
+  EXPECT_TRUE(korean.ok.value_or(false)) << korean.message.value_or("");
+  EXPECT_TRUE(window.waitFor("\\ud55c\\uae00 \\U0001f44d\n")) << window.output();
+
   // The harness put the pointer in the middle; moves are relative and exact. The shell's top bar
   // (32 px) stays above the window, whose coordinates start below it.
   checkPointer(phone, window, 640, 400 - 32);
