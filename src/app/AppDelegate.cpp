@@ -152,8 +152,12 @@ void AppDelegate::perform(const MenuItem& item) {
 }
 
 void AppDelegate::copyCode() {
+  // Marked concealed, as a password manager marks a password: clipboard managers and the history
+  // the phone reads leave it out.
+  PasteboardItem item = PasteboardItem::text(server_.pairingCode());
+  item.entries.emplace_back(PasteboardType::concealed, "");
   platform_.pasteboard.clearContents();
-  platform_.pasteboard.writeItems({PasteboardItem::text(server_.pairingCode())});
+  platform_.pasteboard.writeItems({item});
 }
 
 void AppDelegate::regenerateCode() {

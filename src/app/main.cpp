@@ -21,6 +21,7 @@
 #include "app/StatusBarChoice.h"
 #include "icons/DesktopQueries.h"
 #include "platform/MainQueue.h"
+#include "platform/PrivateDirectory.h"
 #include "platform/SqliteDefaults.h"
 #include "platform/tray/DesktopNotifier.h"
 #include "server/QuibServer.h"
@@ -78,16 +79,15 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
-  // Every connection is a descriptor: take all the system allows this process.
-  if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
-  }
+  // Every connection is a descriptor: take all the system allows this process (not what it starts).
+  const quib::ChildLimits childLimits = quib::ChildLimits::raiseOwnDescriptorLimit();
 
   const std::filesystem::path dir =
       dataDir.empty() ? quib::SqliteDefaults::defaultDirectory() : std::filesystem::path(dataDir);
   const std::filesystem::path root =
       virtualRoot.empty() ? dir / "virtual-desktop" : std::filesystem::path(virtualRoot);
+  // Before anything is written there: it holds every paired phone's token.
+  quib::makePrivateDirectory(dir);
   std::error_code ec;
   std::filesystem::create_directories(root, ec);
 
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
   else
     commandKey = "control";
 
-  quib::BackendOptions backendOptions{platformName, commandKey, mediaKeys, untrusted, root, dir};
+  quib::BackendOptions backendOptions{platformName, commandKey, mediaKeys, untrusted, root, dir, childLimits};
   auto backend = quib::chooseBackend(backendOptions, std::cout, std::cerr);
   if (!backend) return 2;
   backend->printEffects(std::cout);

@@ -130,6 +130,8 @@ TEST_F(AppDelegateTest, CommandsAndAccessibilityLine) {
   EXPECT_EQ(bar.menus.back()[2].title, "페어링 코드:  " + code);
   t.onMain([&] { delegate->copyCode(); });
   EXPECT_EQ(t.desktop().pasteboard().string(), code);
+  const auto types = t.desktop().pasteboard().types();
+  EXPECT_NE(std::find(types.begin(), types.end(), PasteboardType::concealed), types.end());
   // No audio output known: no output line.
   for (const auto& item : bar.menus.back()) EXPECT_EQ(item.title.rfind("현재 출력", 0), std::string::npos);
 }

@@ -128,6 +128,8 @@ WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection,
                                          : std::function<void(int)>(),
                   20}),
       pasteboard_(makePasteboard()),
+      workspace_(options.childLimits),
+      applications_(options.childLimits),
       screenshots_([this] { return pressShiftPrint(); }) {
   // A portal session can start or end at any time; the trust answer follows it.
   trustTimer_ = g_timeout_add_seconds(1, refreshTrust, this);
