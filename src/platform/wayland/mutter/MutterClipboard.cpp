@@ -229,7 +229,10 @@ bool MutterClipboard::announce(const std::vector<std::string>& types) {
 }
 
 bool MutterClipboard::writeItems(const std::vector<PasteboardItem>& items) {
-  if (!session_.ensure() || !enabled_) return false;
+  if (!session_.ensure()) return false;
+  // Enabling may have failed on a slow desktop: asked again here, where the clipboard is needed.
+  if (!enabled_) enable();
+  if (!enabled_) return false;
   auto all = afterWrite(items);
   auto offers = selectionOffers(all, {kTextTypes.begin(), kTextTypes.end()}, kHintType, kHintSecret);
   if (offers.empty()) return false;

@@ -23,7 +23,9 @@ class MutterSession {
   static constexpr const char* kService = "org.gnome.Mutter.RemoteDesktop";
   static constexpr const char* kObject = "/org/gnome/Mutter/RemoteDesktop";
   static constexpr const char* kSessionInterface = "org.gnome.Mutter.RemoteDesktop.Session";
-  static constexpr std::chrono::milliseconds kCallTimeout{1000};
+  static constexpr std::chrono::milliseconds kCallTimeout{2000};
+  // Making and starting a session waits longer: a loaded desktop answers it slowly, and it is rare.
+  static constexpr std::chrono::milliseconds kStartTimeout{10000};
   // After a failed attempt, the next one waits this long (a missing service is not asked per key).
   static constexpr std::chrono::seconds kRetryAfter{2};
 
