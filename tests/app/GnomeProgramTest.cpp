@@ -21,7 +21,8 @@ std::vector<std::string> history(QuibClient& phone) {
 
 TEST(GnomeProgram, InputAndClipboardGoThroughMutter) {
   TempDir data;
-  ChildProcess window({"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW});
+  ChildProcess window(
+      {"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW, "--no-menu"});
   ASSERT_TRUE(window.waitFor("ready\n", std::chrono::seconds(30))) << window.output();
   ChildProcess p(
       {QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--data-dir", data.path().string()});

@@ -2,8 +2,9 @@
 # A small GTK window for desktop tests: one text field that holds the keyboard focus. It prints a
 # line for every key press (keysym name and modifier names), pointer button, scroll step and the
 # field's text after each change, so a test reads what really arrived from outside the program.
-# With --motion it also prints every pointer motion. On Wayland (GDK_BACKEND=wayland) it covers the
-# output fullscreen, so window coordinates are the compositor's.
+# With --motion it also prints every pointer motion; with --no-menu a right click opens no menu.
+# On Wayland (GDK_BACKEND=wayland) it covers the output fullscreen, so window coordinates are the
+# compositor's.
 import sys
 
 import gi
@@ -53,13 +54,14 @@ def on_event(event):
     elif t in (Gdk.EventType.MOTION_NOTIFY, Gdk.EventType.ENTER_NOTIFY) and REPORT_MOTION:
         # A pointer that arrives from outside the window enters at its place instead of moving there.
         say("motion", int(event.x_root), int(event.y_root))
-    if t in (Gdk.EventType.BUTTON_PRESS, Gdk.EventType.BUTTON_RELEASE) and event.get_button()[1] == 3:
+    if NO_MENU and t in (Gdk.EventType.BUTTON_PRESS, Gdk.EventType.BUTTON_RELEASE) and event.get_button()[1] == 3:
         # The field's context menu would take the pointer from the window until dismissed.
         return
     Gtk.main_do_event(event)
 
 
 REPORT_MOTION = "--motion" in sys.argv
+NO_MENU = "--no-menu" in sys.argv
 
 
 def on_changed(entry):
