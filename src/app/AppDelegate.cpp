@@ -19,6 +19,7 @@ AppDelegate::AppDelegate(Platform platform, MainQueue& mainQueue, StatusBar& sta
 
 AppDelegate::~AppDelegate() {
   platform_.audio.setOnChange(nullptr);
+  platform_.accessibility.setOnChange(nullptr);
   server_.onStateChange = nullptr;
   server_.onClientCountChange = nullptr;
   server_.onPairingGuardChange = nullptr;
@@ -38,8 +39,9 @@ void AppDelegate::pairingGuardChanged() {
 }
 
 std::string AppDelegate::localTimeText(Clock::TimePoint at) const {
-  const auto wall = std::chrono::system_clock::now() +
-                    std::chrono::duration_cast<std::chrono::system_clock::duration>(at - server_.clock().now());
+  const auto wall =
+      std::chrono::system_clock::now() +
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(at - server_.clock().now());
   const std::time_t t = std::chrono::system_clock::to_time_t(wall);
   std::tm local{};
   localtime_r(&t, &local);
@@ -68,6 +70,12 @@ void AppDelegate::applicationDidFinishLaunching() {
   };
   // Headphones plugged or another program switching outputs: the output line follows.
   platform_.audio.setOnChange([weak, queue] {
+    queue->post([weak] {
+      if (auto self = weak.lock()) (*self)->rebuildMenu();
+    });
+  });
+  // The desktop granting or withdrawing input: the permission line and the panel icon follow.
+  platform_.accessibility.setOnChange([weak, queue] {
     queue->post([weak] {
       if (auto self = weak.lock()) (*self)->rebuildMenu();
     });

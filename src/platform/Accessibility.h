@@ -1,5 +1,6 @@
 #pragma once
 // Whether this process may post synthetic input. Safe on any thread.
+#include <functional>
 #include <string>
 
 namespace quib {
@@ -12,6 +13,9 @@ class Accessibility {
   virtual bool isTrustedPrompting() = 0;
   // The address of the page where the user learns how to give the permission.
   virtual std::string settingsURL() = 0;
+  // Called after the answer changed (the desktop granted or withdrew the permission). Backends
+  // whose answer is fixed never call it; the others say on which thread they do.
+  virtual void setOnChange(std::function<void()> onChange) { (void)onChange; }
 };
 
 }  // namespace quib

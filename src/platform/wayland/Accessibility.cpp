@@ -3,7 +3,8 @@
 namespace quib {
 
 void WaylandAccessibility::refresh() {
-  trusted_ = sink_ && sink_->ready();
+  const bool now = sink_ && sink_->ready();
+  if (trusted_.exchange(now) != now && onChange_) onChange_();
 }
 
 bool WaylandAccessibility::isTrustedPrompting() {
