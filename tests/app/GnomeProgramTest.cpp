@@ -24,8 +24,8 @@ TEST(GnomeProgram, InputAndClipboardGoThroughMutter) {
   ChildProcess window(
       {"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW, "--no-menu"});
   ASSERT_TRUE(window.waitFor("ready\n", std::chrono::seconds(30))) << window.output();
-  ChildProcess p(
-      {QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--data-dir", data.path().string()});
+  ChildProcess p({QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--menu", "terminal",
+                  "--data-dir", data.path().string()});
   ASSERT_TRUE(p.waitFor("데스크톱: wayland (Wayland display ")) << p.output();
   EXPECT_NE(p.output().find("input through GNOME's remote-desktop session (Mutter) (no RemoteDesktop portal "
                             "here), clipboard through GNOME's remote-desktop session"),
