@@ -15,6 +15,8 @@ pkgs=(
   libwayland-dev libxkbcommon-dev wayland-protocols sway wl-clipboard python3-gi gir1.2-gtk-3.0
   at-spi2-core gir1.2-atspi-2.0
   dpkg-dev file lintian systemd desktop-file-utils bash-completion
+  # GNOME's compositor, run headless by the GNOME desktop tests.
+  gnome-shell
 )
 codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
 # The sound server the desktop tests start privately is the release's own: installing PulseAudio where

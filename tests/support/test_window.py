@@ -2,8 +2,9 @@
 # A small GTK window for desktop tests: one text field that holds the keyboard focus. It prints a
 # line for every key press (keysym name and modifier names), pointer button, scroll step and the
 # field's text after each change, so a test reads what really arrived from outside the program.
-# With --motion it also prints every pointer motion. On Wayland (GDK_BACKEND=wayland) it covers the
-# output fullscreen, so window coordinates are the compositor's.
+# With --motion it also prints every pointer motion; with --no-menu a right click opens no menu.
+# On Wayland (GDK_BACKEND=wayland) it covers the output fullscreen, so window coordinates are the
+# compositor's.
 import sys
 
 import gi
@@ -53,10 +54,14 @@ def on_event(event):
     elif t in (Gdk.EventType.MOTION_NOTIFY, Gdk.EventType.ENTER_NOTIFY) and REPORT_MOTION:
         # A pointer that arrives from outside the window enters at its place instead of moving there.
         say("motion", int(event.x_root), int(event.y_root))
+    if NO_MENU and t in (Gdk.EventType.BUTTON_PRESS, Gdk.EventType.BUTTON_RELEASE) and event.get_button()[1] == 3:
+        # The field's context menu would take the pointer from the window until dismissed.
+        return
     Gtk.main_do_event(event)
 
 
 REPORT_MOTION = "--motion" in sys.argv
+NO_MENU = "--no-menu" in sys.argv
 
 
 def on_changed(entry):
@@ -81,15 +86,29 @@ def main():
     entry.connect("changed", on_changed)
     window.connect("destroy", Gtk.main_quit)
 
+    state = {"mapped": False, "said": False}
+
     def ready(*_):
-        # No window manager runs on the test display: take the input focus ourselves.
+        # On Wayland the window is ready once it covers the output (a shell may place it below its
+        # top bar first, then make it fullscreen).
         gdk_window = window.get_window()
+        if not state["mapped"] or state["said"]:
+            return False
+        if wayland and not gdk_window.get_state() & Gdk.WindowState.FULLSCREEN:
+            return False
+        state["said"] = True
+        # No window manager runs on the test display: take the input focus ourselves.
         gdk_window.focus(Gdk.CURRENT_TIME)
         entry.grab_focus()
         GLib.timeout_add(200, lambda: say("ready") and False)
         return False
 
-    window.connect("map-event", ready)
+    def mapped(*_):
+        state["mapped"] = True
+        return ready()
+
+    window.connect("map-event", mapped)
+    window.connect("window-state-event", ready)
     window.show_all()
     sys.stdin.close()
     Gtk.main()

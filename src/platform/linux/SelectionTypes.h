@@ -1,7 +1,9 @@
 #pragma once
 // How another client's copy on a Linux selection (X11 CLIPBOARD, Wayland data-control) reads as
 // pasteboard types. Pure.
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Pasteboard.h"
@@ -17,6 +19,32 @@ inline std::vector<std::string> foreignTypes(bool hasText, bool concealed,
   if (concealed) items[0].entries.emplace_back(PasteboardType::concealed, "");
   for (const auto& t : dataTypes) items[0].entries.emplace_back(t, "");
   return typesOf(items);
+}
+
+// What our copy offers on a selection, type by type: each data type once (the first wins), the
+// password-manager hint (`hintType` = `hintValue`) when an item is concealed or transient, then the
+// plain text under each of `textTypes`.
+inline std::vector<std::pair<std::string, std::string>> selectionOffers(
+    const std::vector<PasteboardItem>& items, const std::vector<std::string>& textTypes,
+    const std::string& hintType, const std::string& hintValue) {
+  std::vector<std::pair<std::string, std::string>> out;
+  auto offered = [&](const std::string& t) {
+    return std::any_of(out.begin(), out.end(), [&](const auto& d) { return d.first == t; });
+  };
+  const auto text = plainTextOf(items);
+  bool hint = false;
+  for (const auto& item : items)
+    for (const auto& [type, data] : item.entries) {
+      if (type == PasteboardType::concealed || type == PasteboardType::transient)
+        hint = true;
+      else if (type != PasteboardType::plainText && !offered(type))
+        out.emplace_back(type, data);
+    }
+  if (hint && !offered(hintType)) out.emplace_back(hintType, hintValue);
+  if (text)
+    for (const auto& t : textTypes)
+      if (!offered(t)) out.emplace_back(t, *text);
+  return out;
 }
 
 }  // namespace quib

@@ -5,6 +5,8 @@
 #include "platform/linux/HelpPage.h"
 #include "platform/wayland/Pasteboard.h"
 #include "platform/wayland/WlrootsInput.h"
+#include "platform/wayland/mutter/MutterClipboard.h"
+#include "platform/wayland/mutter/MutterInput.h"
 
 namespace quib {
 
@@ -22,18 +24,36 @@ constexpr const char* kHelpPage = R"(<!doctype html>
 <li><b>sway, Hyprland, river, labwc and other wlroots compositors</b>: Quibbleton uses the
 compositor's virtual keyboard and pointer; nothing needs to be allowed. If input is still refused,
 the compositor was built or configured without the virtual-keyboard or virtual-pointer protocol.</li>
-<li><b>GNOME and KDE Plasma</b>: input goes through the desktop's "Remote Desktop" portal. The
-desktop asks once whether Quibbleton may control the keyboard and pointer; choose <i>Share</i> (and
-<i>Remember</i> where offered). Choosing "Accessibility" in Quibbleton's menu asks again. The
-packages <code>xdg-desktop-portal</code> and <code>xdg-desktop-portal-gnome</code> (or
-<code>-kde</code>) must be installed.</li>
-<li><b>Clipboard on GNOME</b>: GNOME gives programs without a window no clipboard, so the
-clipboard actions and the clipboard history answer that the clipboard is unavailable. Typing text
-still works.</li>
+<li><b>GNOME 43 and older</b>: input and the clipboard go through GNOME's own remote-desktop
+session; nothing needs to be allowed, and GNOME shows its remote-desktop indicator in the top bar
+while Quibbleton runs.</li>
+<li><b>GNOME 44 and later, KDE Plasma</b>: input goes through the desktop's "Remote Desktop"
+portal. The desktop asks once whether Quibbleton may control the keyboard and pointer; switch on
+<i>Allow Remote Interaction</i> and choose <i>Share</i>. The choice is remembered. Choosing
+"Accessibility" in Quibbleton's menu asks again. The packages <code>xdg-desktop-portal</code> and
+<code>xdg-desktop-portal-gnome</code> (or <code>-kde</code>) must be installed.</li>
 <li>Or log in to an X11 session ("GNOME on Xorg") and start Quibbleton again.</li>
 </ul>
 </body></html>
 )";
+
+// The version of the RemoteDesktop portal on the session bus; 0 when there is none.
+std::uint32_t portalVersion(GDBusConnection* bus) {
+  if (!bus) return 0;
+  GVariant* reply =
+      g_dbus_connection_call_sync(bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+                                  "org.freedesktop.DBus.Properties", "Get",
+                                  g_variant_new("(ss)", "org.freedesktop.portal.RemoteDesktop", "version"),
+                                  G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+  if (!reply) return 0;
+  GVariant* value = nullptr;
+  g_variant_get(reply, "(v)", &value);
+  const std::uint32_t version =
+      g_variant_is_of_type(value, G_VARIANT_TYPE_UINT32) ? g_variant_get_uint32(value) : 0;
+  g_variant_unref(value);
+  g_variant_unref(reply);
+  return version;
+}
 
 }  // namespace
 
@@ -45,16 +65,33 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(WaylandDesktopOptions optio
   gdk_set_allowed_backends("wayland");
   gtk_init_check(nullptr, nullptr);
   std::unique_ptr<InputSink> sink = WlrootsInput::create(*connection);
-  // Only the portal needs the desktop's keymap: our virtual keyboard brings its own, and would
-  // make every keymap it uploads come back to be read.
+  // Only the portal and mutter need the desktop's keymap: our virtual keyboard brings its own, and
+  // would make every keymap it uploads come back to be read.
   std::unique_ptr<SeatKeymap> keymap;
-  if (!sink && options.makePortalSink) {
+  std::unique_ptr<MutterSession> mutter;
+  std::string why;
+  if (!sink) {
     keymap = std::make_unique<SeatKeymap>(*connection);
-    sink = options.makePortalSink(
-        [k = keymap.get()](std::uint32_t keysym) { return !k->known() || k->has(keysym); });
+    // A portal that can remember the user's consent asks once ever; GNOME's own remote desktop
+    // asks nothing, but only where the portal would ask at every start does it take over.
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    const std::uint32_t version = portalVersion(bus);
+    if (version < 2 && MutterSession::present(bus)) {
+      mutter = std::make_unique<MutterSession>(bus);
+      sink = std::make_unique<MutterInput>(*mutter, [k = keymap.get()](std::uint32_t keysym) {
+        return k->catchUp() ? k->locate(keysym) : std::nullopt;
+      });
+      why = version ? " (the RemoteDesktop portal here would ask at every start)"
+                    : " (no RemoteDesktop portal here)";
+    } else if (options.makePortalSink) {
+      sink = options.makePortalSink(
+          [k = keymap.get()](std::uint32_t keysym) { return !k->known() || k->has(keysym); });
+      if (version >= 2) why = " (it remembers your consent)";
+    }
+    if (bus) g_object_unref(bus);
   }
-  auto desktop = std::unique_ptr<WaylandDesktop>(
-      new WaylandDesktop(std::move(connection), std::move(keymap), std::move(sink), options));
+  auto desktop = std::unique_ptr<WaylandDesktop>(new WaylandDesktop(
+      std::move(connection), std::move(keymap), std::move(mutter), std::move(sink), std::move(why), options));
   if (auto page = writeHelpPage(options.helpDirectory, "input-permission-wayland.html", kHelpPage);
       !page.empty())
     desktop->accessibility_.setSettingsURL(std::move(page));
@@ -75,11 +112,14 @@ std::function<std::optional<WaylandEventPoster::Screens>()> screensOf(const Wayl
 }  // namespace
 
 WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection,
-                               std::unique_ptr<SeatKeymap> keymap, std::unique_ptr<InputSink> sink,
+                               std::unique_ptr<SeatKeymap> keymap, std::unique_ptr<MutterSession> mutter,
+                               std::unique_ptr<InputSink> sink, std::string why,
                                const WaylandDesktopOptions& options)
     : connection_(std::move(connection)),
       keymap_(std::move(keymap)),
+      mutter_(std::move(mutter)),
       sink_(std::move(sink)),
+      why_(std::move(why)),
       accessibility_(sink_.get()),
       events_(sink_.get(), screensOf(*connection_),
               LinuxEventPosterOptions{
@@ -87,14 +127,24 @@ WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection,
                   options.pulseMediaKeys ? std::function<void(int)>([this](int key) { audio_.mediaKey(key); })
                                          : std::function<void(int)>(),
                   20}),
-      pasteboard_(WaylandPasteboard::available(*connection_)
-                      ? std::unique_ptr<Pasteboard>(std::make_unique<WaylandPasteboard>(*connection_))
-                      : std::make_unique<UnavailablePasteboard>()),
+      pasteboard_(makePasteboard()),
       workspace_(options.childLimits),
       applications_(options.childLimits),
       screenshots_([this] { return pressShiftPrint(); }) {
   // A portal session can start or end at any time; the trust answer follows it.
   trustTimer_ = g_timeout_add_seconds(1, refreshTrust, this);
+}
+
+std::unique_ptr<Pasteboard> WaylandDesktop::makePasteboard() {
+  if (WaylandPasteboard::available(*connection_)) {
+    clipboardPath_ = "data-control";
+    return std::make_unique<WaylandPasteboard>(*connection_);
+  }
+  if (mutter_) {
+    clipboardPath_ = "GNOME's remote-desktop session";
+    return std::make_unique<MutterClipboard>(*mutter_);
+  }
+  return std::make_unique<UnavailablePasteboard>();
 }
 
 WaylandDesktop::~WaylandDesktop() {
@@ -117,11 +167,11 @@ std::string WaylandDesktop::describe() const {
     input =
         "input refused: the compositor has no virtual keyboard and pointer, and no portal session was made";
   else if (!sink_->ready())
-    input = "input through " + sink_->describe() + ", refused for now: " + sink_->whyNot();
+    input = "input through " + sink_->describe() + why_ + ", refused for now: " + sink_->whyNot();
   else
-    input = "input through " + sink_->describe();
+    input = "input through " + sink_->describe() + why_;
   return "Wayland display " + connection_->name() + ", " + input + ", clipboard " +
-         (pasteboard_->available() ? "through data-control" : "unavailable");
+         (pasteboard_->available() ? "through " + clipboardPath_ : "unavailable");
 }
 
 bool WaylandDesktop::pressShiftPrint() {

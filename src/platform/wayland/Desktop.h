@@ -21,6 +21,7 @@
 #include "platform/wayland/InputSink.h"
 #include "platform/wayland/SeatKeymap.h"
 #include "platform/wayland/WaylandConnection.h"
+#include "platform/wayland/mutter/MutterSession.h"
 
 namespace quib {
 
@@ -55,13 +56,18 @@ class WaylandDesktop {
 
  private:
   WaylandDesktop(std::unique_ptr<WaylandConnection> connection, std::unique_ptr<SeatKeymap> keymap,
-                 std::unique_ptr<InputSink> sink, const WaylandDesktopOptions& options);
+                 std::unique_ptr<MutterSession> mutter, std::unique_ptr<InputSink> sink, std::string why,
+                 const WaylandDesktopOptions& options);
+  std::unique_ptr<Pasteboard> makePasteboard();
   bool pressShiftPrint();
   static int refreshTrust(void* self);
 
   std::unique_ptr<WaylandConnection> connection_;
-  std::unique_ptr<SeatKeymap> keymap_;  // for the portal sink only; null otherwise
+  std::unique_ptr<SeatKeymap> keymap_;     // for the portal and mutter only; null otherwise
+  std::unique_ptr<MutterSession> mutter_;  // GNOME's remote desktop, for input and the clipboard
   std::unique_ptr<InputSink> sink_;
+  std::string why_;  // why this input path, for the line naming the backend
+  std::string clipboardPath_;
   WaylandAccessibility accessibility_;
   LinuxHostInfo host_;
   LinuxAudioHardware audio_;

@@ -317,25 +317,7 @@ bool WaylandPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
   s->owner = this;
   s->items = afterWrite(items);
   s->marker = marker_ + std::to_string(++serial_);
-  std::optional<std::string> text;
-  bool hint = false;
-  auto offered = [&](std::string_view t) {
-    return std::any_of(s->data.begin(), s->data.end(), [&](const auto& d) { return d.first == t; });
-  };
-  for (const auto& item : s->items)
-    for (const auto& [type, data] : item.entries) {
-      if (type == PasteboardType::plainText) {
-        if (!text) text = data;
-      } else if (type == PasteboardType::concealed || type == PasteboardType::transient) {
-        hint = true;
-      } else if (!offered(type)) {
-        s->data.emplace_back(type, data);
-      }
-    }
-  if (hint && !offered(kHintType)) s->data.emplace_back(kHintType, kHintSecret);
-  if (text)
-    for (const char* t : kTextTypes)
-      if (!offered(t)) s->data.emplace_back(t, *text);
+  s->data = selectionOffers(s->items, {kTextTypes.begin(), kTextTypes.end()}, kHintType, kHintSecret);
   s->data.emplace_back(s->marker, "");
 
   s->source = zwlr_data_control_manager_v1_create_data_source(manager_);

@@ -28,10 +28,22 @@ const wl_keyboard_listener kListener{keymap, enter, leave, key, modifiers, repea
 
 }  // namespace
 
-SeatKeymap::SeatKeymap(WaylandConnection& connection) {
-  if (!connection.seat() || !(connection.seatCapabilities() & WL_SEAT_CAPABILITY_KEYBOARD)) return;
-  keyboard_ = wl_seat_get_keyboard(connection.seat());
+SeatKeymap::SeatKeymap(WaylandConnection& connection) : connection_(connection) {
+  bindKeyboard();
+}
+
+void SeatKeymap::bindKeyboard() {
+  if (!connection_.seat() || !(connection_.seatCapabilities() & WL_SEAT_CAPABILITY_KEYBOARD)) return;
+  keyboard_ = wl_seat_get_keyboard(connection_.seat());
   if (keyboard_) wl_keyboard_add_listener(keyboard_, &kListener, this);
+}
+
+bool SeatKeymap::catchUp() {
+  if (known_ || keyboard_) return known_;
+  connection_.roundtrip();  // the seat's capabilities as they are now
+  bindKeyboard();
+  if (keyboard_) connection_.roundtrip();
+  return known_;
 }
 
 SeatKeymap::~SeatKeymap() {
@@ -54,8 +66,8 @@ void SeatKeymap::onKeymap(std::uint32_t format, int fd, std::uint32_t size) {
   known_ = !keysyms_.empty();
 }
 
-std::unordered_set<std::uint32_t> SeatKeymap::keysymsOf(const std::string& keymapText) {
-  std::unordered_set<std::uint32_t> out;
+std::unordered_map<std::uint32_t, KeyPlace> SeatKeymap::keysymsOf(const std::string& keymapText) {
+  std::unordered_map<std::uint32_t, KeyPlace> out;
   if (keymapText.empty()) return out;
   xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
   if (!context) return out;
@@ -67,7 +79,12 @@ std::unordered_set<std::uint32_t> SeatKeymap::keysymsOf(const std::string& keyma
       for (xkb_level_index_t level = 0; level < levels; ++level) {
         const xkb_keysym_t* syms = nullptr;
         const int n = xkb_keymap_key_get_syms_by_level(map, code, 0, level, &syms);
-        for (int i = 0; i < n; ++i) out.insert(syms[i]);
+        // XKB's codes are evdev's plus 8.
+        for (int i = 0; i < n; ++i) {
+          const KeyPlace place{code - 8, level};
+          auto [it, added] = out.emplace(syms[i], place);
+          if (!added && place.level < it->second.level) it->second = place;
+        }
       }
     }
     xkb_keymap_unref(map);

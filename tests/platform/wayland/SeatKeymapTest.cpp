@@ -36,6 +36,11 @@ TEST(SeatKeymapTest, KeysymsAreThoseOfTheFirstLayoutAtAnyLevel) {
   // since that is the one a keysym is looked up in.
   EXPECT_TRUE(SeatKeymap::keysymsOf(keymapText("de")).contains(XKB_KEY_adiaeresis));
   EXPECT_FALSE(SeatKeymap::keysymsOf(keymapText("us,de")).contains(XKB_KEY_adiaeresis));
+  // Where a keysym is, for sending it as a key code: evdev codes, Shift at level 1.
+  EXPECT_EQ(us.at(XKB_KEY_a), (KeyPlace{30, 0}));
+  EXPECT_EQ(us.at(XKB_KEY_A), (KeyPlace{30, 1}));
+  EXPECT_EQ(us.at(XKB_KEY_exclam), (KeyPlace{2, 1}));
+  EXPECT_EQ(us.at(XKB_KEY_Shift_L), (KeyPlace{42, 0}));
   EXPECT_TRUE(SeatKeymap::keysymsOf("not a keymap").empty());
   EXPECT_TRUE(SeatKeymap::keysymsOf("").empty());
 }

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Runs a command inside a private GNOME desktop: gnome-shell headless (one 1280x800 virtual
+# monitor, software rendering, no X11), plus the private bus, sound server and XDG folders of the
+# X11 harness. The shell asks the system bus for logind and others; a private system bus where
+# nothing answers keeps it off the machine's own. Everything started here is stopped by process id.
+# Exits 77 (skipped) when gnome-shell is not installed.
+set -uo pipefail
+command -v gnome-shell >/dev/null || { echo "with-gnome: gnome-shell is not installed" >&2; exit 77; }
+session_type=wayland
+. "$(dirname "$0")/../linux/private-session.sh"
+
+# GNOME 43 as our CI's Debian has it: no portal that could remember consent, so the program takes
+# mutter's own remote desktop. Portals installed on this machine stay out of the session.
+mkdir -p "$T/share/dbus-1/services"
+printf '[D-BUS Service]\nName=org.freedesktop.portal.Desktop\nExec=/bin/false\n' \
+  >"$T/share/dbus-1/services/org.freedesktop.portal.Desktop.service"
+# The shell opens its overview at start-up, which takes the keyboard from the test window; this
+# mode is the user's session without it.
+mkdir -p "$T/share/gnome-shell/modes"
+printf '{"parentMode": "user", "hasOverview": false}\n' >"$T/share/gnome-shell/modes/quibtest.json"
+start_bus_and_sound
+dbus-daemon --session --nofork --nopidfile --address="unix:path=$T/system-bus" --print-address=4 \
+  4>"$T/system-bus.addr" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$T/system-bus.addr" ] && break; sleep 0.05; done
+export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$T/system-bus
+
+has_owner() {
+  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep -q true
+}
+# The shell's interface and its remote desktop answer once its start-up is done; on a loaded
+# two-core machine that can take many seconds.
+# Mutter maximizes a window nearly as large as the monitor, which can take the test window out of
+# fullscreen under the top bar while a test runs: the shell's own settings turn that off.
+mkdir -p "$XDG_CONFIG_HOME/glib-2.0/settings"
+printf '[org/gnome/mutter]\nauto-maximize=false\n' >"$XDG_CONFIG_HOME/glib-2.0/settings/keyfile"
+GSETTINGS_BACKEND=keyfile XDG_CURRENT_DESKTOP=GNOME gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x800 --mode=quibtest \
+  >"$T/gnome-shell.log" 2>&1 &
+shell=$!
+pids+=($shell)
+ready=0
+for _ in $(seq 600); do
+  if has_owner org.gnome.Shell && has_owner org.gnome.Mutter.RemoteDesktop && [ -S "$XDG_RUNTIME_DIR/wayland-0" ]; then
+    ready=1
+    break
+  fi
+  kill -0 "$shell" 2>/dev/null || break
+  sleep 0.1
+done
+[ $ready -eq 1 ] || { echo "with-gnome: gnome-shell did not start" >&2; cat "$T/gnome-shell.log" >&2; exit 1; }
+export WAYLAND_DISPLAY=wayland-0 XDG_CURRENT_DESKTOP=GNOME
+# Mutter starts the pointer near the top-left corner, where the shell's hot corner takes clicks: it
+# is put in the middle of the monitor (pushed into the far corner, then moved back) through a
+# remote-desktop session of its own, as the program under test assumes at start.
+/usr/bin/python3 - <<'PY' || { echo "with-gnome: could not place the pointer" >&2; exit 1; }
+from gi.repository import Gio, GLib
+bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+name = "org.gnome.Mutter.RemoteDesktop"
+path = bus.call_sync(name, "/org/gnome/Mutter/RemoteDesktop", name, "CreateSession", None, None, 0, 5000,
+                     None).unpack()[0]
+def call(method, args=None):
+    bus.call_sync(name, path, name + ".Session", method, args, None, 0, 5000, None)
+call("Start")
+for dx, dy in ((1, 1), (3000, 3000), (-639, -399)):
+    call("NotifyPointerMotionRelative", GLib.Variant("(dd)", (dx, dy)))
+call("Stop")
+PY
+run_inside "$@"
