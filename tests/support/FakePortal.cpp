@@ -1,5 +1,6 @@
 #include "support/FakePortal.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace quib::test {
@@ -77,7 +78,22 @@ GDBusInterfaceInfo* interfaceInfo(const char* name) {
 
 }  // namespace
 
-FakeRemoteDesktop::FakeRemoteDesktop(SessionBus& bus, Behaviour b) : behaviour(std::move(b)), bus_(bus) {
+FakeRemoteDesktop::FakeRemoteDesktop(SessionBus& bus, Behaviour b)
+    : behaviour_(std::move(b)), address_(bus.address()) {
+  context_ = g_main_context_new();
+  loop_ = g_main_loop_new(context_, FALSE);
+  thread_ = std::thread([this] { serve(); });
+  std::unique_lock lock(mutex_);
+  cv_.wait_for(lock, std::chrono::seconds(15), [this] { return serving_; });
+}
+
+void FakeRemoteDesktop::serve() {
+  g_main_context_push_thread_default(context_);
+  connection_ = g_dbus_connection_new_for_address_sync(
+      address_.c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
   static const GDBusInterfaceVTable vtable = {
       [](GDBusConnection*, const gchar*, const gchar*, const gchar* interface, const gchar* method,
          GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
@@ -85,7 +101,7 @@ FakeRemoteDesktop::FakeRemoteDesktop(SessionBus& bus, Behaviour b) : behaviour(s
       },
       [](GDBusConnection*, const gchar*, const gchar*, const gchar* interface, const gchar* property,
          GError**, gpointer self) -> GVariant* {
-        const auto& b = static_cast<FakeRemoteDesktop*>(self)->behaviour;
+        const auto& b = static_cast<FakeRemoteDesktop*>(self)->behaviour_;
         const std::string i = interface, p = property;
         if (i == "org.freedesktop.portal.RemoteDesktop")
           return g_variant_new_uint32(p == "version" ? b.version : b.deviceTypes);
@@ -95,28 +111,125 @@ FakeRemoteDesktop::FakeRemoteDesktop(SessionBus& bus, Behaviour b) : behaviour(s
       nullptr,
       {}};
   std::vector<const char*> interfaces;
-  if (behaviour.remoteDesktop) interfaces.push_back("org.freedesktop.portal.RemoteDesktop");
-  if (!behaviour.monitors.empty() || !behaviour.remoteDesktop)
+  if (behaviour_.remoteDesktop) interfaces.push_back("org.freedesktop.portal.RemoteDesktop");
+  if (!behaviour_.monitors.empty() || !behaviour_.remoteDesktop)
     interfaces.push_back("org.freedesktop.portal.ScreenCast");
-  for (const char* name : interfaces)
-    registrations_.push_back(g_dbus_connection_register_object(bus.connection(), kObject, interfaceInfo(name),
-                                                               &vtable, this, nullptr, nullptr));
-  owner_ = g_bus_own_name_on_connection(
-      bus.connection(), "org.freedesktop.portal.Desktop", G_BUS_NAME_OWNER_FLAGS_NONE,
-      [](GDBusConnection*, const gchar*, gpointer flag) { *static_cast<bool*>(flag) = true; }, nullptr,
-      &owned_, nullptr);
-  bus.pump([this] { return owned_; });
+  if (connection_) {
+    for (const char* name : interfaces)
+      registrations_.push_back(g_dbus_connection_register_object(connection_, kObject, interfaceInfo(name),
+                                                                 &vtable, this, nullptr, nullptr));
+    owner_ = g_bus_own_name_on_connection(
+        connection_, "org.freedesktop.portal.Desktop", G_BUS_NAME_OWNER_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, gpointer self) {
+          auto* p = static_cast<FakeRemoteDesktop*>(self);
+          std::lock_guard lock(p->mutex_);
+          p->owned_ = p->serving_ = true;
+          p->cv_.notify_all();
+        },
+        [](GDBusConnection*, const gchar*, gpointer self) {
+          auto* p = static_cast<FakeRemoteDesktop*>(self);
+          std::lock_guard lock(p->mutex_);
+          p->serving_ = true;
+          p->cv_.notify_all();
+        },
+        this, nullptr);
+  } else {
+    std::lock_guard lock(mutex_);
+    serving_ = true;
+    cv_.notify_all();
+  }
+  g_main_loop_run(loop_);
+  // Whatever still waits for an answer is told the portal went away.
+  for (auto& pending : pendingInput_) unanswered_.push_back(pending.first);
+  pendingInput_.clear();
+  for (GDBusMethodInvocation* invocation : unanswered_)
+    g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.NoReply", "gone");
+  unanswered_.clear();
+  if (owner_) g_bus_unown_name(owner_);
+  for (guint r : registrations_) g_dbus_connection_unregister_object(connection_, r);
+  for (auto& [path, session] : sessions_)
+    g_dbus_connection_unregister_object(connection_, session.registration);
+  if (connection_) {
+    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
+    g_object_unref(connection_);
+  }
+  while (g_main_context_iteration(context_, FALSE)) {
+  }
+  g_main_context_pop_thread_default(context_);
 }
 
 FakeRemoteDesktop::~FakeRemoteDesktop() {
-  g_bus_unown_name(owner_);
-  for (guint r : registrations_) g_dbus_connection_unregister_object(bus_.connection(), r);
-  for (auto& [path, session] : sessions_)
-    g_dbus_connection_unregister_object(bus_.connection(), session.registration);
+  run([this] { g_main_loop_quit(loop_); });
+  thread_.join();
+  g_main_loop_unref(loop_);
+  g_main_context_unref(context_);
 }
 
-std::vector<std::string> FakeRemoteDesktop::callsFrom(std::size_t from) const {
-  return {calls.begin() + static_cast<std::ptrdiff_t>(std::min(from, calls.size())), calls.end()};
+void FakeRemoteDesktop::run(const std::function<void()>& work) {
+  struct Job {
+    const std::function<void()>* work;
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+  } job{&work, {}, {}, false};
+  g_main_context_invoke(
+      context_,
+      [](gpointer data) -> gboolean {
+        auto* j = static_cast<Job*>(data);
+        (*j->work)();
+        std::lock_guard lock(j->m);
+        j->done = true;
+        j->cv.notify_all();
+        return G_SOURCE_REMOVE;
+      },
+      &job);
+  std::unique_lock lock(job.m);
+  job.cv.wait(lock, [&] { return job.done; });
+}
+
+void FakeRemoteDesktop::change(const std::function<void(Behaviour&)>& edit) {
+  run([&] { edit(behaviour_); });
+}
+
+std::vector<std::string> FakeRemoteDesktop::calls() {
+  std::vector<std::string> copy;
+  run([&] { copy = calls_; });
+  return copy;
+}
+
+std::uint64_t FakeRemoteDesktop::inputCalls() {
+  std::uint64_t n = 0;
+  run([&] { n = inputCalls_; });
+  return n;
+}
+
+int FakeRemoteDesktop::overlapping() {
+  int n = 0;
+  run([&] { n = overlapping_; });
+  return n;
+}
+
+int FakeRemoteDesktop::dialogs() {
+  int n = 0;
+  run([&] { n = dialogs_; });
+  return n;
+}
+
+std::string FakeRemoteDesktop::lastToken() {
+  std::string token;
+  run([&] { token = lastToken_; });
+  return token;
+}
+
+std::size_t FakeRemoteDesktop::openSessions() {
+  std::size_t n = 0;
+  run([&] { n = sessions_.size(); });
+  return n;
+}
+
+std::vector<std::string> FakeRemoteDesktop::callsFrom(std::size_t from) {
+  const std::vector<std::string> all = calls();
+  return {all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end()};
 }
 
 void FakeRemoteDesktop::respond(GDBusMethodInvocation* invocation, const std::string& token,
@@ -124,9 +237,8 @@ void FakeRemoteDesktop::respond(GDBusMethodInvocation* invocation, const std::st
   const std::string sender = g_dbus_method_invocation_get_sender(invocation);
   const std::string path = std::string(kObject) + "/request/" + escapedSender(sender.c_str()) + "/" + token;
   g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", path.c_str()));
-  g_dbus_connection_emit_signal(bus_.connection(), sender.c_str(), path.c_str(),
-                                "org.freedesktop.portal.Request", "Response",
-                                g_variant_new("(u@a{sv})", response, results), nullptr);
+  g_dbus_connection_emit_signal(connection_, sender.c_str(), path.c_str(), "org.freedesktop.portal.Request",
+                                "Response", g_variant_new("(u@a{sv})", response, results), nullptr);
 }
 
 void FakeRemoteDesktop::method(const std::string& interface, const std::string& name, GVariant* params,
@@ -134,7 +246,7 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
   const char* sender = g_dbus_method_invocation_get_sender(invocation);
   auto emptyResults = [] { return g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0); };
   if (interface == "org.freedesktop.portal.Session") {  // Close
-    calls.push_back("Close");
+    calls_.push_back("Close");
     removeSession(g_dbus_method_invocation_get_object_path(invocation));
     g_dbus_method_invocation_return_value(invocation, nullptr);
     return;
@@ -145,7 +257,7 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
     const std::string path = std::string(kObject) + "/session/" + escapedSender(sender) + "/" +
                              option(options, "session_handle_token");
     g_variant_unref(options);
-    calls.push_back("CreateSession");
+    calls_.push_back("CreateSession");
     Session session;
     session.sender = sender;
     static const GDBusInterfaceVTable sessionVtable = {
@@ -156,7 +268,7 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
         nullptr,
         nullptr,
         {}};
-    session.registration = g_dbus_connection_register_object(bus_.connection(), path.c_str(),
+    session.registration = g_dbus_connection_register_object(connection_, path.c_str(),
                                                              interfaceInfo("org.freedesktop.portal.Session"),
                                                              &sessionVtable, this, nullptr, nullptr);
     sessions_[path] = session;
@@ -196,7 +308,7 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
       if (g_variant_lookup(options, "multiple", "b", &multiple) && multiple) line += " multiple";
       session.screenCast = true;
     }
-    calls.push_back(line);
+    calls_.push_back(line);
     const std::string token = option(options, "handle_token");
     g_variant_unref(options);
     respond(invocation, token, 0, emptyResults());
@@ -208,27 +320,27 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
     g_variant_unref(options);
     // A token handed out earlier, and not spent yet, restores the choice without a dialog.
     const bool restored = session.restoreToken && validTokens_.erase(*session.restoreToken) == 1;
-    calls.push_back(restored ? "Start restored" : "Start dialog");
+    calls_.push_back(restored ? "Start restored" : "Start dialog");
     if (restored) {
       respond(invocation, token, 0, startResults(session, path));
       return;
     }
-    ++dialogs;
-    if (behaviour.holdDialog) {
+    ++dialogs_;
+    if (behaviour_.holdDialog) {
       const std::string requestPath =
           std::string(kObject) + "/request/" + escapedSender(sender) + "/" + token;
       g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", requestPath.c_str()));
       held_ = HeldDialog{sender, requestPath, path};
       return;
     }
-    respond(invocation, token, behaviour.startResponse,
-            behaviour.startResponse == 0 ? startResults(session, path) : emptyResults());
+    respond(invocation, token, behaviour_.startResponse,
+            behaviour_.startResponse == 0 ? startResults(session, path) : emptyResults());
     return;
   }
   // The input calls.
-  ++inputCalls;
+  ++inputCalls_;
+  std::string line;
   if (recordInput) {
-    std::string line;
     if (name == "NotifyKeyboardKeysym" || name == "NotifyPointerButton") {
       gint32 code = 0;
       guint32 state = 0;
@@ -250,24 +362,58 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
       g_variant_get(params, "(&o@a{sv}ui)", nullptr, nullptr, &axis, &steps);
       line = "AxisDiscrete " + std::to_string(axis) + " " + std::to_string(steps);
     }
-    calls.push_back(line);
   }
-  g_dbus_method_invocation_return_value(invocation, nullptr);
+  if (!pendingInput_.empty() || !unanswered_.empty()) ++overlapping_;
+  if (behaviour_.unansweredInput > 0) {
+    // The desktop may still act on it; the caller never hears.
+    --behaviour_.unansweredInput;
+    if (recordInput) calls_.push_back(line);
+    unanswered_.push_back(G_DBUS_METHOD_INVOCATION(g_object_ref(invocation)));
+    return;
+  }
+  if (behaviour_.inputDelayMs <= 0) {
+    if (recordInput) calls_.push_back(line);
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+    return;
+  }
+  pendingInput_.emplace_back(G_DBUS_METHOD_INVOCATION(g_object_ref(invocation)), line);
+  if (pendingInput_.size() > 1) return;
+  GSource* later = g_timeout_source_new(static_cast<guint>(behaviour_.inputDelayMs));
+  g_source_set_callback(
+      later,
+      [](gpointer self) -> gboolean {
+        static_cast<FakeRemoteDesktop*>(self)->answerInput();
+        return G_SOURCE_REMOVE;
+      },
+      this, nullptr);
+  g_source_attach(later, context_);
+  g_source_unref(later);
+}
+
+void FakeRemoteDesktop::answerInput() {
+  // Newest first: what the worker threads of a busy portal may do to calls that overlap.
+  auto pending = std::move(pendingInput_);
+  pendingInput_.clear();
+  for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
+    if (recordInput) calls_.push_back(it->second);
+    g_dbus_method_invocation_return_value(it->first, nullptr);
+    g_object_unref(it->first);
+  }
 }
 
 GVariant* FakeRemoteDesktop::startResults(Session& session, const std::string&) {
   GVariantBuilder results;
   g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
-  g_variant_builder_add(&results, "{sv}", "devices", g_variant_new_uint32(behaviour.grantDevices));
-  if (session.persist && behaviour.version >= 2) {
-    lastToken = "token-" + std::to_string(++serial_);
-    validTokens_.insert(lastToken);
-    g_variant_builder_add(&results, "{sv}", "restore_token", g_variant_new_string(lastToken.c_str()));
+  g_variant_builder_add(&results, "{sv}", "devices", g_variant_new_uint32(behaviour_.grantDevices));
+  if (session.persist && behaviour_.version >= 2) {
+    lastToken_ = "token-" + std::to_string(++serial_);
+    validTokens_.insert(lastToken_);
+    g_variant_builder_add(&results, "{sv}", "restore_token", g_variant_new_string(lastToken_.c_str()));
   }
   if (session.screenCast) {
     GVariantBuilder streams;
     g_variant_builder_init(&streams, G_VARIANT_TYPE("a(ua{sv})"));
-    for (const Monitor& m : behaviour.monitors) {
+    for (const Monitor& m : behaviour_.monitors) {
       GVariantBuilder properties;
       g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
       g_variant_builder_add(&properties, "{sv}", "position", g_variant_new("(ii)", m.x, m.y));
@@ -281,41 +427,59 @@ GVariant* FakeRemoteDesktop::startResults(Session& session, const std::string&) 
 }
 
 bool FakeRemoteDesktop::answerDialog(std::uint32_t response) {
-  if (!held_) return false;
-  const HeldDialog held = *held_;
-  held_.reset();
-  auto found = sessions_.find(held.session);
-  GVariant* results = found != sessions_.end() && response == 0
-                          ? startResults(found->second, held.session)
-                          : g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
-  g_dbus_connection_emit_signal(bus_.connection(), held.sender.c_str(), held.requestPath.c_str(),
-                                "org.freedesktop.portal.Request", "Response",
-                                g_variant_new("(u@a{sv})", response, results), nullptr);
-  return true;
+  bool result = false;
+  run([&] {
+    result = [&]() -> bool {
+      if (!held_) return false;
+      const HeldDialog held = *held_;
+      held_.reset();
+      auto found = sessions_.find(held.session);
+      GVariant* results = found != sessions_.end() && response == 0
+                              ? startResults(found->second, held.session)
+                              : g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
+      g_dbus_connection_emit_signal(connection_, held.sender.c_str(), held.requestPath.c_str(),
+                                    "org.freedesktop.portal.Request", "Response",
+                                    g_variant_new("(u@a{sv})", response, results), nullptr);
+      return true;
+    }();
+  });
+  return result;
 }
 
 bool FakeRemoteDesktop::closeSession() {
-  if (sessionOrder_.empty()) return false;
-  const std::string path = sessionOrder_.back();
-  const std::string sender = sessions_[path].sender;
-  GVariant* details = g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
-  g_dbus_connection_emit_signal(bus_.connection(), sender.c_str(), path.c_str(),
-                                "org.freedesktop.portal.Session", "Closed",
-                                g_variant_new("(@a{sv})", details), nullptr);
-  removeSession(path);
-  return true;
+  bool result = false;
+  run([&] {
+    result = [&]() -> bool {
+      if (sessionOrder_.empty()) return false;
+      const std::string path = sessionOrder_.back();
+      const std::string sender = sessions_[path].sender;
+      GVariant* details = g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
+      g_dbus_connection_emit_signal(connection_, sender.c_str(), path.c_str(),
+                                    "org.freedesktop.portal.Session", "Closed",
+                                    g_variant_new("(@a{sv})", details), nullptr);
+      removeSession(path);
+      return true;
+    }();
+  });
+  return result;
 }
 
 bool FakeRemoteDesktop::forgetSession() {
-  if (sessionOrder_.empty()) return false;
-  removeSession(sessionOrder_.back());
-  return true;
+  bool result = false;
+  run([&] {
+    result = [&]() -> bool {
+      if (sessionOrder_.empty()) return false;
+      removeSession(sessionOrder_.back());
+      return true;
+    }();
+  });
+  return result;
 }
 
 void FakeRemoteDesktop::removeSession(const std::string& path) {
   auto found = sessions_.find(path);
   if (found == sessions_.end()) return;
-  g_dbus_connection_unregister_object(bus_.connection(), found->second.registration);
+  g_dbus_connection_unregister_object(connection_, found->second.registration);
   sessions_.erase(found);
   std::erase(sessionOrder_, path);
 }

@@ -1,15 +1,20 @@
 #pragma once
 // The desktop's RemoteDesktop portal (with its ScreenCast part), played by the test on its own
 // session bus: it owns org.freedesktop.portal.Desktop, answers each request through the Request's
-// Response signal as the real portal does, and records every call in order. Runs on the test thread
-// (SessionBus::pump).
+// Response signal as the real portal does, and records every call in order. It answers on a thread
+// of its own, as the real portal does, so a client may wait for a reply on the test thread; the
+// public functions run their work there and wait for it.
 #include <gio/gio.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/SessionBus.h"
@@ -31,6 +36,10 @@ class FakeRemoteDesktop {
     std::uint32_t startResponse = 0;  // what the dialog answers: 1 the user declines
     std::uint32_t grantDevices = 3;
     bool holdDialog = false;  // the dialog stays open until answerDialog()
+    // Input calls are answered this late, those that overlap in reverse order, as the real
+    // portal's worker threads may: a client that does not wait sees its input reordered.
+    int inputDelayMs = 0;
+    int unansweredInput = 0;  // the next this many input calls get no reply at all
   };
 
   FakeRemoteDesktop(SessionBus& bus, Behaviour behaviour);
@@ -38,15 +47,19 @@ class FakeRemoteDesktop {
   ~FakeRemoteDesktop();
   bool owned() const { return owned_; }
 
-  Behaviour behaviour;
+  // Changes how the desktop behaves from the next call on.
+  void change(const std::function<void(Behaviour&)>& edit);
   // "CreateSession", "SelectDevices types=3 persist_mode=2 restore_token=token-1",
   // "Start dialog" / "Start restored", "Keysym 0x61 press", "Motion 1.5 -2", "Button 0x110 release",
-  // "AxisDiscrete 0 3", "MotionAbsolute 41 80 10", "Close" ...
-  std::vector<std::string> calls;
-  bool recordInput = true;  // off: Notify calls are only counted (the benchmark)
-  std::uint64_t inputCalls = 0;
-  int dialogs = 0;
-  std::string lastToken;  // the restore token handed out last
+  // "AxisDiscrete 0 3", "MotionAbsolute 41 80 10", "Close" ... Input as the desktop received it.
+  std::vector<std::string> calls();
+  // Off (before any input): Notify calls are only counted (the benchmark).
+  bool recordInput = true;
+  std::uint64_t inputCalls();
+  // Input calls that came while an earlier one was still unanswered.
+  int overlapping();
+  int dialogs();
+  std::string lastToken();  // the restore token handed out last
 
   // The desktop ends the newest session (its Closed signal); false when there is none.
   bool closeSession();
@@ -54,9 +67,9 @@ class FakeRemoteDesktop {
   bool forgetSession();
   // Answers the dialog held open by holdDialog.
   bool answerDialog(std::uint32_t response);
-  std::size_t openSessions() const { return sessions_.size(); }
+  std::size_t openSessions();
   // The calls recorded since `from`, for checks on one stretch.
-  std::vector<std::string> callsFrom(std::size_t from) const;
+  std::vector<std::string> callsFrom(std::size_t from);
 
   struct Session {
     std::string sender;
@@ -67,6 +80,10 @@ class FakeRemoteDesktop {
   };
 
  private:
+  // Runs `work` on the portal's thread and waits for it.
+  void run(const std::function<void()>& work);
+  void serve();
+  void answerInput();
   void method(const std::string& interface, const std::string& name, GVariant* params,
               GDBusMethodInvocation* invocation);
   void respond(GDBusMethodInvocation* invocation, const std::string& token, std::uint32_t response,
@@ -74,7 +91,23 @@ class FakeRemoteDesktop {
   GVariant* startResults(Session& session, const std::string& path);
   void removeSession(const std::string& path);
 
-  SessionBus& bus_;
+  Behaviour behaviour_;
+  std::string address_;
+  GMainContext* context_ = nullptr;
+  GMainLoop* loop_ = nullptr;
+  GDBusConnection* connection_ = nullptr;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool serving_ = false;
+  std::vector<std::string> calls_;
+  std::uint64_t inputCalls_ = 0;
+  int overlapping_ = 0;
+  int dialogs_ = 0;
+  std::string lastToken_;
+  // Input calls waiting for their reply, oldest first, with what the desktop makes of each.
+  std::vector<std::pair<GDBusMethodInvocation*, std::string>> pendingInput_;
+  std::vector<GDBusMethodInvocation*> unanswered_;
   std::vector<guint> registrations_;
   guint owner_ = 0;
   bool owned_ = false;
