@@ -38,8 +38,9 @@ void AppDelegate::pairingGuardChanged() {
 }
 
 std::string AppDelegate::localTimeText(Clock::TimePoint at) const {
-  const auto wall = std::chrono::system_clock::now() +
-                    std::chrono::duration_cast<std::chrono::system_clock::duration>(at - server_.clock().now());
+  const auto wall =
+      std::chrono::system_clock::now() +
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(at - server_.clock().now());
   const std::time_t t = std::chrono::system_clock::to_time_t(wall);
   std::tm local{};
   localtime_r(&t, &local);
@@ -111,7 +112,9 @@ Menu AppDelegate::buildMenu() {
     menu.push_back(MenuItem::info("  ⚠️ 틀린 코드가 많아 " + localTimeText(*until) +
                                   "까지 페어링이 닫혔습니다 (새 코드를 만들면 다시 열립니다)"));
   menu.push_back(MenuItem::separator());
-  if (platform_.accessibility.isTrusted())
+  if (const std::string problem = platform_.accessibility.problem(); !problem.empty())
+    menu.push_back(MenuItem::info("⚠️ " + problem));
+  else if (platform_.accessibility.isTrusted())
     menu.push_back(MenuItem::info("✓ 손쉬운 사용 권한 허용됨"));
   else
     menu.push_back(MenuItem::command("⚠️ 손쉬운 사용 권한 필요 — 열기",

@@ -3,7 +3,12 @@
 namespace quib {
 
 void WaylandAccessibility::refresh() {
-  trusted_ = sink_ && sink_->ready();
+  connectionLost_ = lost_ && lost_();
+  trusted_ = connectionLost_ || (sink_ && sink_->ready());
+}
+
+std::string WaylandAccessibility::problem() {
+  return connectionLost_ ? "디스플레이 서버와의 연결이 끊어졌습니다 (프로그램을 다시 시작하세요)" : "";
 }
 
 bool WaylandAccessibility::isTrustedPrompting() {

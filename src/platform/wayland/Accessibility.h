@@ -3,6 +3,7 @@
 // compositor made our virtual devices, or the user allowed the portal session). The answer is
 // refreshed on the main thread and read from any thread.
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "platform/Accessibility.h"
@@ -12,20 +13,27 @@ namespace quib {
 
 class WaylandAccessibility final : public Accessibility {
  public:
-  // `sink` may be null (input is refused) and must outlive this object.
-  explicit WaylandAccessibility(InputSink* sink) : sink_(sink) { refresh(); }
+  // `sink` may be null (input is refused) and must outlive this object; `lost` tells whether the
+  // compositor's connection is gone (none: it never is).
+  explicit WaylandAccessibility(InputSink* sink, std::function<bool()> lost = {})
+      : sink_(sink), lost_(std::move(lost)) {
+    refresh();
+  }
 
   bool isTrusted() override { return trusted_; }
   // On the main thread: asks the desktop again (the portal's consent dialog) when input is refused.
   bool isTrustedPrompting() override;
   std::string settingsURL() override { return settingsURL_; }
+  std::string problem() override;
   void setSettingsURL(std::string url) { settingsURL_ = std::move(url); }
   // Main thread: takes the sink's current answer.
   void refresh();
 
  private:
   InputSink* sink_;
+  std::function<bool()> lost_;
   std::atomic<bool> trusted_{false};
+  std::atomic<bool> connectionLost_{false};
   std::string settingsURL_;
 };
 

@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include "platform/linux/HelpPage.h"
+#include "platform/wayland/KwinFakeInput.h"
 #include "platform/wayland/Pasteboard.h"
 #include "platform/wayland/WlrootsInput.h"
 
@@ -45,14 +46,17 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(WaylandDesktopOptions optio
   gdk_set_allowed_backends("wayland");
   gtk_init_check(nullptr, nullptr);
   std::unique_ptr<InputSink> sink = WlrootsInput::create(*connection);
-  // Only the portal needs the desktop's keymap: our virtual keyboard brings its own, and would
-  // make every keymap it uploads come back to be read.
+  // Only KWin's fake input and the portal need the desktop's keymap: our virtual keyboard brings
+  // its own, and would make every keymap it uploads come back to be read.
   std::unique_ptr<SeatKeymap> keymap;
-  if (!sink && options.makePortalSink) {
+  if (!sink) {
     keymap = std::make_unique<SeatKeymap>(*connection);
+    // KWin grants its fake input to our installed desktop entry: no dialog, no portal session.
+    sink = KwinFakeInput::create(*connection, *keymap);
+  }
+  if (!sink && options.makePortalSink)
     sink = options.makePortalSink(
         [k = keymap.get()](std::uint32_t keysym) { return !k->known() || k->has(keysym); });
-  }
   auto desktop = std::unique_ptr<WaylandDesktop>(
       new WaylandDesktop(std::move(connection), std::move(keymap), std::move(sink), options));
   if (auto page = writeHelpPage(options.helpDirectory, "input-permission-wayland.html", kHelpPage);
@@ -80,7 +84,7 @@ WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection,
     : connection_(std::move(connection)),
       keymap_(std::move(keymap)),
       sink_(std::move(sink)),
-      accessibility_(sink_.get()),
+      accessibility_(sink_.get(), [c = connection_.get()] { return c->broken(); }),
       events_(sink_.get(), screensOf(*connection_),
               LinuxEventPosterOptions{
                   options.commandKey,

@@ -58,7 +58,7 @@ class WaylandDesktop {
   static int refreshTrust(void* self);
 
   std::unique_ptr<WaylandConnection> connection_;
-  std::unique_ptr<SeatKeymap> keymap_;  // for the portal sink only; null otherwise
+  std::unique_ptr<SeatKeymap> keymap_;  // for KWin's fake input and the portal sink; null otherwise
   std::unique_ptr<InputSink> sink_;
   WaylandAccessibility accessibility_;
   LinuxHostInfo host_;

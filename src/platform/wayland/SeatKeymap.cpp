@@ -5,6 +5,8 @@
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
+
 #include "platform/wayland/WaylandConnection.h"
 
 namespace quib {
@@ -50,24 +52,42 @@ void SeatKeymap::onKeymap(std::uint32_t format, int fd, std::uint32_t size) {
   }
   close(fd);
   while (!text.empty() && text.back() == '\0') text.pop_back();
-  keysyms_ = keysymsOf(text);
-  known_ = !keysyms_.empty();
+  keys_ = keysOf(text);
+  known_ = !keys_.empty();
+}
+
+std::optional<SeatKeymap::Key> SeatKeymap::keyFor(std::uint32_t keysym) const {
+  const auto found = keys_.find(keysym);
+  if (found == keys_.end()) return std::nullopt;
+  return found->second;
 }
 
 std::unordered_set<std::uint32_t> SeatKeymap::keysymsOf(const std::string& keymapText) {
   std::unordered_set<std::uint32_t> out;
+  for (const auto& [keysym, key] : keysOf(keymapText)) out.insert(keysym);
+  return out;
+}
+
+std::unordered_map<std::uint32_t, SeatKeymap::Key> SeatKeymap::keysOf(const std::string& keymapText) {
+  std::unordered_map<std::uint32_t, Key> out;
   if (keymapText.empty()) return out;
   xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
   if (!context) return out;
   xkb_keymap* map = xkb_keymap_new_from_buffer(context, keymapText.data(), keymapText.size(),
                                                XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
   if (map) {
-    for (xkb_keycode_t code = xkb_keymap_min_keycode(map); code <= xkb_keymap_max_keycode(map); ++code) {
+    for (xkb_keycode_t code = std::max<xkb_keycode_t>(xkb_keymap_min_keycode(map), 8);
+         code <= xkb_keymap_max_keycode(map); ++code) {
       const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(map, code, 0);
       for (xkb_level_index_t level = 0; level < levels; ++level) {
         const xkb_keysym_t* syms = nullptr;
         const int n = xkb_keymap_key_get_syms_by_level(map, code, 0, level, &syms);
-        for (int i = 0; i < n; ++i) out.insert(syms[i]);
+        // XKB keycodes are evdev codes plus 8.
+        for (int i = 0; i < n; ++i) {
+          const Key key{code - 8, level};
+          auto [at, added] = out.emplace(syms[i], key);
+          if (!added && level < at->second.level) at->second = key;
+        }
       }
     }
     xkb_keymap_unref(map);

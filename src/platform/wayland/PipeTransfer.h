@@ -1,0 +1,53 @@
+#pragma once
+// Clipboard contents through pipes, moved by the main loop so that no other client can stall it.
+//
+// PipeRead reads what another client writes into a pipe (its answer to a clipboard request), so a client that
+// never writes, or writes without end, costs the main thread nothing: the read ends at the end of the data,
+// past `limit` bytes, or at `deadline`, whichever comes first. Main thread only (the default GLib main
+// context).
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace quib {
+
+// Writes `data` to a reader, as much as it takes whenever it can, then closes `fd`; a reader that
+// goes away ends it.
+void writeToPipe(int fd, std::string data);
+
+// Reads `fd` to its end on the calling thread, waiting at most `timeout` in all, and closes it;
+// none when cut off by `limit` or the timeout (then `stuck` is set) or when it failed. For reads a
+// caller must wait for; the others go through PipeRead.
+std::optional<std::string> readPipeNow(int fd, std::size_t limit, std::chrono::milliseconds timeout,
+                                       bool& stuck);
+
+class PipeRead {
+ public:
+  // `bytes` is the whole answer, or none when it was cut off (`timedOut` says whether by the
+  // deadline) or failed.
+  using Done = std::function<void(std::optional<std::string> bytes, bool timedOut)>;
+
+  // Takes `fd`, the read end; `done` runs once, from the main loop, and may destroy this object.
+  PipeRead(int fd, std::size_t limit, std::chrono::steady_clock::time_point deadline, Done done);
+  // Stops reading; `done` does not run after this.
+  ~PipeRead();
+  PipeRead(const PipeRead&) = delete;
+  PipeRead& operator=(const PipeRead&) = delete;
+
+ private:
+  static int readable(int fd, unsigned condition, void* self);
+  static int expired(void* self);
+  void finish(std::optional<std::string> bytes, bool timedOut);
+  void stop();
+
+  int fd_;
+  std::size_t limit_;
+  std::string data_;
+  Done done_;
+  unsigned watch_ = 0;
+  unsigned timer_ = 0;
+};
+
+}  // namespace quib
