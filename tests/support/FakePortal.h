@@ -10,29 +10,26 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/BusThread.h"
 #include "support/SessionBus.h"
 
 namespace quib::test {
 
 class FakeRemoteDesktop {
  public:
-  struct Monitor {
-    std::uint32_t node = 0;
-    int x = 0, y = 0, width = 0, height = 0;
-  };
   // How the desktop behaves; a test may change it between sessions.
   struct Behaviour {
     bool remoteDesktop = true;  // false: a portal without the interface
     std::uint32_t version = 2;
     std::uint32_t deviceTypes = 3;
-    std::vector<Monitor> monitors;    // offered for screen casts; none: no ScreenCast interface
+    bool screenCast = false;          // also offers screen casts (nothing here asks for one)
     std::uint32_t startResponse = 0;  // what the dialog answers: 1 the user declines
     std::uint32_t grantDevices = 3;
     bool holdDialog = false;  // the dialog stays open until answerDialog()
@@ -51,15 +48,15 @@ class FakeRemoteDesktop {
   void change(const std::function<void(Behaviour&)>& edit);
   // "CreateSession", "SelectDevices types=3 persist_mode=2 restore_token=token-1",
   // "Start dialog" / "Start restored", "Keysym 0x61 press", "Motion 1.5 -2", "Button 0x110 release",
-  // "AxisDiscrete 0 3", "MotionAbsolute 41 80 10", "Close" ... Input as the desktop received it.
-  std::vector<std::string> calls();
+  // "AxisDiscrete 0 3", "Close" ... Input as the desktop received it.
+  std::vector<std::string> calls() { return read(calls_); }
   // Off (before any input): Notify calls are only counted (the benchmark).
   bool recordInput = true;
-  std::uint64_t inputCalls();
+  std::uint64_t inputCalls() { return read(inputCalls_); }
   // Input calls that came while an earlier one was still unanswered.
-  int overlapping();
-  int dialogs();
-  std::string lastToken();  // the restore token handed out last
+  int overlapping() { return read(overlapping_); }
+  int dialogs() { return read(dialogs_); }
+  std::string lastToken() { return read(lastToken_); }  // the restore token handed out last
 
   // The desktop ends the newest session (its Closed signal); false when there is none.
   bool closeSession();
@@ -67,7 +64,11 @@ class FakeRemoteDesktop {
   bool forgetSession();
   // Answers the dialog held open by holdDialog.
   bool answerDialog(std::uint32_t response);
-  std::size_t openSessions();
+  std::size_t openSessions() {
+    std::size_t n = 0;
+    run([&] { n = sessions_.size(); });
+    return n;
+  }
   // The calls recorded since `from`, for checks on one stretch.
   std::vector<std::string> callsFrom(std::size_t from);
 
@@ -76,13 +77,19 @@ class FakeRemoteDesktop {
     guint registration = 0;
     std::optional<std::string> restoreToken;
     bool persist = false;
-    bool screenCast = false;
   };
 
  private:
   // Runs `work` on the portal's thread and waits for it.
   void run(const std::function<void()>& work);
-  void serve();
+  // A copy of the portal thread's field.
+  template <class T>
+  T read(const T& field) {
+    T copy{};
+    run([&] { copy = field; });
+    return copy;
+  }
+  void serve(GDBusConnection* connection);
   void answerInput();
   void method(const std::string& interface, const std::string& name, GVariant* params,
               GDBusMethodInvocation* invocation);
@@ -92,11 +99,7 @@ class FakeRemoteDesktop {
   void removeSession(const std::string& path);
 
   Behaviour behaviour_;
-  std::string address_;
-  GMainContext* context_ = nullptr;
-  GMainLoop* loop_ = nullptr;
-  GDBusConnection* connection_ = nullptr;
-  std::thread thread_;
+  GDBusConnection* connection_ = nullptr;  // the portal thread's
   std::mutex mutex_;
   std::condition_variable cv_;
   bool serving_ = false;
@@ -119,6 +122,8 @@ class FakeRemoteDesktop {
     std::string sender, requestPath, session;
   };
   std::optional<HeldDialog> held_;
+  // Last: it stops, and with it every use of the members above, first.
+  std::unique_ptr<BusThread> thread_;
 };
 
 }  // namespace quib::test

@@ -150,7 +150,7 @@ TEST_F(PortalInputTest, ACallWithoutReplyFailsTheInputAndReleasesWhatIsHeld) {
 TEST_F(PortalInputTest, NoScreenIsSharedAndMotionIsRelative) {
   // A desktop without PipeWire refuses a session that asks for a screen cast.
   FakeRemoteDesktop::Behaviour b;
-  b.monitors = {{40, 0, 0, 1920, 1080}};
+  b.screenCast = true;
   FakeRemoteDesktop portal(bus, b);
   auto input = makeInput();
   ASSERT_TRUE(startReady(*input)) << input->whyNot();
