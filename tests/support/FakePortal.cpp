@@ -56,19 +56,16 @@ std::string option(GVariant* options, const char* key) {
   return g_variant_lookup(options, key, "&s", &value) ? value : "";
 }
 
-std::string number(double d) {
+// One value as printf's `format` writes it.
+template <class T>
+std::string printed(const char* format, T value) {
   char text[64];
-  std::snprintf(text, sizeof text, "%g", d);
-  return text;
-}
-
-std::string hex(std::uint32_t v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%x", v);
+  std::snprintf(text, sizeof text, format, value);
   return text;
 }
 
 GDBusInterfaceInfo* interfaceInfo(const char* name) {
+  if (std::string_view(name) == FakePortalClipboard::kInterface) return FakePortalClipboard::info();
   static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kPortalXml, nullptr);
   return g_dbus_node_info_lookup_interface(node, name);
 }
@@ -117,6 +114,7 @@ void FakeRemoteDesktop::serve(GDBusConnection* connection) {
   if (behaviour_.remoteDesktop) interfaces.push_back("org.freedesktop.portal.RemoteDesktop");
   if (behaviour_.screenCast || !behaviour_.remoteDesktop)
     interfaces.push_back("org.freedesktop.portal.ScreenCast");
+  if (behaviour_.clipboard) interfaces.push_back(FakePortalClipboard::kInterface);
   // Served either way once the bus answered: a test of a portal that never came checks owned().
   auto serving = [](GDBusConnection*, const gchar*, gpointer self) {
     auto* p = static_cast<FakeRemoteDesktop*>(self);
@@ -216,6 +214,10 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
     return;
   }
   Session& session = found->second;
+  if (interface == FakePortalClipboard::kInterface) {
+    clipboard_.method(connection_, path, name, params, invocation);
+    return;
+  }
   if (name == "SelectDevices" || name == "SelectSources") {
     GVariant* options = g_variant_get_child_value(params, 1);
     guint32 types = 0, persist = 0;
@@ -272,11 +274,11 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
       guint32 state = 0;
       g_variant_get(params, "(&o@a{sv}iu)", nullptr, nullptr, &code, &state);
       line = std::string(name == "NotifyKeyboardKeysym" ? "Keysym " : "Button ") +
-             hex(static_cast<std::uint32_t>(code)) + (state ? " press" : " release");
+             printed("0x%x", static_cast<std::uint32_t>(code)) + (state ? " press" : " release");
     } else if (name == "NotifyPointerMotion") {
       double dx = 0, dy = 0;
       g_variant_get(params, "(&o@a{sv}dd)", nullptr, nullptr, &dx, &dy);
-      line = "Motion " + number(dx) + " " + number(dy);
+      line = "Motion " + printed("%g", dx) + " " + printed("%g", dy);
     } else if (name == "NotifyPointerAxisDiscrete") {
       guint32 axis = 0;
       gint32 steps = 0;
@@ -322,10 +324,12 @@ void FakeRemoteDesktop::answerInput() {
   }
 }
 
-GVariant* FakeRemoteDesktop::startResults(Session& session, const std::string&) {
+GVariant* FakeRemoteDesktop::startResults(Session& session, const std::string& path) {
   GVariantBuilder results;
   g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
   g_variant_builder_add(&results, "{sv}", "devices", g_variant_new_uint32(behaviour_.grantDevices));
+  if (clipboard_.requested(path))
+    g_variant_builder_add(&results, "{sv}", "clipboard_enabled", g_variant_new_boolean(TRUE));
   if (session.persist && behaviour_.version >= 2) {
     lastToken_ = "token-" + std::to_string(++serial_);
     validTokens_.insert(lastToken_);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/BusThread.h"
+#include "support/FakePortalClipboard.h"
 #include "support/SessionBus.h"
 
 namespace quib::test {
@@ -30,6 +31,7 @@ class FakeRemoteDesktop {
     std::uint32_t version = 2;
     std::uint32_t deviceTypes = 3;
     bool screenCast = false;          // also offers screen casts (nothing here asks for one)
+    bool clipboard = false;           // also offers the Clipboard portal
     std::uint32_t startResponse = 0;  // what the dialog answers: 1 the user declines
     std::uint32_t grantDevices = 3;
     bool holdDialog = false;  // the dialog stays open until answerDialog()
@@ -62,6 +64,22 @@ class FakeRemoteDesktop {
   bool closeSession();
   // The portal loses the newest session without a word (it restarted): calls on it fail.
   bool forgetSession();
+  // Someone pastes `mime` from the newest session's copy; the serial to ask pasted() about.
+  std::uint32_t paste(const std::string& mime) {
+    std::uint32_t serial = 0;
+    run([&] { serial = clipboard_.paste(connection_, newest().sender, sessionOrder_.back(), mime); });
+    return serial;
+  }
+  // What the session wrote for that paste; none until it said it is done.
+  std::optional<std::string> pasted(std::uint32_t serial) {
+    std::optional<std::string> out;
+    run([&] { out = clipboard_.pasted(serial); });
+    return out;
+  }
+  // Another program copies `text`, offered as `types`, while the newest session lives.
+  void copy(std::vector<std::string> types, std::string text) {
+    run([&] { clipboard_.copy(connection_, newest().sender, sessionOrder_.back(), std::move(types), text); });
+  }
   // Answers the dialog held open by holdDialog.
   bool answerDialog(std::uint32_t response);
   std::size_t openSessions() {
@@ -80,6 +98,7 @@ class FakeRemoteDesktop {
   };
 
  private:
+  Session& newest() { return sessions_.at(sessionOrder_.back()); }
   // Runs `work` on the portal's thread and waits for it.
   void run(const std::function<void()>& work);
   // A copy of the portal thread's field.
@@ -104,6 +123,7 @@ class FakeRemoteDesktop {
   std::condition_variable cv_;
   bool serving_ = false;
   std::vector<std::string> calls_;
+  FakePortalClipboard clipboard_{calls_};
   std::uint64_t inputCalls_ = 0;
   int overlapping_ = 0;
   int dialogs_ = 0;

@@ -94,6 +94,10 @@ WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection,
       pasteboard_(WaylandPasteboard::available(*connection_)
                       ? std::unique_ptr<Pasteboard>(std::make_unique<WaylandPasteboard>(*connection_))
                       : std::make_unique<UnavailablePasteboard>()),
+      // Without data-control, the clipboard that comes with the input session (the portal's).
+      clipboard_(WaylandPasteboard::available(*connection_) || !sink_ || !sink_->pasteboard()
+                     ? pasteboard_.get()
+                     : sink_->pasteboard()),
       screenshots_([this] { return pressShiftPrint(); }) {
   // A portal session can start or end at any time; the trust answer follows it.
   trustTimer_ = g_timeout_add_seconds(1, refreshTrust, this);
@@ -109,7 +113,7 @@ int WaylandDesktop::refreshTrust(void* self) {
 }
 
 Platform WaylandDesktop::platform() {
-  return Platform{accessibility_, host_,         events_, *pasteboard_,
+  return Platform{accessibility_, host_,         events_, *clipboard_,
                   workspace_,     applications_, audio_,  screenshots_};
 }
 
@@ -123,7 +127,9 @@ std::string WaylandDesktop::describe() const {
   else
     input = "input through " + sink_->describe();
   return "Wayland display " + connection_->name() + ", " + input + ", clipboard " +
-         (pasteboard_->available() ? "through data-control" : "unavailable");
+         (clipboard_ != pasteboard_.get() ? "through the input session"
+          : pasteboard_->available()      ? "through data-control"
+                                          : "unavailable");
 }
 
 bool WaylandDesktop::pressShiftPrint() {

@@ -65,6 +65,7 @@ class WaylandDesktop {
   LinuxAudioHardware audio_;
   WaylandEventPoster events_;
   std::unique_ptr<Pasteboard> pasteboard_;
+  Pasteboard* clipboard_;  // pasteboard_, or the sink's
   LinuxWorkspace workspace_;
   LinuxApplications applications_;
   LinuxScreenshots screenshots_;

@@ -13,9 +13,17 @@ namespace quib {
 
 namespace {
 
+// On the caller's thread-default context; the source comes back with a reference of its own.
+GSource* attach(GSource* source, GSourceFunc callback, gpointer data) {
+  g_source_set_callback(source, callback, data, nullptr);
+  g_source_attach(source, g_main_context_get_thread_default());
+  return source;
+}
+
 struct PipeWrite {
   int fd;
   std::string data;
+  std::function<void(bool)> finished;
   std::size_t done = 0;
 
   static gboolean step(gint fd, GIOCondition, gpointer p) {
@@ -30,6 +38,7 @@ struct PipeWrite {
       break;  // the reader went away
     }
     ::close(fd);
+    if (w->finished) w->finished(w->done == w->data.size());
     delete w;
     return G_SOURCE_REMOVE;
   }
@@ -37,11 +46,12 @@ struct PipeWrite {
 
 }  // namespace
 
-void writeToPipe(int fd, std::string data) {
+void writeToPipe(int fd, std::string data, std::function<void(bool)> done) {
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-  auto* w = new PipeWrite{fd, std::move(data)};
+  auto* w = new PipeWrite{fd, std::move(data), std::move(done)};
   if (PipeWrite::step(fd, G_IO_OUT, w) == G_SOURCE_CONTINUE)
-    g_unix_fd_add(fd, static_cast<GIOCondition>(G_IO_OUT | G_IO_ERR | G_IO_HUP), PipeWrite::step, w);
+    g_source_unref(attach(g_unix_fd_source_new(fd, static_cast<GIOCondition>(G_IO_OUT | G_IO_ERR | G_IO_HUP)),
+                          G_SOURCE_FUNC(&PipeWrite::step), w));
 }
 
 std::optional<std::string> readPipeNow(int fd, std::size_t limit, std::chrono::milliseconds timeout,
@@ -79,11 +89,11 @@ std::optional<std::string> readPipeNow(int fd, std::size_t limit, std::chrono::m
 PipeRead::PipeRead(int fd, std::size_t limit, std::chrono::steady_clock::time_point deadline, Done done)
     : fd_(fd), limit_(limit), done_(std::move(done)) {
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-  watch_ = g_unix_fd_add(fd_, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
-                         reinterpret_cast<GUnixFDSourceFunc>(&PipeRead::readable), this);
+  watch_ = attach(g_unix_fd_source_new(fd_, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR)),
+                  G_SOURCE_FUNC(&PipeRead::readable), this);
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-  timer_ =
-      g_timeout_add(static_cast<guint>(std::max<std::int64_t>(left.count(), 0)), &PipeRead::expired, this);
+  timer_ = attach(g_timeout_source_new(static_cast<guint>(std::max<std::int64_t>(left.count(), 0))),
+                  &PipeRead::expired, this);
 }
 
 PipeRead::~PipeRead() {
@@ -91,9 +101,12 @@ PipeRead::~PipeRead() {
 }
 
 void PipeRead::stop() {
-  if (watch_) g_source_remove(watch_);
-  if (timer_) g_source_remove(timer_);
-  watch_ = timer_ = 0;
+  for (GSource* s : {watch_, timer_})
+    if (s) {
+      g_source_destroy(s);
+      g_source_unref(s);
+    }
+  watch_ = timer_ = nullptr;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
@@ -121,7 +134,8 @@ int PipeRead::readable(int fd, unsigned, void* p) {
 
 int PipeRead::expired(void* p) {
   auto* self = static_cast<PipeRead*>(p);
-  self->timer_ = 0;
+  g_source_unref(self->timer_);
+  self->timer_ = nullptr;
   self->finish(std::nullopt, true);
   return G_SOURCE_REMOVE;
 }

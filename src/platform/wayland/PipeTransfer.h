@@ -3,19 +3,21 @@
 //
 // PipeRead reads what another client writes into a pipe (its answer to a clipboard request), so a client that
 // never writes, or writes without end, costs the main thread nothing: the read ends at the end of the data,
-// past `limit` bytes, or at `deadline`, whichever comes first. Main thread only (the default GLib main
-// context).
+// past `limit` bytes, or at `deadline`, whichever comes first. Main thread only: the sources run on the
+// caller's thread-default GLib main context.
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
 
+typedef struct _GSource GSource;
+
 namespace quib {
 
-// Writes `data` to a reader, as much as it takes whenever it can, then closes `fd`; a reader that
-// goes away ends it.
-void writeToPipe(int fd, std::string data);
+// Writes `data` to a reader, as much as it takes whenever it can, then closes `fd` and tells `done`
+// whether all of it went; a reader that goes away ends it.
+void writeToPipe(int fd, std::string data, std::function<void(bool whole)> done = {});
 
 // Reads `fd` to its end on the calling thread, waiting at most `timeout` in all, and closes it;
 // none when cut off by `limit` or the timeout (then `stuck` is set) or when it failed. For reads a
@@ -46,8 +48,8 @@ class PipeRead {
   std::size_t limit_;
   std::string data_;
   Done done_;
-  unsigned watch_ = 0;
-  unsigned timer_ = 0;
+  GSource* watch_ = nullptr;
+  GSource* timer_ = nullptr;
 };
 
 }  // namespace quib

@@ -11,12 +11,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/wayland/InputSink.h"
+#include "platform/wayland/portal/PortalPasteboard.h"
 #include "platform/wayland/portal/PortalSession.h"
 
 namespace quib {
@@ -31,6 +33,8 @@ struct PortalInputOptions {
   // Runs on the main thread after ready(), whyNot() or describe() changed (the menu's trust line),
   // also from inside start() and requestAccess(); it must not destroy the sink.
   std::function<void()> onStateChange;
+  // Also takes the desktop's clipboard through the session, where the portal offers it.
+  bool clipboard = false;
   // Whether the desktop's keymap can type a keysym (the desktop drops those it cannot); none:
   // every keysym is taken to be typable.
   std::function<bool(std::uint32_t keysym)> typable;
@@ -66,6 +70,9 @@ class PortalInput final : public InputSink {
   // (\n, \r, \r\n) are Return, as an application expects from a keyboard.
   static std::optional<std::vector<std::uint32_t>> keysymsFor(const std::string& utf8);
 
+  // The session's clipboard when asked for; available() once the desktop granted it.
+  Pasteboard* pasteboard() override { return pasteboard_.get(); }
+
  private:
   enum class Sent { ok, failed, refused };
   // One input call, waiting for its reply.
@@ -78,6 +85,7 @@ class PortalInput final : public InputSink {
 
   PortalInputOptions options_;
   PortalSession session_;
+  std::unique_ptr<PortalPasteboard> pasteboard_;
   // Down on the desktop as far as we know, released after a failed call.
   std::set<std::uint32_t> heldKeys_, heldButtons_;
 };

@@ -134,8 +134,52 @@ void PortalSession::probe() {
         g_variant_unref(reply);
         if (!(types & (kKeyboard | kPointer)))
           self->fail("the desktop's remote-desktop portal offers neither keyboard nor pointer");
+        else if (self->version_ >= 2 && self->options_.clipboard)
+          self->probeClipboard();
         else
           self->createSession();
+      },
+      this);
+}
+
+void PortalSession::probeClipboard() {
+  g_dbus_connection_call(
+      bus_, PortalRequest::kService, PortalRequest::kObject, "org.freedesktop.DBus.Properties", "Get",
+      g_variant_new("(ss)", kClipboard, "version"), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, -1,
+      attempt_,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+        if (!reply && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+          g_error_free(error);
+          return;
+        }
+        auto* self = static_cast<PortalSession*>(data);
+        // Without the interface: input only.
+        self->clipboardOffered_ = reply != nullptr;
+        if (reply) g_variant_unref(reply);
+        if (error) g_error_free(error);
+        self->createSession();
+      },
+      this);
+}
+
+void PortalSession::requestClipboard() {
+  g_dbus_connection_call(
+      bus_, PortalRequest::kService, PortalRequest::kObject, kClipboard, "RequestClipboard",
+      g_variant_new("(o@a{sv})", session_.c_str(), g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0)),
+      nullptr, G_DBUS_CALL_FLAGS_NONE, -1, attempt_,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+        if (!reply && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+          g_error_free(error);
+          return;
+        }
+        // Refused: the session starts without the clipboard, which Start's answer tells.
+        if (reply) g_variant_unref(reply);
+        if (error) g_error_free(error);
+        static_cast<PortalSession*>(data)->startSession();
       },
       this);
 }
@@ -190,7 +234,7 @@ void PortalSession::selectDevices() {
       token, kRemoteDesktop, "SelectDevices", g_variant_new("(oa{sv})", session_.c_str(), &b),
       [this](std::uint32_t response, GVariant*) {
         if (!answered(response)) return;
-        startSession();
+        clipboardOffered_ ? requestClipboard() : startSession();
       },
       [this](const GError* error) { failCall(error); });
 }
@@ -210,6 +254,9 @@ void PortalSession::startSession() {
 void PortalSession::started(GVariant* results) {
   request_.reset();
   granted_ = lookupUint(results, "devices", kKeyboard | kPointer) & (kKeyboard | kPointer);
+  gboolean clipboard = FALSE;
+  clipboard_ =
+      clipboardOffered_ && g_variant_lookup(results, "clipboard_enabled", "b", &clipboard) && clipboard;
   if (version_ >= 2) {
     // The token offered is spent either way: keep the new one, or none.
     const gchar* token = nullptr;
@@ -266,6 +313,7 @@ void PortalSession::end(std::string reason, bool askAgain) {
     attempt_ = nullptr;
   }
   granted_ = 0;
+  clipboard_ = clipboardOffered_ = false;
   if (askAgain && wasStarted) {
     if (sentOnSession_) lostInARow_ = 0;
     if (++lostInARow_ <= 3) {
@@ -298,6 +346,7 @@ std::string PortalSession::describe() const {
       state = granted_ == (kKeyboard | kPointer) ? "keyboard and pointer"
               : granted_ == kKeyboard            ? "keyboard only"
                                                  : "pointer only";
+      if (clipboard_) state += ", clipboard";
       break;
     case Phase::failed:
       state = "not started";

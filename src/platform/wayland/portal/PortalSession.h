@@ -31,12 +31,16 @@ struct PortalSessionOptions {
   std::function<void()> onStateChange;
   // Runs on the main thread once a session has started, before onStateChange.
   std::function<void()> onStarted;
+  // Also asks for the desktop's clipboard on the session, where the portal offers it (the
+  // Clipboard portal with RemoteDesktop 2 or later).
+  bool clipboard = false;
 };
 
 class PortalSession {
  public:
   static constexpr std::uint32_t kKeyboard = 1, kPointer = 2;
   static constexpr const char* kRemoteDesktop = "org.freedesktop.portal.RemoteDesktop";
+  static constexpr const char* kClipboard = "org.freedesktop.portal.Clipboard";
 
   explicit PortalSession(PortalSessionOptions options);
   // Closes the portal session.
@@ -54,6 +58,8 @@ class PortalSession {
   bool ready() const { return phase_ == Phase::started && granted_ == (kKeyboard | kPointer); }
   // Whether the started session has this device (kKeyboard, kPointer).
   bool has(std::uint32_t device) const { return phase_ == Phase::started && (granted_ & device); }
+  // Whether the started session has the desktop's clipboard.
+  bool clipboard() const { return phase_ == Phase::started && clipboard_; }
   std::string whyNot() const;
   // "RemoteDesktop portal (keyboard and pointer)", for the line naming the backend.
   std::string describe() const;
@@ -73,7 +79,9 @@ class PortalSession {
   void begin();
   void probe();
   void createSession();
+  void probeClipboard();
   void selectDevices();
+  void requestClipboard();
   void startSession();
   void started(GVariant* results);
   // The attempt or the session ended: `reason` for whyNot; `askAgain` begins a new attempt.
@@ -97,6 +105,8 @@ class PortalSession {
   guint closedSubscription_ = 0;
   std::uint32_t version_ = 0;
   std::uint32_t granted_ = 0;
+  bool clipboardOffered_ = false;
+  bool clipboard_ = false;
   // Sessions lost in a row with no input sent on them: a desktop that keeps closing the session
   // at once is not asked forever.
   int lostInARow_ = 0;

@@ -38,8 +38,10 @@ class PortalInputTest : public ::testing::Test {
     g_object_unref(client);
   }
 
-  std::unique_ptr<PortalInput> makeInput(std::function<bool(std::uint32_t)> typable = {}) {
+  std::unique_ptr<PortalInput> makeInput(std::function<bool(std::uint32_t)> typable = {},
+                                         bool clipboard = false) {
     PortalInputOptions o;
+    o.clipboard = clipboard;
     o.typable = std::move(typable);
     o.bus = client;
     o.restoreTokenFile = tokenFile;
@@ -340,6 +342,43 @@ TEST_F(PortalInputTest, AskingAgainAfterAPartialGrantShowsTheDialog) {
   EXPECT_EQ(portal.callsFrom(mark), (Calls{"Close", "CreateSession", "SelectDevices types=3 persist_mode=2",
                                            "Start dialog", "Keysym 0xffe1 release"}));
   EXPECT_EQ(readFile(tokenFile), "token-2\n");
+}
+
+TEST_F(PortalInputTest, TheSessionsClipboardCarriesCopiesBothWays) {
+  {
+    // A portal without the Clipboard interface: input alone, and a clipboard that refuses.
+    FakeRemoteDesktop portal(bus);
+    auto input = makeInput({}, true);
+    ASSERT_TRUE(startReady(*input));
+    EXPECT_EQ(portal.calls()[2], "Start dialog");
+    EXPECT_FALSE(input->pasteboard()->available());
+    EXPECT_FALSE(input->pasteboard()->writeItems({PasteboardItem::text("nowhere")}));
+  }
+  FakeRemoteDesktop::Behaviour b;
+  b.clipboard = true;
+  FakeRemoteDesktop portal(bus, b);
+  auto input = makeInput({}, true);
+  ASSERT_TRUE(startReady(*input)) << input->whyNot();
+  EXPECT_EQ(portal.calls(),
+            (Calls{"CreateSession", "SelectDevices types=3 persist_mode=2 restore_token=token-1",
+                   "RequestClipboard", "Start dialog", "Keysym 0xffe1 release"}));
+  Pasteboard& clipboard = *input->pasteboard();
+  ASSERT_TRUE(clipboard.available());
+
+  ASSERT_TRUE(clipboard.writeItems({PasteboardItem::text("from phone 한글")}));
+  EXPECT_EQ(portal.calls().back(), "SetSelection text/plain;charset=utf-8,text/plain,UTF8_STRING");
+  const std::uint32_t serial = portal.paste("text/plain;charset=utf-8");
+  ASSERT_TRUE(bus.pump([&] { return portal.pasted(serial).has_value(); }));
+  EXPECT_EQ(portal.pasted(serial), "from phone 한글");
+
+  // Another program's copy counts once its text is in; a password manager's reads as concealed.
+  const auto count = clipboard.changeCount();
+  portal.copy({"text/plain;charset=utf-8", "x-kde-passwordManagerHint"}, "copied elsewhere");
+  ASSERT_TRUE(bus.pump([&] { return clipboard.changeCount() != count; }));
+  EXPECT_EQ(clipboard.changeCount(), count + 1);
+  EXPECT_EQ(clipboard.string(), "copied elsewhere");
+  const auto types = clipboard.types();
+  EXPECT_NE(std::find(types.begin(), types.end(), PasteboardType::concealed), types.end());
 }
 
 }  // namespace
