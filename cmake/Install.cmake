@@ -55,4 +55,9 @@ install(CODE [[
   file(INSTALL "${_quib_stage}/quibbleton.service"
     DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/user")
   file(INSTALL "${_quib_stage}/quibbleton.desktop" DESTINATION "${_quib_etc}/xdg/autostart")
+  # The firewall's descriptions of the port and mDNS: firewalld reads its packaged services under
+  # /usr/lib, ufw its application profiles under /etc.
+  file(INSTALL "${QUIB_DATA}/firewall/quibbleton.xml" DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/firewalld/services")
+  configure_file("${QUIB_DATA}/firewall/quibbleton.ufw" "${_quib_stage}/quibbleton" COPYONLY)
+  file(INSTALL "${_quib_stage}/quibbleton" DESTINATION "${_quib_etc}/ufw/applications.d")
 ]])

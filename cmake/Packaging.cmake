@@ -22,7 +22,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/quibbleton")
 # Files under /etc are the administrator's once installed.
-file(WRITE ${CMAKE_BINARY_DIR}/debian-control/conffiles "/etc/xdg/autostart/quibbleton.desktop\n")
+file(WRITE ${CMAKE_BINARY_DIR}/debian-control/conffiles
+  "/etc/ufw/applications.d/quibbleton\n/etc/xdg/autostart/quibbleton.desktop\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian-control/conffiles)
 # Install with DESTDIR and the /usr prefix, so that the install-time rules see the real prefix.
 set(CPACK_SET_DESTDIR ON)

@@ -19,6 +19,7 @@ AppDelegate::AppDelegate(Platform platform, MainQueue& mainQueue, StatusBar& sta
 
 AppDelegate::~AppDelegate() {
   platform_.audio.setOnChange(nullptr);
+  platform_.accessibility.setOnChange(nullptr);
   server_.onStateChange = nullptr;
   server_.onClientCountChange = nullptr;
   server_.onPairingGuardChange = nullptr;
@@ -69,6 +70,12 @@ void AppDelegate::applicationDidFinishLaunching() {
   };
   // Headphones plugged or another program switching outputs: the output line follows.
   platform_.audio.setOnChange([weak, queue] {
+    queue->post([weak] {
+      if (auto self = weak.lock()) (*self)->rebuildMenu();
+    });
+  });
+  // The desktop granting or withdrawing input: the permission line and the panel icon follow.
+  platform_.accessibility.setOnChange([weak, queue] {
     queue->post([weak] {
       if (auto self = weak.lock()) (*self)->rebuildMenu();
     });
@@ -155,8 +162,12 @@ void AppDelegate::perform(const MenuItem& item) {
 }
 
 void AppDelegate::copyCode() {
+  // Marked concealed, as a password manager marks a password: clipboard managers and the history
+  // the phone reads leave it out.
+  PasteboardItem item = PasteboardItem::text(server_.pairingCode());
+  item.entries.emplace_back(PasteboardType::concealed, "");
   platform_.pasteboard.clearContents();
-  platform_.pasteboard.writeItems({PasteboardItem::text(server_.pairingCode())});
+  platform_.pasteboard.writeItems({item});
 }
 
 void AppDelegate::regenerateCode() {

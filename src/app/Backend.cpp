@@ -66,6 +66,7 @@ std::unique_ptr<Backend> chooseBackend(const BackendOptions& o, std::ostream& ou
     wo.commandKey = o.commandKey == "super" ? CommandKey::super : CommandKey::control;
     wo.pulseMediaKeys = o.mediaKeys == "pulse";
     wo.helpDirectory = o.dataDirectory / "help";
+    wo.childLimits = o.childLimits;
     // Compositors without virtual devices (GNOME, KDE Plasma) give input through the portal; its
     // consent dialog shows once, and the choice is remembered in the data directory.
     wo.makePortalSink = [tokenFile = o.dataDirectory / "portal-restore-token"](auto typable) {
@@ -93,6 +94,7 @@ std::unique_ptr<Backend> chooseBackend(const BackendOptions& o, std::ostream& ou
     lo.commandKey = o.commandKey == "super" ? CommandKey::super : CommandKey::control;
     lo.pulseMediaKeys = o.mediaKeys == "pulse";
     lo.helpDirectory = o.dataDirectory / "help";
+    lo.childLimits = o.childLimits;
     std::string whyNot;
     if (auto desktop = LinuxDesktop::open(lo, whyNot)) {
       out << "데스크톱: linux (" << desktop->describe() << ", command key = " << o.commandKey

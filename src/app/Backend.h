@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/Platform.h"
+#include "platform/linux/ChildLimits.h"
 
 namespace quib {
 
@@ -18,6 +19,7 @@ struct BackendOptions {
   bool untrusted = false;          // virtual only
   std::filesystem::path virtualRoot;
   std::filesystem::path dataDirectory;
+  ChildLimits childLimits;  // what started applications inherit
 };
 
 class Backend {

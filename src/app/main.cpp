@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "actions/ActionExecutor.h"
@@ -19,14 +20,20 @@
 #include "app/Backend.h"
 #include "app/InstanceLock.h"
 #include "app/StatusBarChoice.h"
+#include "app/WindowActivation.h"
 #include "icons/DesktopQueries.h"
 #include "platform/MainQueue.h"
+#include "platform/PrivateDirectory.h"
 #include "platform/SqliteDefaults.h"
 #include "platform/tray/DesktopNotifier.h"
+#include "platform/window/StatusWindow.h"
+#include "server/DeviceRegistry.h"
 #include "server/QuibServer.h"
 #include "text/DisplayText.h"
 
 int main(int argc, char** argv) {
+  // The desktop entry is quibbleton.desktop: windows say so in their class.
+  g_set_prgname("quibbleton");
   CLI::App cli{"quibbleton: a desktop companion server for the Quibbleton phone button pad"};
   std::string platformName = "auto";
   int port = quib::QuibService::defaultPort;
@@ -50,9 +57,11 @@ int main(int argc, char** argv) {
                  "output directly, for sessions without a volume-key handler)")
       ->check(CLI::IsMember({"keys", "pulse"}));
   std::string menuName = "auto";
-  cli.add_option("--menu", menuName,
-                 "Where the status menu is shown: tray, terminal or auto (the tray when the panel has one)")
-      ->check(CLI::IsMember({"auto", "tray", "terminal"}));
+  cli.add_option(
+         "--menu", menuName,
+         "Where the status menu is shown: tray, window, terminal or auto (the tray whenever the panel "
+         "has one, else a window when there is a display, else the terminal)")
+      ->check(CLI::IsMember({"auto", "tray", "window", "terminal"}));
   cli.add_option("--port", port, "TCP port to listen on (0: any free port)")->check(CLI::Range(0, 65535));
   cli.add_option(
       "--data-dir", dataDir,
@@ -67,6 +76,12 @@ int main(int argc, char** argv) {
 
   quib::InstanceLock instance(static_cast<std::uint16_t>(port));
   if (instance.outcome() != quib::InstanceLock::Outcome::acquired) {
+    // Started again (the desktop entry, say) while serving: the running one shows its window.
+    if (instance.outcome() == quib::InstanceLock::Outcome::alreadyRunning &&
+        quib::WindowActivation::activateRunning(nullptr)) {
+      std::cerr << instance.message() << "; its window is shown" << std::endl;
+      return 0;
+    }
     std::cerr << instance.message() << std::endl;
     return 2;
   }
@@ -78,16 +93,15 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
-  // Every connection is a descriptor: take all the system allows this process.
-  if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
-  }
+  // Every connection is a descriptor: take all the system allows this process (not what it starts).
+  const quib::ChildLimits childLimits = quib::ChildLimits::raiseOwnDescriptorLimit();
 
   const std::filesystem::path dir =
       dataDir.empty() ? quib::SqliteDefaults::defaultDirectory() : std::filesystem::path(dataDir);
   const std::filesystem::path root =
       virtualRoot.empty() ? dir / "virtual-desktop" : std::filesystem::path(virtualRoot);
+  // Before anything is written there: it holds every paired phone's token.
+  quib::makePrivateDirectory(dir);
   std::error_code ec;
   std::filesystem::create_directories(root, ec);
 
@@ -105,7 +119,7 @@ int main(int argc, char** argv) {
   else
     commandKey = "control";
 
-  quib::BackendOptions backendOptions{platformName, commandKey, mediaKeys, untrusted, root, dir};
+  quib::BackendOptions backendOptions{platformName, commandKey, mediaKeys, untrusted, root, dir, childLimits};
   auto backend = quib::chooseBackend(backendOptions, std::cout, std::cerr);
   if (!backend) return 2;
   backend->printEffects(std::cout);
@@ -127,18 +141,25 @@ int main(int argc, char** argv) {
   };
 
   auto quit = [&mainQueue] { mainQueue.stop(); };
+  quib::StatusBarChoice::Options menuOptions;
+  menuOptions.mode = quib::StatusBarChoice::parse(menuName);
+  menuOptions.out = &std::cout;
+  menuOptions.inputFd = STDIN_FILENO;
+  menuOptions.outIsTerminal = isatty(STDOUT_FILENO) == 1;
+  menuOptions.nothingPaired = quib::DeviceRegistry(defaults).tokens().empty();
+  menuOptions.onQuit = quit;
+  menuOptions.onEndOfInput = [&] {
+    if (exitOnEof) quit();
+  };
   std::string menuError;
-  auto statusBar = quib::StatusBarChoice::make(
-      quib::StatusBarChoice::parse(menuName), mainQueue, std::cout, STDIN_FILENO, quit,
-      [&] {
-        if (exitOnEof) quit();
-      },
-      &menuError);
-  if (!statusBar) {
+  auto menu = quib::StatusBarChoice::make(mainQueue, std::move(menuOptions), &menuError);
+  if (!menu.bar) {
     std::cerr << "quibbleton: " << menuError << std::endl;
     return 1;
   }
-  quib::AppDelegate delegate(desktop, mainQueue, *statusBar, server, clipboard);
+  quib::AppDelegate delegate(desktop, mainQueue, *menu.bar, server, clipboard);
+  std::optional<quib::WindowActivation> activation;
+  if (menu.window) activation.emplace([window = menu.window] { window->present(); });
 
   std::thread([&mainQueue, signals] {
     int sig = 0;
@@ -150,6 +171,7 @@ int main(int argc, char** argv) {
   }).detach();
 
   delegate.applicationDidFinishLaunching();
+  if (menu.openWindow) menu.window->present();
   mainQueue.run();
   queries.cancelAll();  // searches in flight must not hold up the exit
   // Quitting takes at most a second, whatever is still in flight (registry writes are

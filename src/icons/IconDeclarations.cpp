@@ -27,6 +27,11 @@ const RE2& iconTag() {
   static const RE2 re(R"(<link[^>]+rel=["'][^"']*icon[^"']*["'][^>]*>)", caseless());
   return re;
 }
+// A base element: the tag name followed by white space or the end of the tag (not <basefont>).
+const RE2& baseTag() {
+  static const RE2 re(R"(<base(?:[ \t\r\n/][^>]*)?>)", caseless());
+  return re;
+}
 const RE2& hrefAttr() {
   static const RE2 re(R"(href=["']([^"']+)["'])", caseless());
   return re;
@@ -75,10 +80,34 @@ std::vector<std::string> largestFirst(std::vector<Declared> list) {
   return urls;
 }
 
+std::string asciiLower(std::string text) {
+  for (char& ch : text)
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  return text;
+}
+
 std::optional<std::string> attribute(std::string_view tag, const RE2& re) {
   std::string value;
   if (!RE2::PartialMatch(tag, re, &value)) return std::nullopt;
   return value;
+}
+
+// What a browser resolves the page's references against: the href of its first base element
+// that has one, itself read against the page's address, if that gives a web address.
+std::string documentBase(std::string_view page, const std::string& pageUrl) {
+  re2::StringPiece input(page.data(), page.size());
+  re2::StringPiece match;
+  std::size_t pos = 0;
+  while (pos <= input.size() && baseTag().Match(input, pos, input.size(), RE2::UNANCHORED, &match, 1)) {
+    pos = static_cast<std::size_t>(match.data() - input.data()) + std::max<std::size_t>(match.size(), 1);
+    auto href = attribute(std::string_view(match.data(), match.size()), hrefAttr());
+    if (!href) continue;
+    auto base = Url::resolve(pageUrl, *href);
+    if (!base) return pageUrl;
+    const std::string lower = asciiLower(base->substr(0, 8));
+    return lower.starts_with("http://") || lower.starts_with("https://") ? *base : pageUrl;
+  }
+  return pageUrl;
 }
 
 }  // namespace
@@ -100,16 +129,17 @@ int manifestSize(const std::string& sizes) {
   return parseInt(pieces.front()).value_or(0);
 }
 
-std::optional<std::string> manifestLink(std::string_view page, const std::string& base) {
+std::optional<std::string> manifestLink(std::string_view page, const std::string& pageUrl) {
   re2::StringPiece input(page.data(), page.size());
   re2::StringPiece match;
   if (!manifestTag().Match(input, 0, input.size(), RE2::UNANCHORED, &match, 1)) return std::nullopt;
   auto href = attribute(std::string_view(match.data(), match.size()), hrefAttr());
   if (!href) return std::nullopt;
-  return Url::resolve(base, *href);
+  return Url::resolve(documentBase(page, pageUrl), *href);
 }
 
-std::vector<std::string> declaredIcons(std::string_view page, const std::string& base) {
+std::vector<std::string> declaredIcons(std::string_view page, const std::string& pageUrl) {
+  const std::string base = documentBase(page, pageUrl);
   std::vector<Declared> found;
   re2::StringPiece input(page.data(), page.size());
   re2::StringPiece match;

@@ -1,7 +1,8 @@
 #pragma once
 // Icons a page declares: its icon link tags and its web-app manifest's icon list, read with
 // regular expressions on the raw text (case-insensitive), each list ordered largest declared size
-// first. Pure functions; safe on any thread.
+// first. References in a page are read against its first base element's address, as a browser
+// reads them. Pure functions; safe on any thread.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,8 +10,8 @@
 
 namespace quib::IconDeclarations {
 
-std::optional<std::string> manifestLink(std::string_view page, const std::string& base);
-std::vector<std::string> declaredIcons(std::string_view page, const std::string& base);
+std::optional<std::string> manifestLink(std::string_view page, const std::string& pageUrl);
+std::vector<std::string> declaredIcons(std::string_view page, const std::string& pageUrl);
 std::vector<std::string> manifestIcons(const std::optional<std::string>& manifest, const std::string& base);
 
 // The first width a link tag's sizes value states (0 when none can be read).

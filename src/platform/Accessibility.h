@@ -1,5 +1,6 @@
 #pragma once
 // Whether this process may post synthetic input. Safe on any thread.
+#include <functional>
 #include <string>
 
 namespace quib {
@@ -16,6 +17,9 @@ class Accessibility {
   // connection was lost), for the menu; empty otherwise. Trust is not withheld for it: the actions
   // answer that their events failed.
   virtual std::string problem() { return {}; }
+  // Called after the answer changed (the desktop granted or withdrew the permission). Backends
+  // whose answer is fixed never call it; the others say on which thread they do.
+  virtual void setOnChange(std::function<void()> onChange) { (void)onChange; }
 };
 
 }  // namespace quib

@@ -14,7 +14,8 @@ class Applications {
  public:
   virtual ~Applications() = default;
   // The application the phone means by `name` (its plain name or an identifier); none when no
-  // application matches. Checks the desktop afresh on every call.
+  // application matches. Answers from what the desktop has now, without waiting on the disk where
+  // the desktop says when its applications change.
   virtual std::optional<std::string> find(const std::string& name) = 0;
   // The names of the installed applications as the phone should show them, in no particular order;
   // a name may repeat (the caller sorts and removes duplicates).

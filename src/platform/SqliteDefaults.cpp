@@ -1,9 +1,13 @@
 #include "platform/SqliteDefaults.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+
+#include "platform/PrivateDirectory.h"
 
 namespace quib {
 
@@ -88,8 +92,9 @@ bool SqliteDefaults::exec(const char* sql) {
 
 bool SqliteDefaults::ensureOpen() {
   if (db_) return true;
-  std::error_code ec;
-  std::filesystem::create_directories(path_.parent_path(), ec);
+  makePrivateDirectory(path_.parent_path());
+  // SQLite gives its journal and WAL files the database's mode, so the database is made 0600 first.
+  if (const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); fd >= 0) ::close(fd);
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path_.c_str(), &db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);

@@ -15,7 +15,8 @@ namespace quib {
 
 class SqliteDefaults final : public UserDefaults {
  public:
-  // Opens (creating when needed) "<directory>/<domain>.sqlite". A quiet store tells nothing on stderr.
+  // Opens (creating when needed) "<directory>/<domain>.sqlite"; the directory is made private first
+  // (see makePrivateDirectory). A quiet store tells nothing on stderr.
   SqliteDefaults(const std::filesystem::path& directory, const std::string& domain, bool quiet = false);
   ~SqliteDefaults() override;
   SqliteDefaults(const SqliteDefaults&) = delete;

@@ -38,45 +38,52 @@ void QuibServer::applyPendingGuardReset() {
   }
 }
 
-bool QuibServer::tryTokensOffQueue(std::string_view line, const ConnectionPtr& connection) {
+void QuibServer::openKeyless(Bytes box, const ConnectionPtr& connection) {
   Connection& c = *connection;
   applyPendingGuardReset();
-  auto box = SecureChannel::sealedBox(line);
-  // Lines that are no sealed box, or come from a refused address, cost nothing: answered here.
-  if (!box || guard_.isBlocked(c.source)) return false;
+  // A refused address's lines are tried at a bounded rate; one past it is answered untried,
+  // without telling a phone that may hold a good token to pair again.
+  if (!guard_.mayTryTokens(c.source)) {
+    refuseUntried(c);
+    return;
+  }
   std::weak_ptr<Connection> weak = connection;
-  const bool queued = trial_->submit(
-      std::move(*box), c.salt, recentSnapshot_,
-      [life = std::weak_ptr<Life>(postLife_), weak](TokenTrial::Result result) mutable {
-        withServer(life, [&](QuibServer& server) {
-          asio::post(server.io_, [&server, weak, result = std::move(result)]() mutable {
-            server.finishTokenTrial(weak, std::move(result));
-          });
-        });
-      });
-  // Too many first lines waiting already: this one is tried here, as before (a returning phone
-  // must not be told to pair again only because strangers keep the trial busy).
-  if (!queued) return false;
-  c.suspendLines();
-  return true;
+  const bool queued =
+      trial_->submit(std::move(box), c.salt, recentSnapshot_,
+                     [life = std::weak_ptr<Life>(postLife_), weak](TokenTrial::Result result) mutable {
+                       withServer(life, [&](QuibServer& server) {
+                         asio::post(server.io_, [&server, weak, result = std::move(result)]() mutable {
+                           server.finishTokenTrial(weak, std::move(result));
+                         });
+                       });
+                     });
+  if (queued) {
+    c.suspendLines();
+    return;
+  }
+  // Too many first lines waiting already: this one is tried here (a returning phone must not be
+  // told to pair again only because strangers keep the trial busy).
+  auto result = TokenTrial::run(std::move(box), c.salt, tokensByRecentUse(), registry_.revokedTokens());
+  dispatch(concludeTrial(c, std::move(result)), {}, connection);
 }
 
 void QuibServer::finishTokenTrial(const std::weak_ptr<Connection>& weak, TokenTrial::Result result) {
   auto connection = weak.lock();
   if (!connection || connection->isClosed()) return;
-  Connection& c = *connection;
-  std::optional<ClientMessage> message;
+  dispatch(concludeTrial(*connection, std::move(result)), {}, connection);
+  handOverActions();
+  connection->resumeLines();
+}
+
+std::optional<ClientMessage> QuibServer::concludeTrial(Connection& c, TokenTrial::Result result) {
   if (result.token && result.message && registry_.isPaired(*result.token)) {
     adoptToken(c, *result.token, SecureChannel::tokenKey(*result.token, c.salt), *result.message);
-    message = std::move(result.message);
-  } else if (!result.revoked) {
-    // An unpaired phone still using its old token must pair again; that is no guess. Anything
-    // else may be a pairing request.
-    message = tryPairingKey(c, result.box);
+    return std::move(result.message);
   }
-  dispatch(std::move(message), {}, connection);
-  handOverActions();
-  c.resumeLines();
+  // An unpaired phone still using its old token must pair again; that is no guess. A refused
+  // address has no pairing key tried. Anything else may be a pairing request.
+  if (result.revoked || guard_.isBlocked(c.source)) return std::nullopt;
+  return tryPairingKey(c, result.box);
 }
 
 void QuibServer::adoptToken(Connection& c, const std::string& token, const SymmetricKey& key,
@@ -95,8 +102,7 @@ void QuibServer::adoptToken(Connection& c, const std::string& token, const Symme
 }
 
 std::optional<ClientMessage> QuibServer::tryPairingKey(Connection& c, const Bytes& box) {
-  const bool pairingTried = c.failedAttempts < kMaxFailedAttemptsPerConnection;
-  if (!pairingTried || !guard_.isOpen()) {
+  if (c.failedAttempts >= kMaxFailedAttemptsPerConnection) {
     recordGuessFailure(c.source, false);
     return std::nullopt;
   }
@@ -107,6 +113,9 @@ std::optional<ClientMessage> QuibServer::tryPairingKey(Connection& c, const Byte
     recordGuessFailure(c.source, true);
     return std::nullopt;
   }
+  // The right code while too many guesses keep pairing closed: refused, but no guess, so the
+  // sender's address (perhaps a paired phone's) is not charged for it.
+  if (!guard_.isOpen()) return std::nullopt;
   setConnectionKey(c, key);
   return message;
 }
@@ -123,25 +132,10 @@ void QuibServer::recordGuessFailure(const std::string& source, bool triedPairing
 std::optional<ClientMessage> QuibServer::decrypt(std::string_view line, Connection& c) {
   if (!SecureChannel::isEncrypted(line)) return std::nullopt;
   if (c.key) return openLine<ClientMessage>(line, *c.key);
-
-  applyPendingGuardReset();
-  // Not even a sealed box: no key can open it, so none is tried and no guard is charged; it
-  // still counts against this connection's own tries.
-  auto box = SecureChannel::sealedBox(line);
-  if (!box) {
-    if (c.failedAttempts < kMaxFailedAttemptsPerConnection) ++c.failedAttempts;
-    return std::nullopt;
-  }
-  // An address that has spent its guesses is refused before any key is tried.
-  if (guard_.isBlocked(c.source)) return std::nullopt;
-  // The same trial as off the queue, for a caller that needs the answer now.
-  auto result = TokenTrial::run(std::move(*box), c.salt, tokensByRecentUse(), registry_.revokedTokens());
-  if (result.token && result.message) {
-    adoptToken(c, *result.token, SecureChannel::tokenKey(*result.token, c.salt), *result.message);
-    return result.message;
-  }
-  if (result.revoked) return std::nullopt;
-  return tryPairingKey(c, result.box);
+  // Not even a sealed box (those go to openKeyless): no key can open it, so none is tried and no
+  // guard is charged; it still counts against this connection's own tries.
+  if (c.failedAttempts < kMaxFailedAttemptsPerConnection) ++c.failedAttempts;
+  return std::nullopt;
 }
 
 void QuibServer::handlePair(const ClientMessage& request, Connection& c) {

@@ -1,5 +1,7 @@
 #include "server/PairingGuard.h"
 
+#include <algorithm>
+
 namespace quib {
 
 bool PairingGuard::isOpen() {
@@ -18,6 +20,15 @@ std::optional<Clock::TimePoint> PairingGuard::closedUntil() {
 bool PairingGuard::isBlocked(const std::string& source) {
   auto it = sources_.find(source);
   return it != sources_.end() && clock_.now() < it->second.blockedUntil;
+}
+
+bool PairingGuard::mayTryTokens(const std::string& source) {
+  auto it = sources_.find(source);
+  const auto now = clock_.now();
+  if (it == sources_.end() || now >= it->second.blockedUntil) return true;
+  if (now < it->second.nextTokenTrial) return false;
+  it->second.nextTokenTrial = now + kRefusedTrialInterval;
+  return true;
 }
 
 void PairingGuard::makeRoom(Clock::TimePoint now) {
@@ -47,13 +58,16 @@ bool PairingGuard::recordFailure(const std::string& source, bool countsGlobally)
     s.failures.clear();
     s.blockedUntil = now + kWindow;
   }
-  if (!countsGlobally || !isOpen()) return false;
+  if (!countsGlobally) return false;
+  // Guesses go on counting while pairing is closed and lengthen the lockout: the code is tried
+  // then too (a right one is not charged), so what is refused must not become free to test.
+  isOpen();
   while (!failures_.empty() && now - failures_.front() >= kWindow) failures_.pop_front();
   failures_.push_back(now);
   if (static_cast<int>(failures_.size()) < kMaxFailures) return false;
   // Cap the doubling so the lockout stays a sane duration (10 min * 2^6, about 10 hours).
   const int shift = lockouts_ < 6 ? lockouts_ : 6;
-  closedUntil_ = now + kWindow * (1 << shift);
+  closedUntil_ = std::max(closedUntil_, now + kWindow * (1 << shift));
   closed_ = true;
   ++lockouts_;
   failures_.clear();

@@ -62,6 +62,11 @@ class QuibServer {
   };
 
   static constexpr const char* kUnnamedDevice = "이름 없는 기기";
+  // Characters (code points) a typed text may hold, a long text field's worth: each costs the
+  // desktop work, and a grapheme cluster could hide any number of them.
+  static constexpr std::size_t kMaxTypedCharacters = 20000;
+  // Names one appCheck may ask about: more than a phone's buttons.
+  static constexpr std::size_t kMaxAppNames = 256;
 
   QuibServer(Platform platform, UserDefaults& defaults, MainQueue& mainQueue, Options options);
   QuibServer(Platform platform, UserDefaults& defaults, MainQueue& mainQueue)
@@ -108,6 +113,7 @@ class QuibServer {
   template <typename F>
   auto onQueue(F&& f) -> decltype(f());
 
+  // Accepting and shedding (Admission.cpp).
   void listen();
   void acceptNext();
   void accept(asio::ip::tcp::socket socket);
@@ -116,6 +122,7 @@ class QuibServer {
   void connectionEnded(std::uint64_t id);
   void removeConnection(std::uint64_t id);
   void closeAll();
+
   // Coalesced: at most one count reaches the main queue per countInterval.
   void notifyCount();
   void postCount();
@@ -145,11 +152,15 @@ class QuibServer {
   std::optional<ClientMessage> decrypt(std::string_view line, Connection& connection);
   void handlePair(const ClientMessage& request, Connection& connection);
   void setConnectionKey(Connection& connection, const SymmetricKey& key);
-  // A keyless connection's sealed line goes to the token trial; its lines wait meanwhile. False
-  // when the line is answered here instead.
-  bool tryTokensOffQueue(std::string_view line, const ConnectionPtr& connection);
+  // A keyless connection's sealed box goes to the token trial; its lines wait meanwhile.
+  void openKeyless(Bytes box, const ConnectionPtr& connection);
   void finishTokenTrial(const std::weak_ptr<Connection>& connection, TokenTrial::Result result);
-  void adoptToken(Connection& c, const std::string& token, const SymmetricKey& key, const ClientMessage& message);
+  // What the trial's answer makes of the line: a token's message, the pairing key's, or none.
+  std::optional<ClientMessage> concludeTrial(Connection& c, TokenTrial::Result result);
+  // The answer to a sealed line that was not tried at all (no request in it was read).
+  void refuseUntried(Connection& connection);
+  void adoptToken(Connection& c, const std::string& token, const SymmetricKey& key,
+                  const ClientMessage& message);
   std::optional<ClientMessage> tryPairingKey(Connection& c, const Bytes& box);
   void applyPendingGuardReset();
   // Paired tokens, the most recently used first.
@@ -196,6 +207,7 @@ class QuibServer {
     ConnectionPtr connection;  // held until the reply is sent, even if the peer has gone
     QuibAction action;
     std::optional<std::string> requestId;
+    std::optional<ActionResult> refused;  // answered without being performed, in its turn
   };
   std::vector<PendingAction> chunkActions_;  // server queue: this chunk's actions, not yet handed over
   std::mutex actionsMutex_;
@@ -206,10 +218,10 @@ class QuibServer {
   asio::io_context io_;
   asio::executor_work_guard<asio::io_context::executor_type> work_;
   std::optional<asio::ip::tcp::acceptor> listener_;
-  asio::steady_timer acceptRetry_{io_};  // out of descriptors: accepting pauses, then resumes
+  asio::steady_timer acceptRetry_{io_};                 // out of descriptors: accepting pauses, then resumes
   std::map<std::uint64_t, ConnectionPtr> connections_;  // in acceptance order
-  std::set<std::uint64_t> keyless_;                      // open connections without a key
-  std::map<std::uint64_t, ConnectionPtr> lingering_;     // ended, still flushing replies
+  std::set<std::uint64_t> keyless_;                     // open connections without a key
+  std::map<std::uint64_t, ConnectionPtr> lingering_;    // ended, still flushing replies
   std::vector<char> readBuffer_ = std::vector<char>(65536);  // lent to the connection being read
   // Recently used tokens, newest last; bounded, in memory only. The trial reads a snapshot.
   std::vector<std::string> recentTokens_;

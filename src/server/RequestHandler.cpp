@@ -10,7 +10,20 @@ namespace {
 constexpr const char* kWrongKey = "암호화되지 않았거나 키가 틀립니다";
 constexpr const char* kNeedsPairing = "페어링이 필요합니다";
 constexpr const char* kEmptyAction = "동작이 비어 있음";
+// A line from a refused address past its rate: not tried, so the phone keeps its token and retries.
+constexpr const char* kNotTried = "잠시 후 다시 시도하세요";
+constexpr const char* kTextTooLong = "텍스트가 너무 깁니다 (최대 20000자)";
+constexpr const char* kTooManyNames = "앱 이름이 너무 많습니다 (최대 256개)";
 constexpr const char* kNoActions = "이 컴퓨터에서 동작을 실행할 수 없습니다";
+
+// More than `limit` code points; reads no further than it must.
+bool longerThan(std::string_view utf8, std::size_t limit) {
+  if (utf8.size() <= limit) return false;
+  std::size_t count = 0;
+  for (unsigned char byte : utf8)
+    if ((byte & 0xC0) != 0x80 && ++count > limit) return true;
+  return false;
+}
 
 ServerMessage errorReply(std::optional<std::string> requestId, const char* text, bool needsPairing) {
   ServerMessage m;
@@ -41,10 +54,15 @@ void QuibServer::handleOversized(Connection& connection) {
   send(errorReply(std::nullopt, kWrongKey, !connection.key), connection);
 }
 
+void QuibServer::refuseUntried(Connection& connection) {
+  send(errorReply(std::nullopt, kNotTried, false), connection);
+}
+
 void QuibServer::handle(std::string_view line, const ConnectionPtr& connection) {
   // A keyless connection's sealed line may have to be tried under every stored token: that is
   // done off this queue, and the connection's next lines wait for its answer.
-  if (!connection->key && SecureChannel::isEncrypted(line) && tryTokensOffQueue(line, connection)) return;
+  if (!connection->key && SecureChannel::isEncrypted(line))
+    if (auto box = SecureChannel::sealedBox(line)) return openKeyless(std::move(*box), connection);
   dispatch(decrypt(line, *connection), line, connection);
 }
 
@@ -105,7 +123,14 @@ void QuibServer::handleAction(const ClientMessage& request, const ConnectionPtr&
     return;
   }
   connection->workStarted();
-  chunkActions_.push_back({connection, *request.action, request.requestId});
+  // Refused here, before the text reaches the desktop, yet answered in its turn among the actions.
+  if (request.action->kind == QuibActionKind::typeText &&
+      longerThan(request.action->value.value_or(""), kMaxTypedCharacters)) {
+    chunkActions_.push_back({connection, QuibAction{QuibActionKind::typeText, {}, {}, {}, {}, {}, {}},
+                             request.requestId, ActionResult{false, kTextTooLong}});
+    return;
+  }
+  chunkActions_.push_back({connection, *request.action, request.requestId, std::nullopt});
 }
 
 void QuibServer::handOverActions() {
@@ -132,7 +157,9 @@ void QuibServer::performPendingActions() {
   std::vector<std::pair<ConnectionPtr, ServerMessage>> replies;
   replies.reserve(batch.size());
   for (auto& next : batch) {
-    ActionResult result = actions_ ? actions_->perform(next.action) : ActionResult{false, kNoActions};
+    ActionResult result = next.refused ? std::move(*next.refused)
+                          : actions_   ? actions_->perform(next.action)
+                                       : ActionResult{false, kNoActions};
     ServerMessage ack;
     ack.type = ServerMessage::Kind::ack;
     ack.requestId = std::move(next.requestId);
@@ -220,6 +247,11 @@ void QuibServer::handleQuery(const ClientMessage& request, const ConnectionPtr& 
       return;
     }
     case ClientMessage::Kind::appCheck: {
+      // Each name is one search of the application index on this queue.
+      if (request.appNames && request.appNames->size() > kMaxAppNames) {
+        send(errorReply(request.requestId, kTooManyNames, false), c);
+        return;
+      }
       auto m = reply(ServerMessage::Kind::appCheck, request);
       std::vector<std::string> installed;
       if (queries_ && request.appNames)

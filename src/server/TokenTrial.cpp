@@ -17,7 +17,7 @@ TokenTrial::~TokenTrial() {
   worker_.join();
 }
 
-bool TokenTrial::submit(Bytes box, Bytes salt, std::shared_ptr<const std::vector<std::string>> preferred,
+bool TokenTrial::submit(Bytes&& box, Bytes salt, std::shared_ptr<const std::vector<std::string>> preferred,
                         Done done) {
   {
     std::lock_guard lock(mutex_);

@@ -35,8 +35,9 @@ class TokenTrial {
   explicit TokenTrial(DeviceRegistry& registry);
   ~TokenTrial();  // waits for the job in progress; drops the waiting ones
 
-  // Tokens in `preferred` (newest last) are tried first. False when too many jobs wait already.
-  bool submit(Bytes box, Bytes salt, std::shared_ptr<const std::vector<std::string>> preferred, Done done);
+  // Tokens in `preferred` (newest last) are tried first. False, with `box` left to the caller,
+  // when too many jobs wait already.
+  bool submit(Bytes&& box, Bytes salt, std::shared_ptr<const std::vector<std::string>> preferred, Done done);
 
   // The trial itself, on the calling thread.
   static Result run(Bytes box, const Bytes& salt, const std::vector<std::string>& tokens,

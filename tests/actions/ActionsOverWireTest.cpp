@@ -30,6 +30,18 @@ TEST(ActionsOverWireTest, KeystrokeAndClipboardTakeEffect) {
   EXPECT_EQ(set.message, "클립보드에 복사됨");
   EXPECT_EQ(t.desktop().pasteboard().string(), "from phone");
 
+  // A text past the bound is refused before the desktop sees any of it; counted in characters.
+  std::string text;
+  for (int i = 0; i < 20001; ++i) text += "가";
+  const auto before = t.desktop().events().posted().size();
+  auto tooLong = c->request(actionRequest({QuibActionKind::typeText, text, {}, {}, {}, {}, {}}, "5"));
+  EXPECT_EQ(tooLong.ok, false);
+  EXPECT_EQ(tooLong.message, "텍스트가 너무 깁니다 (최대 20000자)");
+  EXPECT_EQ(t.desktop().pasteboard().string(), "from phone");
+  EXPECT_EQ(t.desktop().events().posted().size(), before);
+  text.resize(text.size() - 3);
+  EXPECT_EQ(c->request(actionRequest({QuibActionKind::typeText, text, {}, {}, {}, {}, {}}, "6")).ok, true);
+
   t.desktop().accessibility().setTrusted(false);
   auto refused = c->request(actionRequest({QuibActionKind::pointerMove, {}, {}, {}, {}, 1.0, 1.0}, "4"));
   EXPECT_EQ(refused.ok, false);

@@ -119,10 +119,16 @@ TEST_F(AppDelegateTest, CommandsAndAccessibilityLine) {
   EXPECT_EQ(t.desktop().accessibility().promptCount(), 0);
   t.onMain([&] { delegate->perform(warn); });
   EXPECT_EQ(t.desktop().accessibility().promptCount(), 1);
-  EXPECT_EQ(t.desktop().workspace().openedURLs(), std::vector<std::string>{VirtualAccessibility::kSettingsURL});
-  // The line stays until the next rebuild.
+  EXPECT_EQ(t.desktop().workspace().openedURLs(),
+            std::vector<std::string>{VirtualAccessibility::kSettingsURL});
+  // The desktop granting input rebuilds the menu; withdrawing it brings the warning back.
   t.desktop().accessibility().setTrusted(true);
+  t.onMain([] {});
+  EXPECT_EQ(bar.menus.back()[5], MenuItem::info("✓ 손쉬운 사용 권한 허용됨"));
+  t.desktop().accessibility().setTrusted(false);
+  t.onMain([] {});
   EXPECT_EQ(bar.menus.back()[5].title, "⚠️ 손쉬운 사용 권한 필요 — 열기");
+  t.desktop().accessibility().setTrusted(true);
 
   t.onMain([&] { delegate->regenerateCode(); });
   const std::string code = t.server().pairingCode();
@@ -130,6 +136,8 @@ TEST_F(AppDelegateTest, CommandsAndAccessibilityLine) {
   EXPECT_EQ(bar.menus.back()[2].title, "페어링 코드:  " + code);
   t.onMain([&] { delegate->copyCode(); });
   EXPECT_EQ(t.desktop().pasteboard().string(), code);
+  const auto types = t.desktop().pasteboard().types();
+  EXPECT_NE(std::find(types.begin(), types.end(), PasteboardType::concealed), types.end());
   // No audio output known: no output line.
   for (const auto& item : bar.menus.back()) EXPECT_EQ(item.title.rfind("현재 출력", 0), std::string::npos);
 }
@@ -147,7 +155,8 @@ TEST_F(AppDelegateTest, OutputLineFollowsPluggedDevices) {
   t.desktop().audio().setAudioDevices({VD{7, "Speakers", std::vector<std::uint32_t>{2}}}, 7);
   EXPECT_EQ(shown(), "현재 출력: Speakers");
   t.desktop().audio().setAudioDevices(
-      {VD{7, "Speakers", std::vector<std::uint32_t>{2}}, VD{9, "Headphones", std::vector<std::uint32_t>{2}}}, 9);
+      {VD{7, "Speakers", std::vector<std::uint32_t>{2}}, VD{9, "Headphones", std::vector<std::uint32_t>{2}}},
+      9);
   EXPECT_EQ(shown(), "현재 출력: Headphones");
   t.onMain([&] { delegate.reset(); });
   // Once the shell is gone a device change reaches nobody.

@@ -71,7 +71,7 @@ TEST(DesktopProgramTest, TrayWhenThePanelHasOneAndANoticeOnPairing) {
   EXPECT_EQ(notifications.notices.size(), 1u);
 }
 
-TEST(DesktopProgramTest, TerminalWhenThereIsNoTray) {
+TEST(DesktopProgramTest, TerminalWhenThereIsNoTrayAndTheTrayOnceAPanelStarts) {
   SessionBus bus;
   ASSERT_TRUE(bus.running());
   TempDir data;
@@ -81,6 +81,12 @@ TEST(DesktopProgramTest, TerminalWhenThereIsNoTray) {
                 "tray); the status menu is on this terminal\n"))
       << p.output();
   EXPECT_TRUE(p.waitFor("페어링 코드:  ")) << p.output();
+  // A panel that starts after the program finds its item.
+  FakeWatcher watcher(bus);
+  ASSERT_TRUE(watcher.owned());
+  EXPECT_TRUE(bus.pump([&] { return !watcher.items.empty(); }));
+  EXPECT_EQ(watcher.items,
+            std::vector<std::string>{"org.kde.StatusNotifierItem-" + std::to_string(p.pid()) + "-1"});
   p.closeInput();
   EXPECT_EQ(p.wait(), 0) << p.output();
 
@@ -89,17 +95,6 @@ TEST(DesktopProgramTest, TerminalWhenThereIsNoTray) {
   ChildProcess q({QUIBBLETON_BINARY, "--menu", "tray", "--port", "0", "--data-dir", data.path().string()});
   EXPECT_EQ(q.wait(), 1);
   EXPECT_NE(q.output().find("\nquibbleton: no session bus"), std::string::npos) << q.output();
-}
-
-std::uint16_t freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  ::close(fd);
-  return ntohs(a.sin_port);
 }
 
 TEST(DesktopProgramTest, OneInstancePerPort) {

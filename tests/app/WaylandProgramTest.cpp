@@ -28,8 +28,8 @@ TEST(WaylandProgram, EveryActionActsOnTheSession) {
 
   // The program's virtual keyboard comes first: sway drops the first keys of a keyboard made while
   // a window already has the focus.
-  ChildProcess p(
-      {QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--data-dir", data.path().string()});
+  ChildProcess p({QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--menu", "terminal",
+                  "--data-dir", data.path().string()});
   ASSERT_TRUE(p.waitFor("데스크톱: wayland (Wayland display ")) << p.output();
   EXPECT_NE(
       p.output().find("input through wlroots virtual keyboard and pointer, clipboard through data-control"),

@@ -70,5 +70,22 @@ TEST(IconDeclarationsTest, ManifestLinkAndIcons) {
   EXPECT_TRUE(manifestIcons(std::nullopt, base).empty());
 }
 
+// The first base element with an address sets what icon links and the manifest link are read
+// against, itself read against the page; one that gives no web address is passed over.
+TEST(IconDeclarationsTest, BaseElementSetsTheBase) {
+  const std::string links = R"(<link rel="icon" href="i.png"><link rel="manifest" href="m.json">)";
+  const std::pair<const char*, const char*> cases[] = {
+      {R"(<base href="https://cdn.test/assets/">)", "https://cdn.test/assets/"},
+      {R"(<BASE target="_top"><base href='../static/'><base href="/ignored/">)", "https://site.test/static/"},
+      {R"(<base href="data:text/html,x">)", "https://site.test/blog/"},
+      {R"(<basefont href="/no/">)", "https://site.test/blog/"},
+  };
+  for (const auto& [base, expected] : cases) {
+    const std::string page = std::string(base) + links;
+    EXPECT_EQ(declaredIcons(page, kPage), Urls{std::string(expected) + "i.png"}) << base;
+    EXPECT_EQ(manifestLink(page, kPage), std::string(expected) + "m.json") << base;
+  }
+}
+
 }  // namespace
 }  // namespace quib

@@ -47,6 +47,11 @@ TEST(QueriesOverWireTest, AppQueries) {
   auto none = c->request(check);
   EXPECT_EQ(none.ok, true);
   EXPECT_EQ(none.installedApps, std::vector<std::string>{});
+  check.appNames = std::vector<std::string>(QuibServer::kMaxAppNames + 1, "Notes");
+  auto tooMany = c->request(check);
+  EXPECT_EQ(tooMany.type, ServerMessage::Kind::error);
+  EXPECT_EQ(tooMany.requestId, "c");
+  EXPECT_EQ(tooMany.message, "앱 이름이 너무 많습니다 (최대 256개)");
 
   std::string token;
   auto paired = t.connectPaired("phone", &token);
@@ -103,7 +108,8 @@ TEST(QueriesOverWireTest, AppIconRepliesKeepTheirPlace) {
   TestServer t;
   for (const char* name : {"One", "Two"}) {
     makeApp(t, std::string("/Applications/") + name + ".app");
-    t.desktop().applications().setIcon(std::string("/Applications/") + name + ".app", pngBytes(solid(512, 512, kRed)));
+    t.desktop().applications().setIcon(std::string("/Applications/") + name + ".app",
+                                       pngBytes(solid(512, 512, kRed)));
   }
   auto c = t.connect();
   c->usePairingCode(t.server().pairingCode());

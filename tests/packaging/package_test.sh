@@ -52,12 +52,22 @@ for f in usr/bin/quibbleton usr/bin/quib \
   usr/share/icons/hicolor/scalable/status/quibbleton-not-permitted-symbolic.svg \
   usr/share/bash-completion/completions/quib \
   etc/xdg/autostart/quibbleton.desktop \
+  etc/ufw/applications.d/quibbleton \
+  usr/lib/firewalld/services/quibbleton.xml \
   usr/lib/systemd/user/quibbleton.service \
   usr/share/doc/quibbleton/copyright; do
   [ -e "$root/$f" ] || fail "missing /$f"
 done
-[ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = "/etc/xdg/autostart/quibbleton.desktop" ] ||
-  fail "the autostart entry is not a conffile"
+[ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = "/etc/ufw/applications.d/quibbleton
+/etc/xdg/autostart/quibbleton.desktop" ] || fail "the autostart entry and the ufw profile are not conffiles"
+# The firewall descriptions open the server's port and mDNS, and nothing else.
+if command -v xmllint >/dev/null; then
+  xmllint --noout "$root/usr/lib/firewalld/services/quibbleton.xml" || fail "the firewalld service is not XML"
+fi
+grep -q '<port protocol="tcp" port="50913"/>' "$root/usr/lib/firewalld/services/quibbleton.xml" &&
+  grep -q '<include service="mdns"/>' "$root/usr/lib/firewalld/services/quibbleton.xml" ||
+  fail "the firewalld service does not name TCP 50913 and mdns"
+grep -qx 'ports=50913/tcp|5353/udp' "$root/etc/ufw/applications.d/quibbleton" || fail "the ufw profile's ports"
 
 # The unpacked programs run (their libraries are on this machine) and describe themselves.
 help=$("$root/usr/bin/quibbleton" --help 2>&1) || fail "quibbleton --help exited $?"
@@ -66,7 +76,7 @@ help=$("$root/usr/bin/quib" --help 2>&1) || fail "quib --help exited $?"
 [[ $help == *pair* && $help == *discover* ]] || fail "quib --help: $help"
 
 unit="$root/usr/lib/systemd/user/quibbleton.service"
-grep -qx 'ExecStart=/usr/bin/quibbleton --menu tray' "$unit" || fail "ExecStart: $(grep ExecStart "$unit")"
+grep -qx 'ExecStart=/usr/bin/quibbleton --menu auto' "$unit" || fail "ExecStart: $(grep ExecStart "$unit")"
 grep -qx 'Restart=on-failure' "$unit" || fail "the unit does not restart on failure"
 grep -qx 'WantedBy=graphical-session.target' "$unit" || fail "the unit is not bound to the session"
 if command -v systemd-analyze >/dev/null; then

@@ -74,6 +74,32 @@ TEST(SqliteDefaultsTest, CorruptDatabaseReadsEmptyAndNeverThrows) {
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
+// The store holds paired tokens: a new install and one made before these modes were set both end
+// with a 0700 directory and 0600 files, the WAL, its index and the portal's token included.
+TEST(SqliteDefaultsTest, DirectoryAndFilesArePrivate) {
+  namespace fs = std::filesystem;
+  for (const bool existing : {false, true}) {
+    test::TempDir temp;
+    const fs::path dir = temp.path() / "data";
+    if (existing) {
+      fs::create_directories(dir);
+      fs::permissions(dir, fs::perms(0755));
+      for (const char* name : {"quibbleton.sqlite", "portal-restore-token"}) {
+        std::ofstream(dir / name).flush();
+        fs::permissions(dir / name, fs::perms(0644));
+      }
+    }
+    SqliteDefaults d(dir, "quibbleton");
+    ASSERT_TRUE(d.setString("k", "v"));
+    EXPECT_EQ(fs::status(dir).permissions(), fs::perms(0700)) << existing;
+    for (const char* name : {"quibbleton.sqlite", "quibbleton.sqlite-wal", "quibbleton.sqlite-shm"})
+      EXPECT_EQ(fs::status(dir / name).permissions(), fs::perms(0600)) << name << existing;
+    if (existing) {
+      EXPECT_EQ(fs::status(dir / "portal-restore-token").permissions(), fs::perms(0600));
+    }
+  }
+}
+
 TEST(SqliteDefaultsTest, UnwritableDirectoryFailsQuietly) {
   testing::internal::CaptureStderr();
   SqliteDefaults d("/proc/quibbleton-cannot-exist", "x");

@@ -130,6 +130,17 @@ TEST(HostilePeersTest, GuessesAreBoundedPerAddressAndInAll) {
   guess(t, "127.0.0.2", PairingGuard::kMaxFailuresPerSource);
   EXPECT_EQ(pairFrom(t, "127.0.0.2").message, kWrongKey);
   EXPECT_EQ(pairFrom(t, "127.0.0.3").type, ServerMessage::Kind::paired);
+  // Its tokens still open, at a bounded rate; a line past the rate is not tried and must not
+  // make the phone drop its token.
+  t.clock().advance(PairingGuard::kRefusedTrialInterval);
+  for (const bool tried : {true, false}) {
+    auto phone = connectFrom(t, "127.0.0.2");
+    phone->useToken(token);
+    auto reply = phone->request(request(ClientMessage::Kind::ping, "t"));
+    EXPECT_EQ(reply.type, tried ? ServerMessage::Kind::ack : ServerMessage::Kind::error);
+    EXPECT_EQ(reply.message, tried ? std::nullopt : std::optional<std::string>("잠시 후 다시 시도하세요"));
+    EXPECT_EQ(reply.needsPairing, std::nullopt);
+  }
   // Its budget comes back after the window.
   t.clock().advance(PairingGuard::kWindow);
   EXPECT_EQ(pairFrom(t, "127.0.0.2").type, ServerMessage::Kind::paired);
@@ -147,6 +158,14 @@ TEST(HostilePeersTest, GuessesAreBoundedPerAddressAndInAll) {
   auto returning = connectFrom(t, "127.0.0.10");
   returning->useToken(token);
   EXPECT_EQ(returning->request(request(ClientMessage::Kind::ping, "t")).type, ServerMessage::Kind::ack);
+  // The right code while pairing is closed is refused but charged to no one: once pairing opens,
+  // that address pairs at once.
+  t.clock().advance(1min);
+  for (int i = 0; i < PairingGuard::kMaxFailuresPerSource; ++i)
+    EXPECT_EQ(pairFrom(t, "127.0.0.41").message, kWrongKey);
+  t.clock().advance(PairingGuard::kWindow - 1min);
+  EXPECT_FALSE(t.server().pairingClosedUntil().has_value());
+  EXPECT_EQ(pairFrom(t, "127.0.0.41").type, ServerMessage::Kind::paired);
   // A new code reopens pairing at once, per address too.
   t.server().setPairingCode("123456");
   EXPECT_FALSE(t.server().pairingClosedUntil().has_value());
@@ -287,13 +306,6 @@ TEST(HostilePeersTest, HalfCloseWithLargeReplyInFlightStillGetsTheActionReply) {
   EXPECT_EQ(second.requestId, "act");
   EXPECT_EQ(second.message, "done");
   EXPECT_TRUE(phone->waitForClose());
-}
-
-TEST(TokenTrialTest, RecentlyUsedTokensAreTriedFirst) {
-  // Newest last in the usage list; unknown and unpaired ones are skipped.
-  EXPECT_EQ(TokenTrial::ordered({"a", "b", "c", "d"}, {"c", "gone", "a", "c"}),
-            (std::vector<std::string>{"c", "a", "b", "d"}));
-  EXPECT_EQ(TokenTrial::ordered({"a"}, {}), std::vector<std::string>{"a"});
 }
 
 TEST(HostilePeersTest, CountChangesAreCoalesced) {

@@ -1,8 +1,11 @@
 #include "support/ChildProcess.h"
 
+#include <netinet/in.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -10,9 +13,19 @@
 
 namespace quib::test {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, Output output) {
   int in[2], out[2];
-  if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe");
+  if (pipe(in) != 0) throw std::runtime_error("pipe");
+  if (output == Output::pipe) {
+    if (pipe(out) != 0) throw std::runtime_error("pipe");
+  } else {
+    // out[0] is the side this process reads, out[1] the terminal the program writes to.
+    if (openpty(&out[0], &out[1], nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+    termios mode{};
+    tcgetattr(out[1], &mode);
+    cfmakeraw(&mode);
+    tcsetattr(out[1], TCSANOW, &mode);
+  }
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork");
   if (pid_ == 0) {
@@ -108,6 +121,17 @@ StartedProgram readStart(ChildProcess& p) {
   auto at = upToPort->rfind("페어링 코드:  ");
   if (at != std::string::npos) s.code = upToPort->substr(at + std::string("페어링 코드:  ").size(), 6);
   return s;
+}
+
+std::uint16_t freePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  ::close(fd);
+  return ntohs(a.sin_port);
 }
 
 }  // namespace quib::test

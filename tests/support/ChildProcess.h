@@ -1,6 +1,8 @@
 #pragma once
-// A program run by a test, with its standard input and output on pipes (standard error joins the
-// output). Reads wait at most a bounded real time so that a broken program fails the test, not hangs it.
+// A program run by a test, its standard input on a pipe and its output on a terminal as when a user
+// starts it (a pseudo-terminal in raw mode, so the bytes arrive as written), or on a pipe as under a
+// service manager; standard error joins the output. Reads wait at most a bounded real time so that a broken
+// program fails the test, not hangs it.
 #include <sys/types.h>
 
 #include <chrono>
@@ -13,7 +15,8 @@ namespace quib::test {
 
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::vector<std::string>& argv);
+  enum class Output { terminal, pipe };
+  explicit ChildProcess(const std::vector<std::string>& argv, Output output = Output::terminal);
   ~ChildProcess();
 
   void write(const std::string& text);
@@ -47,5 +50,8 @@ struct StartedProgram {
   std::string code;
 };
 StartedProgram readStart(ChildProcess& program);
+
+// A TCP port free at the moment, for a program whose port a test must know before it starts.
+std::uint16_t freePort();
 
 }  // namespace quib::test

@@ -8,6 +8,7 @@
 #include <array>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 
 namespace quib {
 namespace {
@@ -23,10 +24,6 @@ using AppInfoPtr = std::unique_ptr<GAppInfo, GUnref>;
 std::string folded(std::string_view s) {
   std::unique_ptr<char, GFree> f(g_utf8_casefold(s.data(), gssize(s.size())));
   return f ? std::string(f.get()) : std::string(s);
-}
-
-bool sameText(const char* a, const std::string& foldedB) {
-  return a && *a && folded(a) == foldedB;
 }
 
 // The applications the phone knows by their names on its home desktop, and the role each plays on
@@ -63,21 +60,37 @@ bool hasCategory(GDesktopAppInfo* info, const char* category) {
   return false;
 }
 
-std::vector<AppInfoPtr> allEntries() {
-  std::vector<AppInfoPtr> out;
-  GList* list = g_app_info_get_all();
-  for (GList* l = list; l; l = l->next) out.emplace_back(G_APP_INFO(l->data));
-  g_list_free(list);
-  return out;
-}
-
 std::optional<std::string> idOf(GAppInfo* info) {
   const char* id = g_app_info_get_id(info);
   if (id && *id) return std::string(id);
   return std::nullopt;
 }
 
-std::optional<std::string> byRole(const Role& role, const std::vector<AppInfoPtr>& entries) {
+std::string foldedOrEmpty(const char* s) {
+  return s && *s ? folded(s) : std::string();
+}
+
+}  // namespace
+
+struct LinuxApplications::Index {
+  struct Entry {
+    std::shared_ptr<GAppInfo> info;
+    std::string id;
+    // The id and every name the entry goes by (localized, untranslated, window class), folded.
+    std::array<std::string, 5> names;
+    std::optional<std::string> listedName;  // shown in launchers: its localized name
+  };
+  std::vector<Entry> entries;
+  std::unordered_map<std::string, std::size_t> byId;
+  std::array<std::optional<std::string>, std::size(kRoles)> roles;  // the entry filling each role
+
+  static std::shared_ptr<const Index> read();
+};
+
+namespace {
+
+std::optional<std::string> byRole(const Role& role,
+                                  const std::vector<LinuxApplications::Index::Entry>& entries) {
   if (role.contentType) {
     AppInfoPtr def(g_app_info_get_default_for_type(role.contentType, FALSE));
     if (def) return idOf(def.get());
@@ -86,12 +99,12 @@ std::optional<std::string> byRole(const Role& role, const std::vector<AppInfoPtr
   const std::string userDir = std::string(g_get_user_data_dir()) + "/applications/";
   std::optional<std::string> system;
   for (const auto& e : entries) {
-    if (!G_IS_DESKTOP_APP_INFO(e.get()) || !g_app_info_should_show(e.get()) ||
-        !hasCategory(G_DESKTOP_APP_INFO(e.get()), role.category))
+    if (!G_IS_DESKTOP_APP_INFO(e.info.get()) || !e.listedName ||
+        !hasCategory(G_DESKTOP_APP_INFO(e.info.get()), role.category))
       continue;
-    const char* file = g_desktop_app_info_get_filename(G_DESKTOP_APP_INFO(e.get()));
-    if (file && std::string_view(file).starts_with(userDir)) return idOf(e.get());
-    if (!system) system = idOf(e.get());
+    const char* file = g_desktop_app_info_get_filename(G_DESKTOP_APP_INFO(e.info.get()));
+    if (file && std::string_view(file).starts_with(userDir)) return e.id;
+    if (!system) system = e.id;
   }
   return system;
 }
@@ -103,54 +116,107 @@ GdkAppLaunchContext* launchContext() {
 
 }  // namespace
 
-LinuxApplications::LinuxApplications() : iconTheme_(gtk_icon_theme_new()) {}
+std::shared_ptr<const LinuxApplications::Index> LinuxApplications::Index::read() {
+  auto index = std::make_shared<Index>();
+  GList* list = g_app_info_get_all();
+  for (GList* l = list; l; l = l->next) {
+    std::shared_ptr<GAppInfo> info(G_APP_INFO(l->data), [](GAppInfo* p) { g_object_unref(p); });
+    auto id = idOf(info.get());
+    if (!id || !G_IS_DESKTOP_APP_INFO(info.get())) continue;
+    auto* d = G_DESKTOP_APP_INFO(info.get());
+    Entry e{info, *id, {}, std::nullopt};
+    // Name[xx] for the current locale is what get_name returns; the untranslated one is read
+    // separately so both spellings match.
+    std::unique_ptr<char, GFree> plain(g_desktop_app_info_get_string(d, "Name"));
+    e.names = {folded(*id), foldedOrEmpty(g_app_info_get_name(info.get())),
+               foldedOrEmpty(g_app_info_get_display_name(info.get())),
+               foldedOrEmpty(g_desktop_app_info_get_startup_wm_class(d)), foldedOrEmpty(plain.get())};
+    // should_show leaves out NoDisplay, Hidden, OnlyShowIn elsewhere; g_app_info_get_all already
+    // dropped entries whose TryExec is missing.
+    const char* name = g_app_info_get_name(info.get());
+    if (g_app_info_should_show(info.get()) && name && *name) e.listedName = name;
+    index->byId.emplace(e.id, index->entries.size());
+    index->entries.push_back(std::move(e));
+  }
+  g_list_free(list);
+  for (std::size_t r = 0; r < std::size(kRoles); ++r) index->roles[r] = byRole(kRoles[r], index->entries);
+  return index;
+}
+
+LinuxApplications::LinuxApplications(ChildLimits childLimits)
+    : childLimits_(childLimits), iconTheme_(gtk_icon_theme_new()), index_(Index::read()) {
+  // The monitor speaks on this thread's main context, and only once the entries have been read.
+  monitor_ = g_app_info_monitor_get();
+  changedHandler_ = g_signal_connect_swapped(monitor_, "changed", G_CALLBACK(+[](LinuxApplications* self) {
+                                               std::lock_guard lock(self->indexMutex_);
+                                               self->stale_ = true;
+                                               self->wake_.notify_one();
+                                             }),
+                                             this);
+  indexer_ = std::thread([this] { reindexLoop(); });
+}
 
 LinuxApplications::~LinuxApplications() {
+  g_signal_handler_disconnect(monitor_, changedHandler_);
+  g_object_unref(monitor_);
+  {
+    std::lock_guard lock(indexMutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  indexer_.join();
   g_object_unref(iconTheme_);
+}
+
+void LinuxApplications::reindexLoop() {
+  for (;;) {
+    {
+      std::unique_lock lock(indexMutex_);
+      wake_.wait(lock, [&] { return stopping_ || stale_; });
+      if (stopping_) return;
+      stale_ = false;
+    }
+    auto fresh = Index::read();  // the slow part, on this thread only
+    std::lock_guard lock(indexMutex_);
+    index_ = std::move(fresh);
+  }
+}
+
+std::shared_ptr<const LinuxApplications::Index> LinuxApplications::index() {
+  std::lock_guard lock(indexMutex_);
+  return index_;
 }
 
 std::optional<std::string> LinuxApplications::find(const std::string& name) {
   if (name.empty() || !g_utf8_validate(name.data(), gssize(name.size()), nullptr)) return std::nullopt;
   const std::string want = folded(name);
   const std::string wantId = want + ".desktop";
-  auto entries = allEntries();
+  const auto index = this->index();
   // An entry of that exact id or name wins over the role it might stand for.
-  for (const auto& e : entries) {
-    if (!G_IS_DESKTOP_APP_INFO(e.get())) continue;
-    auto* d = G_DESKTOP_APP_INFO(e.get());
-    const char* id = g_app_info_get_id(e.get());
-    if (sameText(id, want) || sameText(id, wantId) || sameText(g_app_info_get_name(e.get()), want) ||
-        sameText(g_app_info_get_display_name(e.get()), want) ||
-        sameText(g_desktop_app_info_get_startup_wm_class(d), want))
-      return idOf(e.get());
-    // Name[xx] for the current locale is what get_name returns; the untranslated one is asked
-    // separately so both spellings match.
-    std::unique_ptr<char, GFree> plain(g_desktop_app_info_get_string(d, "Name"));
-    if (sameText(plain.get(), want)) return idOf(e.get());
+  for (const auto& e : index->entries) {
+    if (e.names[0] == wantId) return e.id;
+    for (const auto& n : e.names)
+      if (!n.empty() && n == want) return e.id;
   }
-  for (const auto& role : kRoles)
-    for (const char* n : role.names)
-      if (sameText(n, want)) return byRole(role, entries);
+  for (std::size_t r = 0; r < std::size(kRoles); ++r)
+    for (const char* n : kRoles[r].names)
+      if (n && folded(n) == want) return index->roles[r];
   return std::nullopt;
 }
 
 std::vector<std::string> LinuxApplications::installedNames() {
   std::vector<std::string> names;
-  for (const auto& e : allEntries()) {
-    // should_show leaves out NoDisplay, Hidden, OnlyShowIn elsewhere; g_app_info_get_all already
-    // dropped entries whose TryExec is missing.
-    if (!g_app_info_should_show(e.get())) continue;
-    const char* n = g_app_info_get_name(e.get());
-    if (n && *n) names.emplace_back(n);
-  }
+  for (const auto& e : index()->entries)
+    if (e.listedName) names.push_back(*e.listedName);
   return names;
 }
 
 std::optional<std::string> LinuxApplications::iconData(const std::string& locator, int size) {
   if (size <= 0) return std::nullopt;
-  std::unique_ptr<GDesktopAppInfo, GUnref> info(g_desktop_app_info_new(locator.c_str()));
-  if (!info) return std::nullopt;
-  GIcon* icon = g_app_info_get_icon(G_APP_INFO(info.get()));  // owned by info
+  const auto index = this->index();
+  auto at = index->byId.find(locator);
+  if (at == index->byId.end()) return std::nullopt;
+  GIcon* icon = g_app_info_get_icon(index->entries[at->second].info.get());  // owned by the entry
   if (!icon) return std::nullopt;
   std::unique_ptr<GdkPixbuf, GUnref> pixbuf;
   {
@@ -172,10 +238,23 @@ std::optional<std::string> LinuxApplications::iconData(const std::string& locato
 }
 
 bool LinuxApplications::launch(const std::string& locator) {
-  std::unique_ptr<GDesktopAppInfo, GUnref> info(g_desktop_app_info_new(locator.c_str()));
-  if (!info) return false;
+  std::shared_ptr<GAppInfo> info;
+  {
+    const auto index = this->index();
+    if (auto at = index->byId.find(locator); at != index->byId.end()) info = index->entries[at->second].info;
+  }
+  // Installed a moment ago, before the index heard of it: read from its file.
+  if (!info) {
+    GDesktopAppInfo* fresh = g_desktop_app_info_new(locator.c_str());
+    if (!fresh) return false;
+    info.reset(G_APP_INFO(fresh), [](GAppInfo* p) { g_object_unref(p); });
+  }
   GdkAppLaunchContext* ctx = launchContext();
-  bool ok = g_app_info_launch(G_APP_INFO(info.get()), nullptr, G_APP_LAUNCH_CONTEXT(ctx), nullptr);
+  // Spawned with the descriptor limit this program started with; an entry that is started over
+  // D-Bus gets the session bus's.
+  bool ok = g_desktop_app_info_launch_uris_as_manager(
+      G_DESKTOP_APP_INFO(info.get()), nullptr, G_APP_LAUNCH_CONTEXT(ctx), G_SPAWN_SEARCH_PATH,
+      applyChildLimits, const_cast<ChildLimits*>(&childLimits_), nullptr, nullptr, nullptr);
   if (ctx) g_object_unref(ctx);
   return ok;
 }

@@ -65,6 +65,8 @@ LinuxDesktop::LinuxDesktop(Display* display, const LinuxDesktopOptions& options)
                   options.pulseMediaKeys ? std::function<void(int)>([this](int key) { audio_.mediaKey(key); })
                                          : std::function<void(int)>(),
                   20}),
+      workspace_(options.childLimits),
+      applications_(options.childLimits),
       screenshots_([this] { return pressShiftPrint(); }) {}
 
 LinuxDesktop::~LinuxDesktop() = default;

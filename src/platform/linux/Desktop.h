@@ -24,6 +24,8 @@ struct LinuxDesktopOptions {
   bool pulseMediaKeys = false;
   // Where the page on giving input permission is written.
   std::filesystem::path helpDirectory;
+  // What the applications and address handlers it starts inherit.
+  ChildLimits childLimits;
 };
 
 class LinuxDesktop {

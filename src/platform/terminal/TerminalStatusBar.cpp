@@ -10,10 +10,12 @@
 namespace quib {
 
 TerminalStatusBar::TerminalStatusBar(MainQueue& mainQueue, std::ostream& out, int inputFd,
-                                     std::function<void()> onQuit, std::function<void()> onEndOfInput)
+                                     std::function<void()> onQuit, std::function<void()> onEndOfInput,
+                                     bool revealCode)
     : mainQueue_(mainQueue),
       out_(out),
       inputFd_(inputFd),
+      revealCode_(revealCode),
       onQuit_(std::move(onQuit)),
       onEndOfInput_(std::move(onEndOfInput)) {
   if (pipe(wakePipe_) != 0) wakePipe_[0] = wakePipe_[1] = -1;
@@ -28,11 +30,22 @@ TerminalStatusBar::~TerminalStatusBar() {
     if (fd >= 0) close(fd);
 }
 
-std::string TerminalStatusBar::render(const Menu& menu) {
+namespace {
+// "페어링 코드:  123456" with every digit of the code starred.
+std::string concealed(std::string title) {
+  const auto gap = title.rfind("  ");
+  for (auto i = gap == std::string::npos ? title.size() : gap + 2; i < title.size(); ++i) title[i] = '*';
+  return title;
+}
+}  // namespace
+
+std::string TerminalStatusBar::render(const Menu& menu, bool revealCode) {
   std::ostringstream s;
   s << "──────── Quibbleton ────────\n";
   int number = 0;
-  for (const auto& item : menu) {
+  for (const auto& shown : menu) {
+    MenuItem item = shown;
+    if (!revealCode && item.action == MenuItem::Action::copyCode) item.title = concealed(item.title);
     if (item.isSeparator) {
       s << "  ─────\n";
       continue;
@@ -57,7 +70,7 @@ void TerminalStatusBar::setMenu(const Menu& menu) {
   previousMenu_ = std::move(menu_);
   menu_ = menu;
   printedAt_ = mainQueue_.clock().now();
-  out_ << render(menu_) << std::flush;
+  out_ << render(menu_, revealCode_) << std::flush;
 }
 
 namespace {
@@ -95,7 +108,7 @@ void TerminalStatusBar::choose(const std::string& line) {
     const bool fresh = mainQueue_.clock().now() - printedAt_ < kSettle;
     if (fresh && !previousMenu_.empty() && !sameNumbering(previousMenu_, menu_)) {
       // The user may have chosen from the menu before this one.
-      out_ << "메뉴가 바뀌었습니다. 다시 선택하세요\n" << render(menu_) << std::flush;
+      out_ << "메뉴가 바뀌었습니다. 다시 선택하세요\n" << render(menu_, revealCode_) << std::flush;
       printedAt_ = mainQueue_.clock().now();
       previousMenu_ = menu_;  // the menu on screen now is the one to choose from
       return;

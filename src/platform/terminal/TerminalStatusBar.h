@@ -6,6 +6,9 @@
 // A number means the menu the user saw. A menu printed less than kSettle before the choice may
 // have scrolled in while the user typed: if its numbering differs from the one before it, the
 // menu is printed again and nothing is done. An identical menu is not printed twice in a row.
+//
+// Output that is not a terminal is a log (the journal, when the session starts the program): there
+// the pairing code is replaced by asterisks, since whoever reads the log could pair with it.
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -22,7 +25,7 @@ class TerminalStatusBar final : public StatusBar {
  public:
   // onEndOfInput runs on the main thread when standard input ends (the program may quit then).
   TerminalStatusBar(MainQueue& mainQueue, std::ostream& out, int inputFd, std::function<void()> onQuit,
-                    std::function<void()> onEndOfInput);
+                    std::function<void()> onEndOfInput, bool revealCode = true);
   ~TerminalStatusBar() override;
 
   void setMenu(const Menu& menu) override;
@@ -33,7 +36,7 @@ class TerminalStatusBar final : public StatusBar {
   static constexpr std::chrono::milliseconds kSettle{1500};
 
   // The text printed for a menu.
-  static std::string render(const Menu& menu);
+  static std::string render(const Menu& menu, bool revealCode = true);
 
  private:
   void readInput();
@@ -42,6 +45,7 @@ class TerminalStatusBar final : public StatusBar {
   MainQueue& mainQueue_;
   std::ostream& out_;
   int inputFd_;
+  bool revealCode_;
   int wakePipe_[2] = {-1, -1};
   std::function<void()> onQuit_;
   std::function<void()> onEndOfInput_;

@@ -3,8 +3,10 @@
 namespace quib {
 
 void WaylandAccessibility::refresh() {
-  connectionLost_ = lost_ && lost_();
-  trusted_ = connectionLost_ || (sink_ && sink_->ready());
+  const bool lost = lost_ && lost_();
+  const bool now = lost || (sink_ && sink_->ready());
+  const bool lostChanged = connectionLost_.exchange(lost) != lost;
+  if ((trusted_.exchange(now) != now || lostChanged) && onChange_) onChange_();
 }
 
 std::string WaylandAccessibility::problem() {

@@ -1,7 +1,7 @@
 #pragma once
 // Whether synthetic input reaches a Wayland desktop: it does once the input sink is ready (the
 // compositor made our virtual devices, or the user allowed the portal session). The answer is
-// refreshed on the main thread and read from any thread.
+// refreshed on the main thread and read from any thread; a change is told on the main thread.
 #include <atomic>
 #include <functional>
 #include <string>
@@ -26,7 +26,9 @@ class WaylandAccessibility final : public Accessibility {
   std::string settingsURL() override { return settingsURL_; }
   std::string problem() override;
   void setSettingsURL(std::string url) { settingsURL_ = std::move(url); }
-  // Main thread: takes the sink's current answer.
+  // Main thread, before refresh() first runs from the desktop's timer.
+  void setOnChange(std::function<void()> onChange) override { onChange_ = std::move(onChange); }
+  // Main thread: takes the sink's current answer, and tells the change callback when it differs.
   void refresh();
 
  private:
@@ -35,6 +37,7 @@ class WaylandAccessibility final : public Accessibility {
   std::atomic<bool> trusted_{false};
   std::atomic<bool> connectionLost_{false};
   std::string settingsURL_;
+  std::function<void()> onChange_;
 };
 
 }  // namespace quib

@@ -98,6 +98,8 @@ WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection,
       clipboard_(WaylandPasteboard::available(*connection_) || !sink_ || !sink_->pasteboard()
                      ? pasteboard_.get()
                      : sink_->pasteboard()),
+      workspace_(options.childLimits),
+      applications_(options.childLimits),
       screenshots_([this] { return pressShiftPrint(); }) {
   // A portal session can start or end at any time; the trust answer follows it.
   trustTimer_ = g_timeout_add_seconds(1, refreshTrust, this);

@@ -33,6 +33,8 @@ struct WaylandDesktopOptions {
   // The sink for compositors without virtual devices; may be empty or return null, and input is
   // then refused. It is given whether the desktop's keymap can type a keysym.
   std::function<std::unique_ptr<InputSink>(std::function<bool(std::uint32_t keysym)> typable)> makePortalSink;
+  // What the applications and address handlers it starts inherit.
+  ChildLimits childLimits;
 };
 
 class WaylandDesktop {

@@ -1,6 +1,9 @@
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include "DesktopFixture.h"
 #include "actions/AppLocator.h"
@@ -10,11 +13,14 @@
 namespace quib {
 namespace {
 
+// Below any descriptor limit a test runs with, so that a child given it can be told apart.
+constexpr rlim_t kStartedLimit = 777;
+
 class LinuxApplicationsTest : public ::testing::Test {
  protected:
   // The folders exist and GTK is up before the icon theme is made.
   const test::DesktopFixture& fixture_ = test::DesktopFixture::get();
-  LinuxApplications apps_;
+  LinuxApplications apps_{ChildLimits{kStartedLimit}};
 };
 
 TEST_F(LinuxApplicationsTest, FindsByIdNameLocalizedNameAndWindowClassInAnyCase) {
@@ -94,7 +100,25 @@ TEST_F(LinuxApplicationsTest, LaunchStartsTheEntrysCommand) {
   auto result = locator.launchApp("Painter");
   EXPECT_TRUE(result.ok) << result.message;
   EXPECT_EQ(fixture_.waitForLaunch("painter"), "");
+  EXPECT_EQ(fixture_.launchedLimit("painter"), std::to_string(kStartedLimit));
   EXPECT_FALSE(apps_.launch("quibtest-absent.desktop"));
+}
+
+// The entries are read once; one installed or removed later counts once the desktop tells.
+TEST_F(LinuxApplicationsTest, EntriesFollowTheDesktopsChangeNotice) {
+  const auto file = std::filesystem::path(g_get_user_data_dir()) / "applications" / "quibtest-late.desktop";
+  auto waitFor = [&](bool present) {
+    for (int i = 0; i < 500 && apps_.find("Quib Late").has_value() != present; ++i) {
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+      g_usleep(20000);
+    }
+    return apps_.find("Quib Late").has_value() == present;
+  };
+  std::ofstream(file) << "[Desktop Entry]\nType=Application\nName=Quib Late\nExec=true\n";
+  EXPECT_TRUE(waitFor(true));
+  std::filesystem::remove(file);
+  EXPECT_TRUE(waitFor(false));
 }
 
 }  // namespace

@@ -37,9 +37,10 @@ DesktopFixture make() {
   f.markers = home / "launch-markers";
   fs::create_directories(f.markers);
   fs::path script = home / "record-launch.sh";
-  write(script, "#!/bin/sh\ntag=$1; shift\nprintf '%s' \"$*\" > \"" + f.markers.string() +
-                    "/$tag.tmp\"\nmv \"" + f.markers.string() + "/$tag.tmp\" \"" + f.markers.string() +
-                    "/$tag\"\n");
+  // Also records the descriptor limit it got, in "<tag>.nofile", before the marker appears.
+  write(script, "#!/bin/sh\ntag=$1; shift\nulimit -n > \"" + f.markers.string() + "/$tag.nofile\"\n" +
+                    "printf '%s' \"$*\" > \"" + f.markers.string() + "/$tag.tmp\"\nmv \"" +
+                    f.markers.string() + "/$tag.tmp\" \"" + f.markers.string() + "/$tag\"\n");
   fs::permissions(script, fs::perms::owner_all);
   auto exec = [&](const std::string& tag) { return "Exec=" + script.string() + " " + tag + " %u\n"; };
   fs::path apps = data / "applications";
@@ -92,6 +93,12 @@ const DesktopFixture& DesktopFixture::get() {
     return f;
   }();
   return fixture;
+}
+
+std::string DesktopFixture::launchedLimit(const std::string& tag) const {
+  std::string limit;
+  std::ifstream(markers / (tag + ".nofile")) >> limit;
+  return limit;
 }
 
 std::string DesktopFixture::waitForLaunch(const std::string& tag) const {

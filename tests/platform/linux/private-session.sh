@@ -50,6 +50,15 @@ start_bus_and_sound() {
   export LSAN_OPTIONS="suppressions=$supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 }
 
+# The accessibility bus on the session bus, so that tests read windows as a screen reader does.
+# Programs load the bridge only when NO_AT_BRIDGE is unset, which the tests that read them do.
+start_accessibility_bus() {
+  local launcher=/usr/libexec/at-spi-bus-launcher
+  [ -x "$launcher" ] || return 0
+  "$launcher" --launch-immediately >"$T/atspi.log" 2>&1 &
+  pids+=($!)
+}
+
 # An Xvfb display; it picks a free display number itself and writes it to fd 3.
 start_xvfb() {
   command -v Xvfb >/dev/null || { echo "$0: Xvfb is not installed" >&2; exit 77; }

@@ -26,6 +26,8 @@ class ConsentingSink final : public InputSink {
 TEST(WaylandAccessibilityTest, TrustFollowsTheSinkAndThePromptAsksItAgain) {
   ConsentingSink sink;
   WaylandAccessibility accessibility(&sink);
+  int changes = 0;
+  accessibility.setOnChange([&] { ++changes; });
   EXPECT_FALSE(accessibility.isTrusted());
   EXPECT_EQ(sink.requests, 0);  // asking is the menu's, not the start's
   EXPECT_FALSE(accessibility.isTrustedPrompting());
@@ -34,6 +36,11 @@ TEST(WaylandAccessibilityTest, TrustFollowsTheSinkAndThePromptAsksItAgain) {
   EXPECT_TRUE(accessibility.isTrusted());
   EXPECT_TRUE(accessibility.isTrustedPrompting());
   EXPECT_EQ(sink.requests, 2);  // granted: nothing more is asked
+  accessibility.refresh();
+  EXPECT_EQ(changes, 1);  // told once, when the grant arrived
+  sink.requests = 0;      // the desktop ended the session
+  accessibility.refresh();
+  EXPECT_EQ(changes, 2);
 
   WaylandAccessibility without(nullptr);
   EXPECT_FALSE(without.isTrusted());
