@@ -128,8 +128,8 @@ TEST(KwinProgram, InputGoesThroughFakeInputAndTheClipboardThroughDataControl) {
   ChildProcess before({"/usr/bin/wl-copy", "--foreground", "before"});
   ChildProcess window({"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW});
   ASSERT_TRUE(window.waitFor("ready\n")) << window.output();
-  ChildProcess p(
-      {QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--data-dir", data.path().string()});
+  ChildProcess p({QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--menu", "terminal",
+                  "--data-dir", data.path().string()});
   ASSERT_TRUE(p.waitFor("데스크톱: wayland (Wayland display ")) << p.output();
   EXPECT_NE(p.output().find("input through KWin fake input (granted through the installed desktop entry), "
                             "clipboard through data-control"),
