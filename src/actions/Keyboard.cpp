@@ -10,6 +10,7 @@ namespace quib {
 namespace {
 
 constexpr const char* kNeedsAccessibility = "손쉬운 사용 권한이 필요합니다";
+constexpr const char* kEventFailed = "이벤트 생성 실패";
 
 const std::map<std::string, std::uint16_t>& keyMap() {
   static const std::map<std::string, std::uint16_t> map = {
@@ -77,10 +78,15 @@ ActionResult Keyboard::keystroke(const std::string& key, const std::vector<std::
   std::uint64_t flags = 0;
   for (const auto& m : modifiers) flags |= modifierFlag(m);
 
+  if (!chord(*code, flags)) return {false, kEventFailed};
+  return {true, join(modifiers, "+") + " " + key};
+}
+
+bool Keyboard::chord(std::uint16_t code, std::uint64_t flags) {
   EventPoster& events = platform_.events;
-  auto down = events.makeKeyboardEvent(*code, true);
-  auto up = events.makeKeyboardEvent(*code, false);
-  if (!down || !up) return {false, "이벤트 생성 실패"};
+  auto down = events.makeKeyboardEvent(code, true);
+  auto up = events.makeKeyboardEvent(code, false);
+  if (!down || !up) return false;
 
   std::uint64_t mask = 0;
   std::vector<ModifierKey> pressed;
@@ -107,17 +113,18 @@ ActionResult Keyboard::keystroke(const std::string& key, const std::vector<std::
       events.post(*e);
     }
   }
-  return {true, join(modifiers, "+") + " " + key};
+  return true;
 }
 
 ActionResult Keyboard::typeText(const std::string& text) {
   if (!platform_.accessibility.isTrusted()) return {false, kNeedsAccessibility};
   if (text.empty()) return {false, "빈 텍스트"};
   if (auto typed = platform_.events.typeText(text)) {
-    if (!*typed) return {false, "이벤트 생성 실패"};
+    if (!*typed) return {false, kEventFailed};
     return {true, "입력함 (" + std::to_string(Unicode::graphemeCount(text)) + "자)"};
   }
   Pasteboard& pasteboard = platform_.pasteboard;
+  if (!pasteboard.available()) return {false, kClipboardUnavailable};
 
   // In a burst the first saved contents are the ones to bring back.
   std::vector<PasteboardItem> saved;
@@ -135,8 +142,17 @@ ActionResult Keyboard::typeText(const std::string& text) {
   const bool wrote = pasteboard.writeItems({item});
   const std::int64_t written = pasteboard.changeCount();
 
-  // Without the text on the clipboard a paste would put in whatever was there before.
-  ActionResult paste = wrote ? keystroke("v", {"command"}) : ActionResult{false, kClipboardUnavailable};
+  // Without the text on the clipboard a paste would put in whatever was there before. The next
+  // action may press a key or write the clipboard again: it waits until the window has our text.
+  ActionResult paste{true, ""};
+  if (!wrote) {
+    paste = {false, kClipboardUnavailable};
+  } else if (!chord(*keyCode("v"), platform_.events.pasteModifiers())) {
+    paste = {false, kEventFailed};
+  } else {
+    platform_.events.flush();
+    if (!pasteboard.waitUntilRead(kPasteWait)) paste = {false, kNotPasted};
+  }
 
   auto work = mainQueue_.postAfter(kRestoreDelay, [this, written] { restore(written); });
   pendingRestore_ = PendingRestore{std::move(saved), work};

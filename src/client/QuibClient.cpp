@@ -38,9 +38,8 @@ const ServerMessage& QuibClient::connect(const std::string& host, std::uint16_t 
     // From a chosen local address (a test speaking as several machines over loopback).
     const asio::ip::tcp::endpoint local(asio::ip::make_address(*localAddress_, ec), 0);
     if (ec) throw ClientError("bad local address " + *localAddress_);
-    auto target = std::find_if(endpoints.begin(), endpoints.end(), [&](const auto& e) {
-      return e.endpoint().protocol() == local.protocol();
-    });
+    auto target = std::find_if(endpoints.begin(), endpoints.end(),
+                               [&](const auto& e) { return e.endpoint().protocol() == local.protocol(); });
     if (target == endpoints.end()) throw ClientError("no address of the local address's family");
     socket_.open(local.protocol(), ec);
     if (!ec) socket_.bind(local, ec);
@@ -81,6 +80,12 @@ void QuibClient::sendRaw(const std::string& bytes) {
 
 void QuibClient::send(const ClientMessage& message) {
   sendRaw(key_ ? sealLine(message, *key_) : QuibCodec::encodeLine(message));
+}
+
+void QuibClient::sendTogether(const std::vector<ClientMessage>& messages) {
+  std::string bytes;
+  for (const auto& m : messages) bytes += key_ ? sealLine(m, *key_) : QuibCodec::encodeLine(m);
+  sendRaw(bytes);
 }
 
 std::string QuibClient::readLine(Duration timeout) {

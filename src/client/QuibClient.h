@@ -7,9 +7,10 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
-#include "server/SealedLine.h"
 #include "server/ClientMessage.h"
+#include "server/SealedLine.h"
 #include "server/ServerMessage.h"
 
 namespace quib {
@@ -45,6 +46,8 @@ class QuibClient {
   // Sealed when a key is set, plain otherwise.
   void send(const ClientMessage& message);
   void sendRaw(const std::string& bytes);
+  // All of them in one write, as a phone that queues its requests sends them.
+  void sendTogether(const std::vector<ClientMessage>& messages);
   // Next line without its line feed. Throws ClientError when the peer closes, ClientTimeout.
   std::string readLine(Duration timeout = kDefaultTimeout);
   // Next reply: sealed lines are opened with the key, plain lines read as JSON.

@@ -115,6 +115,8 @@ class EventPoster {
   virtual void flush() {}
   // The pause between key down and key up.
   virtual void pause(std::chrono::microseconds duration) = 0;
+  // The modifier flags that, with the key V, make the desktop's own paste shortcut.
+  virtual std::uint64_t pasteModifiers() const { return EventFlags::command; }
   // Types UTF-8 text straight into the focused window, on desktops where a pasted text would not
   // reach it: whether it was typed. None where text is typed by pasting it.
   virtual std::optional<bool> typeText(const std::string&) { return std::nullopt; }

@@ -2,6 +2,7 @@
 // The general clipboard: items of typed data and a change count that grows with every change.
 // Main thread only.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,6 +59,10 @@ class Pasteboard {
   virtual std::optional<std::string> string() = 0;
   virtual void clearContents() = 0;
   virtual bool writeItems(const std::vector<PasteboardItem>& items) = 0;
+  // After a write: waits, while the desktop's events are dispatched (but no other action runs),
+  // until another client has read the text of that write, as a paste does, for at most `limit`.
+  // True when it was read. A clipboard that is read without any dispatching answers true at once.
+  virtual bool waitUntilRead(std::chrono::milliseconds /*limit*/) { return true; }
 };
 
 }  // namespace quib

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 namespace quib::test {
 
@@ -84,21 +85,76 @@ bool startAndPair(ChildProcess& program, QuibClient& phone) {
   return phone.pair(s.code, "Test Phone").type == ServerMessage::Kind::paired;
 }
 
-void checkTypedText(QuibClient& phone, ChildProcess& window) {
-  const std::string text = "한글 ✓ e\xcc\x81 👍🏽";
-  auto typed = act(phone, action(QuibActionKind::typeText, text));
-  EXPECT_TRUE(typed.ok.value_or(false)) << typed.message.value_or("");
-  EXPECT_EQ(typed.message, "입력함 (8자)");
-  EXPECT_TRUE(window.waitFor("text a\\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd\n"))
-      << window.output();
+namespace {
+
+// A Hangul text of `n` different syllables, as UTF-8 and as the window prints it.
+std::pair<std::string, std::string> hangul(int n) {
+  std::string utf8, shown;
+  for (int i = 0; i < n; ++i) {
+    const unsigned c = 0xac00 + static_cast<unsigned>(i) * 53;
+    utf8 += static_cast<char>(0xe0 | (c >> 12));
+    utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+    utf8 += static_cast<char>(0x80 | (c & 0x3f));
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+    shown += buf;
+  }
+  return {utf8, shown};
 }
 
-void checkKeys(QuibClient& phone, ChildProcess& window) {
+ClientMessage actionMessage(QuibAction a) {
+  ClientMessage m;
+  m.type = ClientMessage::Kind::action;
+  m.action = std::move(a);
+  return m;
+}
+
+}  // namespace
+
+void checkTypedText(QuibClient& phone, ChildProcess& window) {
+  // Sent in one write, as a phone sends what the user queued: each arrives once, in order.
+  phone.sendTogether({actionMessage(action(QuibActionKind::typeText, " alpha")),
+                      actionMessage(action(QuibActionKind::typeText, " beta")),
+                      actionMessage(action(QuibActionKind::keystroke, "return")),
+                      actionMessage(action(QuibActionKind::typeText, " 한글 ✓ e\xcc\x81 👍🏽")),
+                      actionMessage(action(QuibActionKind::keystroke, "z", {"shift", "control"}))});
+  for (const char* message : {"입력함 (6자)", "입력함 (5자)", " return", "입력함 (9자)", "shift+control z"}) {
+    auto reply = phone.readReply();
+    EXPECT_TRUE(reply.ok.value_or(false)) << reply.message.value_or("");
+    EXPECT_EQ(reply.message, message);
+  }
+  for (const char* seen : {"text a alpha\n", "text a alpha beta\n", "key Return -\n",
+                           "text a alpha beta \\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd\n",
+                           "key Z shift+control\n"})
+    EXPECT_TRUE(window.waitFor(seen)) << seen << " in " << window.output();
+
+  // How long a long text takes to arrive whole, typed over the field's whole contents.
+  const std::string ascii = [] {
+    std::string s;
+    while (s.size() < 1000) s += "The quick brown fox jumps over the lazy dog 0123456789. ";
+    return s.substr(0, 1000);
+  }();
+  const auto [korean, koreanShown] = hangul(200);
+  for (const auto& [text, shown, name] :
+       {std::tuple{ascii, ascii, "1000 ASCII"}, std::tuple{korean, koreanShown, "200 Korean"}}) {
+    EXPECT_TRUE(act(phone, action(QuibActionKind::keystroke, "a", {"control"})).ok.value_or(false));
+    const auto start = std::chrono::steady_clock::now();
+    auto typed = act(phone, action(QuibActionKind::typeText, text));
+    EXPECT_TRUE(typed.ok.value_or(false)) << typed.message.value_or("");
+    EXPECT_TRUE(window.waitFor("text " + shown + "\n", 60s)) << name;
+    std::printf("[ figure ] %s characters arrived whole in %lld ms\n", name,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start)
+                                           .count()));
+  }
+}
+
+void checkKeys(QuibClient& phone, ChildProcess& window, const std::string& command) {
   EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "a")).message, " a");
   EXPECT_TRUE(window.waitFor("key a -\n")) << window.output();
   EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "z", {"command", "shift"})).message,
             "command+shift z");
-  EXPECT_TRUE(window.waitFor("key Z shift+control\n")) << window.output();
+  EXPECT_TRUE(window.waitFor("key Z shift+" + command + "\n")) << window.output();
 }
 
 void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y, const std::string& scrollLine) {

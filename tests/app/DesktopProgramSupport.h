@@ -28,9 +28,11 @@ ServerMessage act(QuibClient& phone, QuibAction a);
 // The checks every desktop passes alike, read back from the test window and the launch records.
 // The start-up lines say input is allowed and name the default output; the phone pairs.
 bool startAndPair(ChildProcess& program, QuibClient& phone);
-// Keys: "a", then command+shift+z as a Control shortcut.
-void checkKeys(QuibClient& phone, ChildProcess& window);
-// Text in every script arrives whole in the field (which holds "a" from checkKeys).
+// Keys: "a", then command+shift+z, the window showing the command key as `command`.
+void checkKeys(QuibClient& phone, ChildProcess& window, const std::string& command = "control");
+// Texts in every script and keys, sent in one write, arrive each once and in order in the field
+// (which holds "a" from checkKeys); then prints how long 1,000 ASCII and 200 Hangul characters
+// take to arrive whole.
 void checkTypedText(QuibClient& phone, ChildProcess& window);
 // From the pointer at (x, y): a move by (40, -25), a click, a right click, a scroll up (the window's
 // line for it: wheel clicks, or smooth scrolling where the desktop sends no clicks), and a drag by

@@ -33,6 +33,8 @@ class DesktopEventPoster : public EventPoster {
   std::optional<InputEvent> makeSystemDefinedEvent(int subtype, std::uint64_t modifierFlags,
                                                    std::int64_t data1, std::int64_t data2) override;
   void post(const InputEvent& event) override;
+  // Control+V, whichever key the phone's command stands for.
+  std::uint64_t pasteModifiers() const override { return EventFlags::control; }
 
  protected:
   static bool isModifierCode(std::uint16_t keyCode);

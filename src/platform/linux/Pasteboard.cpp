@@ -79,8 +79,24 @@ std::optional<std::string> decodeText(GtkSelectionData* d, const std::string& ta
 }
 
 // The answer of the owner for one target; none when it has none or did not answer in time.
-// `stuck` becomes true when it did not answer in time.
-std::optional<Received> request(GtkClipboard* clipboard, const std::string& target, Want want, bool& stuck) {
+// `stuck` becomes true when it did not answer within kReadTimeout; `cut` when `deadline` came
+// first, which says nothing about the owner.
+std::optional<Received> request(GtkClipboard* clipboard, const std::string& target, Want want, bool& stuck,
+                                std::optional<std::chrono::steady_clock::time_point> deadline, bool& cut) {
+  auto limit = LinuxPasteboard::kReadTimeout;
+  bool deadlineFirst = false;
+  if (deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+    if (left <= std::chrono::milliseconds::zero()) {
+      cut = true;
+      return std::nullopt;
+    }
+    if (left < limit) {
+      limit = left;
+      deadlineFirst = true;
+    }
+  }
   struct Ask {
     Transfer* transfer;
     Want want;
@@ -118,9 +134,9 @@ std::optional<Received> request(GtkClipboard* clipboard, const std::string& targ
         delete a;
       },
       ask);
-  if (!linuxdesktop::iterateMainContextUntil([&] { return transfer->done; }, LinuxPasteboard::kReadTimeout)) {
+  if (!linuxdesktop::iterateMainContextUntil([&] { return transfer->done; }, limit)) {
     transfer->abandoned = true;
-    stuck = true;
+    (deadlineFirst ? cut : stuck) = true;
     return std::nullopt;
   }
   auto result = std::move(transfer->result);
@@ -188,17 +204,19 @@ void LinuxPasteboard::released(GtkClipboard*, void* p) {
 }
 
 void LinuxPasteboard::serve(GtkClipboard*, GtkSelectionData* d, unsigned info, void* p) {
-  const auto* offer = static_cast<const Offer*>(p);
+  auto* offer = static_cast<Offer*>(p);
   GdkAtom target = gtk_selection_data_get_target(d);
   if (info < offer->raw.size()) {
     const std::string& bytes = offer->raw[info].second;
     gtk_selection_data_set(d, target, 8, reinterpret_cast<const guchar*>(bytes.data()),
                            static_cast<gint>(bytes.size()));
-  } else if (offer->text && info == kTextAsIs) {
-    gtk_selection_data_set(d, target, 8, reinterpret_cast<const guchar*>(offer->text->data()),
-                           static_cast<gint>(offer->text->size()));
-  } else if (offer->text && info == kTextConverted) {
-    gtk_selection_data_set_text(d, offer->text->c_str(), static_cast<gint>(offer->text->size()));
+  } else if (offer->text && (info == kTextAsIs || info == kTextConverted)) {
+    if (info == kTextAsIs)
+      gtk_selection_data_set(d, target, 8, reinterpret_cast<const guchar*>(offer->text->data()),
+                             static_cast<gint>(offer->text->size()));
+    else
+      gtk_selection_data_set_text(d, offer->text->c_str(), static_cast<gint>(offer->text->size()));
+    if (offer->owner && offer->owner->offer_ == offer) offer->owner->textRead();
   }
 }
 
@@ -209,8 +227,11 @@ std::shared_ptr<LinuxPasteboard::ForeignCache> LinuxPasteboard::foreign() {
   }
   auto c = cache_;
   if (!c->targetsRead) {
-    c->targetsRead = true;
-    if (auto r = request(clipboard_, "TARGETS", Want::targets, c->stuck)) c->targets = std::move(r->targets);
+    bool cut = false;
+    auto r = request(clipboard_, "TARGETS", Want::targets, c->stuck, deadline_, cut);
+    if (r) c->targets = std::move(r->targets);
+    c->targetsRead = !cut;
+    cut_ |= cut;
   }
   return c;
 }
@@ -223,26 +244,42 @@ std::optional<std::string> LinuxPasteboard::foreignText(ForeignCache& c) {
     if (std::find(c.targets.begin(), c.targets.end(), t) != c.targets.end()) tries.emplace_back(t);
   // An owner that cannot list its targets may still answer the usual ones.
   if (c.targets.empty()) tries = {kUtf8String, "STRING"};
+  bool cut = false;
   for (const auto& t : tries) {
-    if (c.stuck) break;
-    auto r = request(clipboard_, t, Want::text, c.stuck);
+    if (c.stuck || cut) break;
+    auto r = request(clipboard_, t, Want::text, c.stuck, deadline_, cut);
     if (r && r->text) {
       *c.text = std::move(r->text);
       break;
     }
   }
-  return *c.text;
+  auto text = *c.text;
+  if (cut && !text) c.text.reset();  // not known yet: a later question reads again
+  cut_ |= cut;
+  return text;
 }
 
 bool LinuxPasteboard::foreignConcealed(ForeignCache& c) {
   if (c.concealed) return *c.concealed;
   c.concealed = false;
-  if (std::find(c.targets.begin(), c.targets.end(), kHintTarget) != c.targets.end() && !c.stuck)
-    if (auto r = request(clipboard_, kHintTarget, Want::data, c.stuck)) c.concealed = r->bytes == kHintSecret;
+  if (std::find(c.targets.begin(), c.targets.end(), kHintTarget) != c.targets.end() && !c.stuck) {
+    bool cut = false;
+    if (auto r = request(clipboard_, kHintTarget, Want::data, c.stuck, deadline_, cut))
+      c.concealed = r->bytes == kHintSecret;
+    if (cut) {
+      // Not known yet: taken as concealed, so that a secret is never handed on without its hint.
+      c.concealed.reset();
+      cut_ = true;
+      return true;
+    }
+  }
   return *c.concealed;
 }
 
 std::vector<PasteboardItem> LinuxPasteboard::foreignItems() {
+  // Typing waits for this snapshot: whatever the owner answers within kSnapshotTime is kept.
+  deadline_ = std::chrono::steady_clock::now() + kSnapshotTime;
+  cut_ = false;
   const auto cache = foreign();
   ForeignCache& c = *cache;
   PasteboardItem item;
@@ -252,19 +289,16 @@ std::vector<PasteboardItem> LinuxPasteboard::foreignItems() {
     item.entries.emplace_back(PasteboardType::plainText, std::move(*text));
   }
   if (foreignConcealed(c)) item.entries.emplace_back(PasteboardType::concealed, "");
-  const std::size_t textEntries = item.entries.size();
   for (const auto& t : c.targets) {
-    if (!isDataTarget(t) || c.stuck) continue;
-    auto r = request(clipboard_, t, Want::data, c.stuck);
-    if (!r || r->format != 8) continue;
+    if (!isDataTarget(t) || c.stuck || cut_) continue;
+    auto r = request(clipboard_, t, Want::data, c.stuck, deadline_, cut_);
+    // An entry that would take the whole past kMaxSnapshotBytes is left out; the rest is kept.
+    if (!r || r->format != 8 || r->bytes.size() > kMaxSnapshotBytes - std::min(total, kMaxSnapshotBytes))
+      continue;
     total += r->bytes.size();
-    if (total > kMaxSnapshotBytes) {
-      // Too big to keep whole: the text alone is what typing can give back.
-      item.entries.resize(textEntries);
-      break;
-    }
     item.entries.emplace_back(t, std::move(r->bytes));
   }
+  deadline_.reset();
   if (item.entries.empty()) return {};
   return {std::move(item)};
 }

@@ -34,8 +34,10 @@ class LinuxPasteboard final : public SelectionPasteboard {
   static constexpr const char* kHintTarget = "x-kde-passwordManagerHint";
   static constexpr const char* kHintSecret = "secret";
   static constexpr std::chrono::milliseconds kReadTimeout{1000};
-  // A foreign copy bigger than this in total keeps only its text when snapshot.
+  // A snapshot of a foreign copy keeps the entries that fit in this many bytes together, and
+  // what the owner answered within kSnapshotTime (typing waits for it).
   static constexpr std::size_t kMaxSnapshotBytes = 16u << 20;
+  static constexpr std::chrono::milliseconds kSnapshotTime{300};
 
   // Needs gtk_init_check() to have succeeded on an X11 display.
   LinuxPasteboard();
@@ -79,6 +81,9 @@ class LinuxPasteboard final : public SelectionPasteboard {
   Offer* offer_ = nullptr;  // owned by GTK while it holds our data; freed in released()
   int expectedOwnReleases_ = 0;
   std::shared_ptr<ForeignCache> cache_;
+  // While a snapshot is taken: when its reads must end, and whether one was cut short by that.
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+  bool cut_ = false;
 };
 
 }  // namespace quib

@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include "platform/linux/MainContextWait.h"
+
 namespace quib {
 
 SelectionPasteboard::~SelectionPasteboard() {
@@ -74,7 +76,18 @@ void SelectionPasteboard::becameOwn(std::vector<PasteboardItem> items, bool coun
   ownItems_ = std::move(items);
   state_ = State::own;
   forgetForeign();
-  if (counted) ++changeCount_;
+  if (!counted) return;
+  ++changeCount_;
+  textReadsAtWrite_ = textReads_;
+}
+
+bool SelectionPasteboard::waitUntilRead(std::chrono::milliseconds limit) {
+  if (state_ != State::own) return false;
+  const std::int64_t written = changeCount_;
+  // A newer change (someone else's copy) ends the wait: our text can no longer be read.
+  return linuxdesktop::iterateMainContextUntil(
+             [&] { return textReads_ != textReadsAtWrite_ || changeCount_ != written; }, limit) &&
+         textReads_ != textReadsAtWrite_ && changeCount_ == written;
 }
 
 }  // namespace quib

@@ -3,6 +3,7 @@
 // selection, Wayland's data-control): whose contents are current (ours as written, another
 // client's read on demand, or none after a clear), the change count, and letting go of the
 // selection only once a clear is not followed at once by a write. Main thread only.
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@ class SelectionPasteboard : public Pasteboard {
   std::vector<std::string> types() override;
   std::optional<std::string> string() override;
   void clearContents() override;
+  bool waitUntilRead(std::chrono::milliseconds limit) override;
 
  protected:
   enum class State { foreign, own, cleared };
@@ -38,6 +40,9 @@ class SelectionPasteboard : public Pasteboard {
   // desktop confirming one already counted.
   void becameOwn(std::vector<PasteboardItem> items, bool counted);
   void cancelRelease();
+  // Another client has had the text of our current write (a paste, or a clipboard manager): a
+  // subclass calls this once the reader has it whole, as far as its protocol lets it tell.
+  void textRead() { ++textReads_; }
   // Changes seen while starting up are not changes a caller could have missed.
   void restartCount() { changeCount_ = 0; }
 
@@ -57,6 +62,8 @@ class SelectionPasteboard : public Pasteboard {
   State state_ = State::foreign;
   std::vector<PasteboardItem> ownItems_;
   unsigned releaseSource_ = 0;
+  std::uint64_t textReads_ = 0;
+  std::uint64_t textReadsAtWrite_ = 0;
 };
 
 }  // namespace quib

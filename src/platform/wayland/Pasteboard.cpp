@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <functional>
 #include <string_view>
 
 #include "platform/linux/SelectionTypes.h"
 #include "platform/wayland/PipeTransfer.h"
+#include "platform/wayland/PipeWrite.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 namespace quib {
@@ -88,7 +90,9 @@ const zwlr_data_control_source_v1_listener kSourceListener = {
           auto* s = static_cast<WaylandPasteboard::Source*>(data);
           for (const auto& [t, bytes] : s->data)
             if (t == type) {
-              writeToPipe(fd, bytes);
+              std::function<void()> sent;
+              if (isTextType(t)) sent = s->owner->textSentNotice(s);
+              writeToPipe(fd, bytes, std::move(sent));
               return;
             }
           ::close(fd);
@@ -185,6 +189,14 @@ void WaylandPasteboard::onCancelled(Source* s) {
   // Another client took the selection; its selection event does the counting.
   source_.reset();
   ownLost();
+}
+
+std::function<void()> WaylandPasteboard::textSentNotice(Source* source) {
+  if (source != source_.get()) return {};
+  // The write may end after this pasteboard, or this write of ours, is gone.
+  return [alive = std::weak_ptr<int>(alive_), this, count = changeCount()] {
+    if (alive.lock() && changeCount() == count) textRead();
+  };
 }
 
 void WaylandPasteboard::onFinished() {

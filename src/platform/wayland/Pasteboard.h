@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,8 @@ class WaylandPasteboard final : public SelectionPasteboard {
   struct Source;
   void onSelection(zwlr_data_control_offer_v1* offer);
   void onCancelled(Source* source);
+  // What to run once a reader has had all of our text (a paste served); empty for an old source.
+  std::function<void()> textSentNotice(Source* source);
   void onFinished();
 
  private:
@@ -86,7 +89,8 @@ class WaylandPasteboard final : public SelectionPasteboard {
   std::uint64_t serial_ = 0;
   int expectedOwnClears_ = 0;
   std::shared_ptr<ForeignCache> cache_;
-  std::unique_ptr<Prefetch> prefetch_;  // while a new foreign offer is being read
+  std::unique_ptr<Prefetch> prefetch_;                     // while a new foreign offer is being read
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // for pipe writes that outlive us
 };
 
 // The clipboard of a desktop that gives background programs none: nothing to read, every write

@@ -20,39 +20,7 @@ GSource* attach(GSource* source, GSourceFunc callback, gpointer data) {
   return source;
 }
 
-struct PipeWrite {
-  int fd;
-  std::string data;
-  std::function<void(bool)> finished;
-  std::size_t done = 0;
-
-  static gboolean step(gint fd, GIOCondition, gpointer p) {
-    auto* w = static_cast<PipeWrite*>(p);
-    while (w->done < w->data.size()) {
-      const ssize_t n = ::write(fd, w->data.data() + w->done, w->data.size() - w->done);
-      if (n > 0) {
-        w->done += static_cast<std::size_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EAGAIN) return G_SOURCE_CONTINUE;
-      break;  // the reader went away
-    }
-    ::close(fd);
-    if (w->finished) w->finished(w->done == w->data.size());
-    delete w;
-    return G_SOURCE_REMOVE;
-  }
-};
-
 }  // namespace
-
-void writeToPipe(int fd, std::string data, std::function<void(bool)> done) {
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-  auto* w = new PipeWrite{fd, std::move(data), std::move(done)};
-  if (PipeWrite::step(fd, G_IO_OUT, w) == G_SOURCE_CONTINUE)
-    g_source_unref(attach(g_unix_fd_source_new(fd, static_cast<GIOCondition>(G_IO_OUT | G_IO_ERR | G_IO_HUP)),
-                          G_SOURCE_FUNC(&PipeWrite::step), w));
-}
 
 std::optional<std::string> readPipeNow(int fd, std::size_t limit, std::chrono::milliseconds timeout,
                                        bool& stuck) {

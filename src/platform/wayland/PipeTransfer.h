@@ -1,5 +1,6 @@
 #pragma once
-// Clipboard contents through pipes, moved by the main loop so that no other client can stall it.
+// Reading clipboard contents from pipes, so that no other client can stall the main loop (writing
+// is PipeWrite's).
 //
 // PipeRead reads what another client writes into a pipe (its answer to a clipboard request), so a client that
 // never writes, or writes without end, costs the main thread nothing: the read ends at the end of the data,
@@ -14,10 +15,6 @@
 typedef struct _GSource GSource;
 
 namespace quib {
-
-// Writes `data` to a reader, as much as it takes whenever it can, then closes `fd` and tells `done`
-// whether all of it went; a reader that goes away ends it.
-void writeToPipe(int fd, std::string data, std::function<void(bool whole)> done = {});
 
 // Reads `fd` to its end on the calling thread, waiting at most `timeout` in all, and closes it;
 // none when cut off by `limit` or the timeout (then `stuck` is set) or when it failed. For reads a

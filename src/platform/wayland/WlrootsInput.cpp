@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/linux/MainContextWait.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
@@ -199,14 +200,35 @@ std::optional<bool> WlrootsInput::typeText(const std::string& utf8) {
     if (!keymap || !upload(*keymap)) return false;
     keyKeymapUploaded_ = false;
     zwp_virtual_keyboard_v1_modifiers(keyboard_, 0, 0, 0, 0);
-    for (std::uint32_t k : keys) {
-      sendKey(k, true);
-      sendKey(k, false);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      sendKey(keys[i], true);
+      sendKey(keys[i], false);
+      if ((i + 1) % kKeysInFlight == 0 && !settle()) return false;
     }
     if (!connection_.flush()) return false;
     at = end;
   }
   return useKeyKeymap() && connection_.flush();
+}
+
+bool WlrootsInput::settle() {
+  // The compositor's answer to a sync request comes after it has handled everything before it.
+  bool done = false;
+  static const wl_callback_listener listener = {.done = [](void* flag, wl_callback* callback, std::uint32_t) {
+    *static_cast<bool*>(flag) = true;
+    wl_callback_destroy(callback);
+  }};
+  wl_callback* callback = wl_display_sync(connection_.display());
+  if (!callback) return false;
+  wl_callback_add_listener(callback, &listener, &done);
+  // Other sources run meanwhile (the main loop is not held), but no other action does.
+  if (connection_.flush() &&
+      linuxdesktop::iterateMainContextUntil([&] { return done || connection_.broken(); }, kSettleLimit) &&
+      done)
+    return true;
+  // The callback still points at `done`: it must never fire into a dead frame.
+  if (!done) wl_callback_destroy(callback);
+  return false;
 }
 
 bool WlrootsInput::motionRelative(double dx, double dy) {

@@ -2,7 +2,10 @@
 // Input through the compositor's own virtual devices (wlroots compositors: sway, Hyprland, river,
 // labwc...): a virtual keyboard with a keymap we make and upload, and a virtual pointer. No dialog
 // is involved; the compositor either offers both globals or this sink is not made. Main thread
-// only; requests are flushed at once so each event reaches the compositor when it is made.
+// only; requests are flushed at once so each event reaches the compositor when it is made. A long
+// text goes kKeysInFlight keys at a time, each batch handled by the compositor before the next is
+// sent, the main loop running meanwhile: the compositor's buffers stay small and nothing waits
+// on the whole text.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -52,7 +55,13 @@ class WlrootsInput final : public InputSink {
     std::uint32_t keysym;
     std::uint32_t key;  // evdev
   };
+  static constexpr std::size_t kKeysInFlight = 64;
+  // How long the compositor may take to handle one batch before the text counts as failed.
+  static constexpr std::chrono::milliseconds kSettleLimit{5000};
+
   explicit WlrootsInput(WaylandConnection& connection);
+  // Waits, dispatching the main context, until the compositor has handled every request so far.
+  bool settle();
   bool upload(const VirtualKeymap& keymap);
   // Makes the keymap of key() current again, with `extra` bound when it is not yet on it.
   bool useKeyKeymap(std::optional<std::uint32_t> extra = std::nullopt);

@@ -1,7 +1,8 @@
 // A foreign CLIPBOARD owner for the tests, as another application would be: offers the given
 // targets, prints "ready" once it owns the selection and exits when another client takes it.
-//   quib_clipboard_owner [--stall] TARGET=TEXT | TARGET=@FILE ...
-// --stall: takes the selection but never answers a request, like a hung application.
+//   quib_clipboard_owner [--stall | --stall-on=TARGET] TARGET=TEXT | TARGET=@FILE ...
+// --stall: takes the selection but never answers a request, like a hung application;
+// --stall-on: hangs only when asked for that target.
 #include <gtk/gtk.h>
 #include <unistd.h>
 
@@ -19,9 +20,10 @@ struct Target {
 };
 std::vector<Target> targets;
 bool stall = false;
+std::string stallOn;
 
 void serve(GtkClipboard*, GtkSelectionData* d, guint info, gpointer) {
-  if (stall)
+  if (stall || targets[info].name == stallOn)
     for (;;) pause();
   const std::string& b = targets[info].bytes;
   gtk_selection_data_set(d, gtk_selection_data_get_target(d), 8, reinterpret_cast<const guchar*>(b.data()),
@@ -40,6 +42,10 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--stall") {
       stall = true;
+      continue;
+    }
+    if (a.starts_with("--stall-on=")) {
+      stallOn = a.substr(11);
       continue;
     }
     auto eq = a.find('=');

@@ -73,11 +73,6 @@ class LinuxPasteboardTest : public ::testing::Test {
     targets.insert(targets.begin(), QUIB_CLIPBOARD_OWNER);
     return copyForeign(targets, {"ASAN_OPTIONS=detect_leaks=0"});
   }
-  std::string writeFile(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir.path() / name, std::ios::binary) << bytes;
-    return (dir.path() / name).string();
-  }
-
   TempDir dir;
   int files = 0;
   std::optional<LinuxPasteboard> pb;
@@ -193,7 +188,8 @@ class LinuxTypedTextTest : public LinuxPasteboardTest {
     LinuxPasteboardTest::SetUp();
     if (!pb) return;
     Platform v = desktop.platform();
-    platform.emplace(Platform{v.accessibility, v.host, v.events, *pb, v.workspace, v.applications, v.audio, v.screenshots});
+    platform.emplace(Platform{v.accessibility, v.host, v.events, *pb, v.workspace, v.applications, v.audio,
+                              v.screenshots});
     keyboard.emplace(*platform, queue);
   }
   void advance(std::chrono::milliseconds d) {
@@ -208,28 +204,6 @@ class LinuxTypedTextTest : public LinuxPasteboardTest {
   std::optional<Platform> platform;
   std::optional<Keyboard> keyboard;
 };
-
-TEST_F(LinuxTypedTextTest, ForeignImageAndRichTextComeBackWhole) {
-  std::string png = "\x89PNG\r\n\x1a\n";
-  for (int i = 0; png.size() < 600000; ++i) png += static_cast<char>((i * 7919) & 0xFF);
-  const std::string html = "<b>굵게</b> caption";
-  auto owner = helperOwner({"UTF8_STRING=caption", "image/png=@" + writeFile("a.png", png),
-                            "text/html=@" + writeFile("a.html", html)});
-
-  auto r = keyboard->typeText("입력 \xE2\x9C\x93");
-  EXPECT_TRUE(r.ok) << r.message;
-  EXPECT_EQ(xclipOut().out, "입력 \xE2\x9C\x93");
-  EXPECT_TRUE(contains(foreignTargets(), LinuxPasteboard::kHintTarget));
-  owner.reset();  // from here the copy lives only in our snapshot
-
-  advance(600ms);
-  auto targets = foreignTargets();
-  for (const char* t : {"UTF8_STRING", "image/png", "text/html"}) EXPECT_TRUE(contains(targets, t)) << t;
-  EXPECT_FALSE(contains(targets, LinuxPasteboard::kHintTarget));
-  EXPECT_EQ(xclipOut().out, "caption");
-  EXPECT_TRUE(xclipOut("image/png").out == png);
-  EXPECT_EQ(xclipOut("text/html").out, html);
-}
 
 TEST_F(LinuxTypedTextTest, NewerForeignCopyWinsAndEmptyStaysEmpty) {
   // Nothing on the clipboard before typing: nothing after.

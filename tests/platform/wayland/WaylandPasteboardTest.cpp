@@ -10,11 +10,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "WaylandTestDesktop.h"
 #include "actions/ClipboardWatcher.h"
+#include "actions/Keyboard.h"
 #include "platform/MainQueue.h"
+#include "platform/virtual/Desktop.h"
+#include "platform/wayland/EventPoster.h"
 #include "platform/wayland/Pasteboard.h"
+#include "platform/wayland/WlrootsInput.h"
 #include "support/TempDir.h"
 
 namespace quib::test {
@@ -210,6 +215,54 @@ TEST_F(WaylandPasteboardTest, ACompositorThatStopsReadingForAWhileIsNotLost) {
   EXPECT_TRUE(c.roundtrip());
   ASSERT_TRUE(pasteboard->writeItems({PasteboardItem::text("after the stall")}));
   EXPECT_EQ(readFromOutside("wl-paste -n"), "after the stall");
+}
+
+// The compositor's keys, but text left to be pasted, as on a desktop whose keymap lacks it.
+class PastingSink final : public InputSink {
+ public:
+  explicit PastingSink(InputSink& keys) : keys_(keys) {}
+  bool ready() override { return keys_.ready(); }
+  void requestAccess() override {}
+  std::string whyNot() override { return keys_.whyNot(); }
+  std::string describe() override { return "keys without text"; }
+  bool key(std::uint32_t keysym, bool down) override { return keys_.key(keysym, down); }
+  bool motionRelative(double dx, double dy) override { return keys_.motionRelative(dx, dy); }
+  bool motionAbsolute(double x, double y) override { return keys_.motionAbsolute(x, y); }
+  bool button(std::uint32_t b, bool down) override { return keys_.button(b, down); }
+  bool axisSteps(Axis axis, int steps) override { return keys_.axisSteps(axis, steps); }
+  std::optional<bool> typeText(const std::string&) override { return std::nullopt; }
+
+ private:
+  InputSink& keys_;
+};
+
+TEST_F(WaylandPasteboardTest, TextsPastedBackToBackArriveOnceAndInOrder) {
+  // The virtual keyboard comes before the window: sway drops the first keys of a later one.
+  auto keys = WlrootsInput::create(*testConnection());
+  ASSERT_NE(keys, nullptr);
+  PastingSink sink(*keys);
+  WaylandEventPoster events(&sink, {});
+  TempDir root;
+  VirtualDesktop desktop{root.path()};
+  Platform v = desktop.platform();
+  ManualClock clock;
+  MainQueue queue{clock};
+  Keyboard keyboard(Platform{v.accessibility, v.host, events, *pasteboard, v.workspace, v.applications,
+                             v.audio, v.screenshots},
+                    queue);
+  std::optional<TestWindow> window(std::in_place);
+
+  // Called one after another without the main loop in between, as a batch of actions runs.
+  for (const char* text : {" alpha", " beta"}) EXPECT_TRUE(keyboard.typeText(text).ok) << text;
+  EXPECT_TRUE(keyboard.keystroke("return", {}).ok);
+  EXPECT_EQ(keyboard.typeText(" 한글 👍🏽").message, "입력함 (5자)");
+  for (const char* seen : {"text  alpha\n", "text  alpha beta\n", "key Return -\n",
+                           "text  alpha beta \\ud55c\\uae00 \\U0001f44d\\U0001f3fd\n"})
+    EXPECT_TRUE(window->waitFor(seen)) << seen << " in " << window->output();
+
+  // No window asks for the text: nothing arrived, and the reply says so.
+  window.reset();
+  EXPECT_EQ(keyboard.typeText("lost").message, "붙여넣기 실패");
 }
 
 }  // namespace

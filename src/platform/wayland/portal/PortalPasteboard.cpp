@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/linux/SelectionTypes.h"
+#include "platform/wayland/PipeWrite.h"
 #include "platform/wayland/portal/PortalRequest.h"
 
 namespace quib {
@@ -168,7 +169,8 @@ void PortalPasteboard::onTransfer(const std::string& mime, std::uint32_t serial)
     done(false);
     return;
   }
-  writeToPipe(fd, found->second, done);
+  // A reader that goes away before the end gets no word: the portal ends that transfer itself.
+  writeToPipe(fd, found->second, [done] { done(true); });
 }
 
 void PortalPasteboard::onOwnerChanged(GVariant* options) {
