@@ -37,9 +37,9 @@ void pointerMotion(benchmark::State& state) {
       // burst is waited for at the portal.
       const auto burst = static_cast<std::uint64_t>(state.range(0));
       for (auto _ : state) {
-        const std::uint64_t target = portal.inputCalls + burst;
+        const std::uint64_t target = portal.inputCalls() + burst;
         for (std::uint64_t i = 0; i < burst; ++i) input.motionRelative(1, 0);
-        if (!bus.pump([&] { return portal.inputCalls >= target; }, std::chrono::seconds(30))) {
+        if (!bus.pump([&] { return portal.inputCalls() >= target; }, std::chrono::seconds(30))) {
           state.SkipWithError("the portal stopped receiving");
           break;
         }

@@ -26,7 +26,6 @@ add_custom_target(quib_docs ALL DEPENDS ${QUIB_COMPRESSED_DOCS})
 install(FILES ${QUIB_DOC_BUILD}/quibbleton.1.gz ${QUIB_DOC_BUILD}/quib.1.gz
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${QUIB_DOC_BUILD}/changelog.gz data/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES data/quibbleton.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES data/icons/quibbleton.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES
   data/icons/quibbleton-no-phone-symbolic.svg
@@ -35,7 +34,7 @@ install(FILES
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/status)
 install(FILES data/completions/quib DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
-# The autostart entry and the user unit depend on the prefix in effect when installing, which for
+# The desktop entries and the user unit depend on the prefix in effect when installing, which for
 # the package differs from the one configured here, so both are placed at install time: /etc goes
 # with the /usr prefix, PREFIX/etc with any other.
 install(CODE "set(QUIB_DATA \"${PROJECT_SOURCE_DIR}/data\")")
@@ -50,6 +49,9 @@ install(CODE [[
   file(MAKE_DIRECTORY "${_quib_stage}")
   configure_file("${QUIB_DATA}/quibbleton.service.in" "${_quib_stage}/quibbleton.service" @ONLY)
   configure_file("${QUIB_DATA}/quibbleton-autostart.desktop" "${_quib_stage}/quibbleton.desktop" COPYONLY)
+  configure_file("${QUIB_DATA}/quibbleton.desktop" "${_quib_stage}/applications/quibbleton.desktop" @ONLY)
+  file(INSTALL "${_quib_stage}/applications/quibbleton.desktop"
+    DESTINATION "${CMAKE_INSTALL_PREFIX}/share/applications")
   file(INSTALL "${_quib_stage}/quibbleton.service"
     DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/user")
   file(INSTALL "${_quib_stage}/quibbleton.desktop" DESTINATION "${_quib_etc}/xdg/autostart")

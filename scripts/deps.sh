@@ -13,6 +13,7 @@ pkgs=(
   xvfb xauth xdotool xclip xinput x11-utils x11-xserver-utils x11-xkb-utils xkb-data pulseaudio-utils dbus-x11
   libglib2.0-dev
   libwayland-dev libxkbcommon-dev wayland-protocols sway wl-clipboard python3-gi gir1.2-gtk-3.0
+  plasma-wayland-protocols kwin-wayland
   at-spi2-core gir1.2-atspi-2.0
   dpkg-dev file lintian systemd desktop-file-utils bash-completion
   # GNOME's compositor, run headless by the GNOME desktop tests.

@@ -119,7 +119,9 @@ Menu AppDelegate::buildMenu() {
     menu.push_back(MenuItem::info("  ⚠️ 틀린 코드가 많아 " + localTimeText(*until) +
                                   "까지 페어링이 닫혔습니다 (새 코드를 만들면 다시 열립니다)"));
   menu.push_back(MenuItem::separator());
-  if (platform_.accessibility.isTrusted())
+  if (const std::string problem = platform_.accessibility.problem(); !problem.empty())
+    menu.push_back(MenuItem::info("⚠️ " + problem));
+  else if (platform_.accessibility.isTrusted())
     menu.push_back(MenuItem::info("✓ 손쉬운 사용 권한 허용됨"));
   else
     menu.push_back(MenuItem::command("⚠️ 손쉬운 사용 권한 필요 — 열기",

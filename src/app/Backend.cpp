@@ -73,6 +73,7 @@ std::unique_ptr<Backend> chooseBackend(const BackendOptions& o, std::ostream& ou
       PortalInputOptions po;
       po.restoreTokenFile = tokenFile;
       po.typable = std::move(typable);
+      po.clipboard = true;
       auto portal = std::make_unique<PortalInput>(std::move(po));
       portal->start();
       return std::unique_ptr<InputSink>(std::move(portal));

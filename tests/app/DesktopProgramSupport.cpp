@@ -157,7 +157,7 @@ void checkKeys(QuibClient& phone, ChildProcess& window, const std::string& comma
   EXPECT_TRUE(window.waitFor("key Z shift+" + command + "\n")) << window.output();
 }
 
-void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y) {
+void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y, const std::string& scrollLine) {
   auto at = [](const char* what, int px, int py) {
     return std::string(what) + " " + std::to_string(px) + " " + std::to_string(py) + "\n";
   };
@@ -172,7 +172,7 @@ void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y) {
   QuibAction scroll = action(QuibActionKind::pointerScroll);
   scroll.dy = 60;
   EXPECT_TRUE(act(phone, scroll).ok.value_or(false));
-  EXPECT_TRUE(window.waitFor("scroll up\n")) << window.output();
+  EXPECT_TRUE(window.waitFor(scrollLine)) << window.output();
   EXPECT_EQ(act(phone, action(QuibActionKind::pointerDown)).message, "드래그 시작");
   move.dx = 30;
   move.dy = 30;

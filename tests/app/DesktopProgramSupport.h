@@ -34,9 +34,11 @@ void checkKeys(QuibClient& phone, ChildProcess& window, const std::string& comma
 // (which holds "a" from checkKeys); then prints how long 1,000 ASCII and 200 Hangul characters
 // take to arrive whole.
 void checkTypedText(QuibClient& phone, ChildProcess& window);
-// From the pointer at (x, y): a move by (40, -25), a click, a right click, a scroll up, and a drag
-// by (30, 30).
-void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y);
+// From the pointer at (x, y): a move by (40, -25), a click, a right click, a scroll up (the window's
+// line for it: wheel clicks, or smooth scrolling where the desktop sends no clicks), and a drag by
+// (30, 30).
+void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y,
+                  const std::string& scrollLine = "scroll up\n");
 // Launching "notes", opening an https address, and which of two names are installed.
 void checkApplicationsAndAddresses(QuibClient& phone, const std::filesystem::path& marks);
 QuibAction action(QuibActionKind kind, std::optional<std::string> value = std::nullopt,

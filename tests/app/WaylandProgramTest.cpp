@@ -1,9 +1,10 @@
-// The quibbleton program on a Wayland session (headless sway): a phone paired over TCP sends every
-// kind of action, and each effect is read back from outside the program (a GTK window on the
-// compositor, wl-paste and wl-copy, pactl, the desktop entries' own launch records).
+// The quibbleton program on a Wayland session (headless sway, and KDE Plasma's kwin_wayland): a
+// phone paired over TCP sends every kind of action, and each effect is read back from outside the program (a
+// GTK window on the compositor, wl-paste and wl-copy, pactl, the desktop entries' own launch records).
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "DesktopProgramSupport.h"
@@ -118,6 +119,57 @@ TEST(WaylandProgram, AutoPicksTheWaylandSessionAndWaylandWithoutOneRefuses) {
         << refused.output();
   }
   setenv("WAYLAND_DISPLAY", display.c_str(), 1);
+}
+
+// On KDE Plasma (kwin_wayland, with-kwin.sh), the program granted KWin's fake input through its
+// desktop entry: no portal, no dialog.
+TEST(KwinProgram, InputGoesThroughFakeInputAndTheClipboardThroughDataControl) {
+  TempDir data;
+  ChildProcess before({"/usr/bin/wl-copy", "--foreground", "before"});
+  ChildProcess window({"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW});
+  ASSERT_TRUE(window.waitFor("ready\n")) << window.output();
+  ChildProcess p({QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--menu", "terminal",
+                  "--data-dir", data.path().string()});
+  ASSERT_TRUE(p.waitFor("데스크톱: wayland (Wayland display ")) << p.output();
+  EXPECT_NE(p.output().find("input through KWin fake input (granted through the installed desktop entry), "
+                            "clipboard through data-control"),
+            std::string::npos)
+      << p.output();
+  QuibClient phone;
+  ASSERT_TRUE(startAndPair(p, phone));
+
+  checkKeys(phone, window);
+  auto typed = act(phone, action(QuibActionKind::typeText, "Hello, KDE 5.27!"));
+  EXPECT_TRUE(typed.ok.value_or(false)) << typed.message.value_or("");
+  EXPECT_TRUE(window.waitFor("text aHello, KDE 5.27!\n")) << window.output();
+  EXPECT_EQ(run("wl-paste -n"), "before") << "typed, not pasted";
+
+  // The phone's text pasted in the window, and a copy made elsewhere in the history.
+  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, " from phone")).message, "클립보드에 복사됨");
+  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "v", {"command"})).message, "command v");
+  EXPECT_TRUE(window.waitFor("text aHello, KDE 5.27! from phone\n")) << window.output();
+  {
+    ChildProcess copied({"/usr/bin/wl-copy", "--foreground", "copied elsewhere"});
+    EXPECT_TRUE(eventually([&] {
+      auto items = history(phone);
+      return !items.empty() && items.front() == "copied elsewhere";
+    }));
+    copied.signal(SIGTERM);
+  }
+
+  // Where KWin put the pointer, from a click; moves are relative and land exactly from there, and
+  // its fake input scrolls smoothly.
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
+  ASSERT_TRUE(window.waitFor("button release 1 ")) << window.output();
+  const std::string out = window.output();
+  int x = -1, y = -1;
+  std::sscanf(out.c_str() + out.rfind("button press 1 "), "button press 1 %d %d", &x, &y);
+  checkPointer(phone, window, x, y, "scroll smooth up\n");
+
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait(), 0) << p.output();
+  window.signal(SIGTERM);
+  before.signal(SIGTERM);
 }
 
 }  // namespace

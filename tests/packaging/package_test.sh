@@ -93,6 +93,8 @@ else
 fi
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$root/usr/share/applications/quibbleton.desktop" || fail "desktop entry"
+  # KWin grants its fake input only to the entry whose Exec is the program's real path.
+  grep -qx 'Exec=/usr/bin/quibbleton' "$root/usr/share/applications/quibbleton.desktop" || fail "desktop entry Exec"
   desktop-file-validate "$root/etc/xdg/autostart/quibbleton.desktop" || fail "autostart entry"
 fi
 bash -n "$root/usr/share/bash-completion/completions/quib" || fail "completion script syntax"

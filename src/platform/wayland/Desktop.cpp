@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include "platform/linux/HelpPage.h"
+#include "platform/wayland/KwinFakeInput.h"
 #include "platform/wayland/Pasteboard.h"
 #include "platform/wayland/WlrootsInput.h"
 #include "platform/wayland/mutter/MutterClipboard.h"
@@ -65,13 +66,17 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(WaylandDesktopOptions optio
   gdk_set_allowed_backends("wayland");
   gtk_init_check(nullptr, nullptr);
   std::unique_ptr<InputSink> sink = WlrootsInput::create(*connection);
-  // Only the portal and mutter need the desktop's keymap: our virtual keyboard brings its own, and
-  // would make every keymap it uploads come back to be read.
+  // Only KWin's fake input, mutter and the portal need the desktop's keymap: our virtual keyboard
+  // brings its own, and would make every keymap it uploads come back to be read.
   std::unique_ptr<SeatKeymap> keymap;
   std::unique_ptr<MutterSession> mutter;
   std::string why;
   if (!sink) {
     keymap = std::make_unique<SeatKeymap>(*connection);
+    // KWin grants its fake input to our installed desktop entry: no dialog, no portal session.
+    sink = KwinFakeInput::create(*connection, *keymap);
+  }
+  if (!sink) {
     // A portal that can remember the user's consent asks once ever; GNOME's own remote desktop
     // asks nothing, but only where the portal would ask at every start does it take over.
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
@@ -120,7 +125,7 @@ WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection,
       mutter_(std::move(mutter)),
       sink_(std::move(sink)),
       why_(std::move(why)),
-      accessibility_(sink_.get()),
+      accessibility_(sink_.get(), [c = connection_.get()] { return c->broken(); }),
       events_(sink_.get(), screensOf(*connection_),
               LinuxEventPosterOptions{
                   options.commandKey,
@@ -128,6 +133,10 @@ WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection,
                                          : std::function<void(int)>(),
                   20}),
       pasteboard_(makePasteboard()),
+      // Without data-control or mutter, the clipboard that comes with the input session (the portal's).
+      clipboard_(sink_ && sink_->pasteboard() && !WaylandPasteboard::available(*connection_) && !mutter_
+                     ? sink_->pasteboard()
+                     : pasteboard_.get()),
       workspace_(options.childLimits),
       applications_(options.childLimits),
       screenshots_([this] { return pressShiftPrint(); }) {
@@ -157,7 +166,7 @@ int WaylandDesktop::refreshTrust(void* self) {
 }
 
 Platform WaylandDesktop::platform() {
-  return Platform{accessibility_, host_,         events_, *pasteboard_,
+  return Platform{accessibility_, host_,         events_, *clipboard_,
                   workspace_,     applications_, audio_,  screenshots_};
 }
 
@@ -171,7 +180,9 @@ std::string WaylandDesktop::describe() const {
   else
     input = "input through " + sink_->describe() + why_;
   return "Wayland display " + connection_->name() + ", " + input + ", clipboard " +
-         (pasteboard_->available() ? "through " + clipboardPath_ : "unavailable");
+         (clipboard_ != pasteboard_.get() ? "through the input session"
+          : pasteboard_->available()      ? "through " + clipboardPath_
+                                          : "unavailable");
 }
 
 bool WaylandDesktop::pressShiftPrint() {

@@ -63,7 +63,7 @@ class WaylandDesktop {
   static int refreshTrust(void* self);
 
   std::unique_ptr<WaylandConnection> connection_;
-  std::unique_ptr<SeatKeymap> keymap_;     // for the portal and mutter only; null otherwise
+  std::unique_ptr<SeatKeymap> keymap_;     // for KWin's fake input, mutter and the portal; null otherwise
   std::unique_ptr<MutterSession> mutter_;  // GNOME's remote desktop, for input and the clipboard
   std::unique_ptr<InputSink> sink_;
   std::string why_;  // why this input path, for the line naming the backend
@@ -73,6 +73,7 @@ class WaylandDesktop {
   LinuxAudioHardware audio_;
   WaylandEventPoster events_;
   std::unique_ptr<Pasteboard> pasteboard_;
+  Pasteboard* clipboard_;  // pasteboard_, or the sink's
   LinuxWorkspace workspace_;
   LinuxApplications applications_;
   LinuxScreenshots screenshots_;

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/Pasteboard.h"
+
 namespace quib {
 
 class InputSink {
@@ -40,6 +42,8 @@ class InputSink {
   // or could not be sent (nothing typed, or the rest after a failure dropped); none, with nothing
   // sent, when the desktop's keymap cannot type all of it, so the caller pastes it instead.
   virtual std::optional<bool> typeText(const std::string& utf8) = 0;
+  // A clipboard that comes with this sink's session (the portal's), owned by the sink; none.
+  virtual Pasteboard* pasteboard() { return nullptr; }
 };
 
 }  // namespace quib

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "platform/linux/SelectionTypes.h"
+#include "platform/wayland/PipeTransfer.h"
 #include "platform/wayland/PipeWrite.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
@@ -60,6 +61,16 @@ struct WaylandPasteboard::ForeignCache {
   std::vector<std::string> types;
   std::optional<std::optional<std::string>> text;
   std::optional<bool> concealed;
+};
+
+// A new foreign offer's hint and text being read, the types in the order they are tried.
+struct WaylandPasteboard::Prefetch {
+  std::shared_ptr<ForeignCache> cache;
+  zwlr_data_control_offer_v1* offer = nullptr;
+  std::vector<std::string> steps;
+  std::size_t next = 0;
+  std::chrono::steady_clock::time_point deadline;
+  std::unique_ptr<PipeRead> read;
 };
 
 namespace {
@@ -136,6 +147,7 @@ WaylandPasteboard::WaylandPasteboard(WaylandConnection& connection)
 }
 
 WaylandPasteboard::~WaylandPasteboard() {
+  prefetch_.reset();
   source_.reset();
   offers_.clear();
   if (device_) zwlr_data_control_device_v1_destroy(device_);
@@ -150,6 +162,7 @@ void WaylandPasteboard::onSelection(zwlr_data_control_offer_v1* id) {
   // Every earlier offer is replaced by this one.
   std::erase_if(offers_, [&](const std::unique_ptr<Offer>& o) { return o.get() != now; });
   selection_ = nullptr;
+  prefetch_.reset();
   if (now) {
     auto ours = std::find_if(now->types.begin(), now->types.end(),
                              [&](const std::string& t) { return t.starts_with(marker_); });
@@ -160,6 +173,10 @@ void WaylandPasteboard::onSelection(zwlr_data_control_offer_v1* id) {
       return;
     }
     selection_ = now;
+    // A clear of ours still pending must not wipe it while it is read.
+    cancelRelease();
+    prefetch(*now);
+    return;
   } else if (expectedOwnClears_ > 0) {
     --expectedOwnClears_;
     return;
@@ -184,6 +201,7 @@ std::function<void()> WaylandPasteboard::textSentNotice(Source* source) {
 
 void WaylandPasteboard::onFinished() {
   // The seat is gone: nothing more will arrive on this device.
+  prefetch_.reset();
   offers_.clear();
   selection_ = nullptr;
   if (device_) zwlr_data_control_device_v1_destroy(device_);
@@ -200,37 +218,62 @@ std::optional<std::string> WaylandPasteboard::read(const std::string& type, std:
     ::close(fds[0]);
     return std::nullopt;
   }
-  std::string out;
-  const auto deadline = std::chrono::steady_clock::now() + kReadTimeout;
-  bool complete = false;
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-            .count();
-    pollfd p{fds[0], POLLIN, 0};
-    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) {
-      stuck = true;
-      break;
-    }
-    char buf[65536];
-    const ssize_t n = ::read(fds[0], buf, sizeof buf);
-    if (n == 0) {
-      complete = true;
-      break;
-    }
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      break;
-    }
-    if (out.size() + static_cast<std::size_t>(n) > limit) break;
-    out.append(buf, static_cast<std::size_t>(n));
+  return readPipeNow(fds[0], limit, kReadTimeout, stuck);
+}
+
+void WaylandPasteboard::prefetch(const Offer& offer) {
+  auto p = std::make_unique<Prefetch>();
+  p->cache = std::make_shared<ForeignCache>();
+  p->cache->types = offer.types;
+  p->cache->text.emplace();
+  p->cache->concealed = false;
+  p->offer = offer.offer;
+  if (offer.has(kHintType)) p->steps.emplace_back(kHintType);
+  for (const char* t : kTextTypes)
+    if (offer.has(t)) p->steps.emplace_back(t);
+  p->deadline = std::chrono::steady_clock::now() + kReadTimeout;
+  prefetch_ = std::move(p);
+  prefetchNext();
+}
+
+void WaylandPasteboard::prefetchNext() {
+  Prefetch& p = *prefetch_;
+  ForeignCache& c = *p.cache;
+  int fds[2] = {-1, -1};
+  if (c.stuck || c.text->has_value() || p.next >= p.steps.size() || pipe2(fds, O_CLOEXEC) != 0) {
+    auto cache = std::move(p.cache);
+    prefetch_.reset();
+    foreignChanged();
+    cache->count = changeCount();
+    cache_ = std::move(cache);
+    return;
   }
-  ::close(fds[0]);
-  if (!complete) return std::nullopt;
-  return out;
+  const bool hint = p.steps[p.next] == kHintType;
+  zwlr_data_control_offer_v1_receive(p.offer, p.steps[p.next++].c_str(), fds[1]);
+  ::close(fds[1]);
+  connection_.flush();
+  p.read = std::make_unique<PipeRead>(
+      fds[0], hint ? 64 : kMaxSnapshotBytes, p.deadline,
+      [this, hint](std::optional<std::string> bytes, bool timedOut) {
+        ForeignCache& c = *prefetch_->cache;
+        c.stuck = timedOut;
+        if (bytes && hint)
+          c.concealed = *bytes == kHintSecret;
+        else if (bytes && g_utf8_validate(bytes->data(), static_cast<gssize>(bytes->size()), nullptr))
+          *c.text = std::move(*bytes);
+        prefetchNext();
+      });
 }
 
 std::shared_ptr<WaylandPasteboard::ForeignCache> WaylandPasteboard::foreign() {
+  if (prefetch_ && (!cache_ || cache_->count != changeCount())) {
+    // The previous contents, whose cache is gone, are not read while the next ones are.
+    auto nothing = std::make_shared<ForeignCache>();
+    nothing->stuck = true;
+    nothing->text.emplace();
+    nothing->concealed = false;
+    return nothing;
+  }
   if (!cache_ || cache_->count != changeCount()) {
     cache_ = std::make_shared<ForeignCache>();
     cache_->count = changeCount();
@@ -304,6 +347,7 @@ std::optional<std::string> WaylandPasteboard::foreignString() {
 void WaylandPasteboard::releaseSelection() {
   if (!device_ || (!source_ && !selection_)) return;
   ++expectedOwnClears_;
+  prefetch_.reset();
   zwlr_data_control_device_v1_set_selection(device_, nullptr);
   source_.reset();
   selection_ = nullptr;
@@ -326,6 +370,7 @@ bool WaylandPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
   zwlr_data_control_device_v1_set_selection(device_, s->source);
   if (!connection_.flush()) return false;
 
+  prefetch_.reset();
   becameOwn(s->items, true);
   source_ = std::move(s);  // the one it replaces is withdrawn with it
   selection_ = nullptr;

@@ -10,8 +10,10 @@
 //
 // Our text goes out as text/plain;charset=utf-8, text/plain, UTF8_STRING, STRING and TEXT; the
 // concealed and transient types as the KDE password-manager hint ("x-kde-passwordManagerHint" =
-// "secret"), and a foreign copy carrying that hint reads as concealed. Reads of another client's
-// contents wait at most kReadTimeout and take at most kMaxSnapshotBytes.
+// "secret"), and a foreign copy carrying that hint reads as concealed. Another client's copy is
+// counted once its hint and text are read, through the main loop (at most kReadTimeout and
+// kMaxSnapshotBytes), so an owner that never sends what it offers cannot stall the main thread;
+// its other types are read when asked, and not at all once it was found stuck.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "platform/linux/SelectionPasteboard.h"
+#include "platform/wayland/PipeTransfer.h"
 #include "platform/wayland/WaylandConnection.h"
 
 struct zwlr_data_control_manager_v1;
@@ -60,6 +63,7 @@ class WaylandPasteboard final : public SelectionPasteboard {
 
  private:
   struct ForeignCache;
+  struct Prefetch;
 
   // Another client's contents as one item: the text as plain text, the concealed type when it
   // carries the hint, then every type under its own name.
@@ -71,6 +75,9 @@ class WaylandPasteboard final : public SelectionPasteboard {
 
   std::optional<std::string> read(const std::string& mime, std::size_t limit, bool& stuck);
   std::shared_ptr<ForeignCache> foreign();
+  // Reads the hint and the text of a new foreign offer, then counts the change.
+  void prefetch(const Offer& offer);
+  void prefetchNext();
   std::optional<std::string> foreignText(ForeignCache& cache);
   bool foreignConcealed(ForeignCache& cache);
 
@@ -84,6 +91,7 @@ class WaylandPasteboard final : public SelectionPasteboard {
   std::uint64_t serial_ = 0;
   int expectedOwnClears_ = 0;
   std::shared_ptr<ForeignCache> cache_;
+  std::unique_ptr<Prefetch> prefetch_;                     // while a new foreign offer is being read
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // for pipe writes that outlive us
 };
 

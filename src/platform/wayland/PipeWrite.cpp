@@ -12,6 +12,13 @@ namespace quib {
 
 namespace {
 
+// On the caller's thread-default context, as the rest of its work.
+void attach(GSource* source, GSourceFunc callback, gpointer data) {
+  g_source_set_callback(source, callback, data, nullptr);
+  g_source_attach(source, g_main_context_get_thread_default());
+  g_source_unref(source);
+}
+
 struct PipeWrite {
   static constexpr guint kDrainPollMs = 2;
   static constexpr int kDrainPolls = 500;
@@ -35,7 +42,7 @@ struct PipeWrite {
       break;  // the reader went away
     }
     if (w->done == w->data.size() && w->written) {
-      g_timeout_add(kDrainPollMs, drained, w);
+      attach(g_timeout_source_new(kDrainPollMs), drained, w);
       return G_SOURCE_REMOVE;
     }
     ::close(fd);
@@ -48,8 +55,8 @@ struct PipeWrite {
     int left = 0;
     if (ioctl(w->fd, FIONREAD, &left) == 0 && left > 0 && ++w->polls < kDrainPolls) return G_SOURCE_CONTINUE;
     ::close(w->fd);
-    g_timeout_add(
-        kReaderGraceMs,
+    attach(
+        g_timeout_source_new(kReaderGraceMs),
         [](gpointer p) -> gboolean {
           auto* w = static_cast<PipeWrite*>(p);
           w->written();
@@ -64,7 +71,8 @@ struct PipeWrite {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     auto* w = new PipeWrite{fd, std::move(data), std::move(written)};
     if (step(fd, G_IO_OUT, w) == G_SOURCE_CONTINUE)
-      g_unix_fd_add(fd, static_cast<GIOCondition>(G_IO_OUT | G_IO_ERR | G_IO_HUP), step, w);
+      attach(g_unix_fd_source_new(fd, static_cast<GIOCondition>(G_IO_OUT | G_IO_ERR | G_IO_HUP)),
+             G_SOURCE_FUNC(step), w);
   }
 };
 

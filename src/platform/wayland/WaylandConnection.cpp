@@ -71,7 +71,8 @@ gboolean prepare(GSource* base, gint* timeout) {
   if (s->reading) return FALSE;
   if (wl_display_prepare_read(s->display) != 0) return TRUE;  // events already queued: dispatch them
   s->reading = true;
-  if (wl_display_flush(s->display) < 0 && errno != EAGAIN) *s->broken = true;
+  if (wl_display_flush(s->display) < 0 && (errno != EAGAIN || wl_display_get_error(s->display) != 0))
+    *s->broken = true;
   return FALSE;
 }
 
@@ -169,9 +170,11 @@ void WaylandConnection::onGlobal(void* self, wl_registry* registry, std::uint32_
   if (i == wl_seat_interface.name && !c->seat_) {
     c->seat_ =
         static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, 5u)));
-    static const wl_seat_listener seatListener{
-        [](void* self, wl_seat*, std::uint32_t caps) { static_cast<WaylandConnection*>(self)->seatCapabilities_ = caps; },
-        [](void*, wl_seat*, const char*) {}};
+    static const wl_seat_listener seatListener{[](void* self, wl_seat*, std::uint32_t caps) {
+                                                 static_cast<WaylandConnection*>(self)->seatCapabilities_ =
+                                                     caps;
+                                               },
+                                               [](void*, wl_seat*, const char*) {}};
     wl_seat_add_listener(c->seat_, &seatListener, c);
   } else if (i == wl_output_interface.name) {
     c->addOutput(name, version);
@@ -253,16 +256,20 @@ std::optional<WaylandConnection::Box> WaylandConnection::layout() const {
 bool WaylandConnection::flush() {
   if (broken_) return false;
   while (wl_display_flush(display_) < 0) {
-    if (errno != EAGAIN) {
+    // A request that found the buffer full is a fatal error of the display, whatever its errno.
+    if (errno != EAGAIN || wl_display_get_error(display_) != 0) {
       broken_ = true;
       return false;
     }
-    // The compositor's buffer is full: wait until it takes more.
+    // The compositor's buffer is full: wait a while for it to take more. A busy compositor is no
+    // lost one: what is left stays queued and goes out with a later flush.
     pollfd p{wl_display_get_fd(display_), POLLOUT, 0};
-    if (poll(&p, 1, 1000) <= 0) {
+    const int ready = poll(&p, 1, 1000);
+    if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
       broken_ = true;
       return false;
     }
+    if (ready <= 0) return false;
   }
   return true;
 }

@@ -54,10 +54,12 @@ class WaylandConnection {
   // outputs are known or when there are none.
   std::optional<Box> layout() const;
 
-  // Sends what is queued; false once the connection is lost.
+  // Sends what is queued; false when the compositor took none of it for a second (what is left
+  // goes out with a later flush) and once the connection is lost.
   bool flush();
   // Waits until the compositor has handled every request so far and their events are dispatched.
   bool roundtrip();
+  // Lost for good: an error on the socket, a hang-up or a protocol error.
   bool broken() const { return broken_; }
 
   // One wl_output and its place; internal, public only for the protocol listeners.

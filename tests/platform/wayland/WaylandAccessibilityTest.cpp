@@ -1,5 +1,5 @@
 // Trust follows the input sink: refused until it is ready, and the menu's prompt asks it again
-// (a portal sink shows its consent dialog then).
+// (a portal sink shows its consent dialog then); a lost compositor connection is said as such.
 #include <gtest/gtest.h>
 
 #include "platform/wayland/Accessibility.h"
@@ -45,6 +45,15 @@ TEST(WaylandAccessibilityTest, TrustFollowsTheSinkAndThePromptAsksItAgain) {
   WaylandAccessibility without(nullptr);
   EXPECT_FALSE(without.isTrusted());
   EXPECT_FALSE(without.isTrustedPrompting());
+
+  // A lost compositor connection is no permission to ask for: the menu says what happened.
+  bool lost = false;
+  WaylandAccessibility cut(nullptr, [&] { return lost; });
+  EXPECT_EQ(cut.problem(), "");
+  lost = true;
+  cut.refresh();
+  EXPECT_EQ(cut.problem(), "디스플레이 서버와의 연결이 끊어졌습니다 (프로그램을 다시 시작하세요)");
+  EXPECT_TRUE(cut.isTrusted()) << "actions answer that their events failed, not that permission is missing";
 }
 
 }  // namespace

@@ -3,8 +3,11 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <wayland-client.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -157,19 +160,61 @@ TEST_F(WaylandPasteboardTest, APasswordManagersCopyReadsAsConcealedAndStaysOutOf
   EXPECT_EQ(watcher.history(), std::vector<std::string>{"visible"});
 }
 
+// Neither a clipboard owner that never sends what it offers nor a compositor that stops reading
+// for a while holds up the main thread or loses the connection.
 TEST_F(WaylandPasteboardTest, AnOwnerThatNeverAnswersIsCutOff) {
   auto count = pasteboard->changeCount();
   {
     ForeignCopy stuck({QUIB_HINTED_COPY, "--stall", "never sent"});
     ASSERT_TRUE(stuck.process.waitFor("ready\n")) << stuck.process.output();
+    // Meanwhile the main loop keeps turning: a 10 ms timer is never held up by the read.
+    struct Turns {
+      std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+      std::chrono::steady_clock::duration longest{};
+    } turns;
+    const guint ticker = g_timeout_add(
+        10,
+        [](gpointer p) -> gboolean {
+          auto* t = static_cast<Turns*>(p);
+          const auto now = std::chrono::steady_clock::now();
+          t->longest = std::max(t->longest, now - t->last);
+          t->last = now;
+          return G_SOURCE_CONTINUE;
+        },
+        &turns);
     ASSERT_TRUE(changedFrom(count));
+    const auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(pasteboard->string(), std::nullopt);
     EXPECT_TRUE(pasteboard->items().size() <= 1);  // at most the hint, read before the text
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(100)) << "no second wait";
+    g_source_remove(ticker);
+    EXPECT_LT(turns.longest, std::chrono::milliseconds(300));
     count = pasteboard->changeCount();
   }
   ForeignCopy next({"/usr/bin/wl-copy", "--foreground", "after the stuck one"});
   ASSERT_TRUE(
       pumpUntil([&] { return pasteboard->string() == std::optional<std::string>("after the stuck one"); }));
+}
+
+TEST_F(WaylandPasteboardTest, ACompositorThatStopsReadingForAWhileIsNotLost) {
+  // sway's socket names its process: sway-ipc.<uid>.<pid>.sock.
+  const std::string ipc = fs::path(std::getenv("SWAYSOCK") ? std::getenv("SWAYSOCK") : "").filename();
+  int uid = 0, pid = 0;
+  ASSERT_EQ(std::sscanf(ipc.c_str(), "sway-ipc.%d.%d.sock", &uid, &pid), 2) << ipc;
+  WaylandConnection& c = *testConnection();
+  ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+  bool stalled = false;
+  for (int batch = 0; batch < 100000 && !stalled; ++batch) {
+    for (int i = 0; i < 100; ++i) wl_callback_destroy(wl_display_sync(c.display()));
+    stalled = !c.flush();
+  }
+  ::kill(pid, SIGCONT);
+  ASSERT_TRUE(stalled);
+  EXPECT_FALSE(c.broken());
+  ASSERT_TRUE(pumpUntil([&] { return c.flush(); }));
+  EXPECT_TRUE(c.roundtrip());
+  ASSERT_TRUE(pasteboard->writeItems({PasteboardItem::text("after the stall")}));
+  EXPECT_EQ(readFromOutside("wl-paste -n"), "after the stall");
 }
 
 // The compositor's keys, but text left to be pasted, as on a desktop whose keymap lacks it.

@@ -2,43 +2,20 @@
 
 #include <xkbcommon/xkbcommon.h>
 
-#include <system_error>
-
 #include "platform/wayland/portal/PortalRequest.h"
 
 namespace quib {
 namespace {
 
-constexpr const char* kRemoteDesktop = "org.freedesktop.portal.RemoteDesktop";
-constexpr const char* kScreenCast = "org.freedesktop.portal.ScreenCast";
-constexpr const char* kSession = "org.freedesktop.portal.Session";
-constexpr std::uint32_t kKeyboard = 1, kPointer = 2, kMonitor = 1;
-// Until the user revokes it in the desktop's settings.
-constexpr std::uint32_t kPersistUntilRevoked = 2;
+constexpr std::uint32_t kShiftL = 0xffe1;  // XK_Shift_L
 
-constexpr const char* kNoPortal =
-    "the desktop has no remote-desktop portal (org.freedesktop.portal.RemoteDesktop)";
-constexpr const char* kAsking = "waiting for you to allow input access in the desktop's dialog";
-constexpr const char* kDeclined = "you declined input access; the menu's permission item asks again";
-constexpr const char* kEnded = "the desktop ended the request for input access";
-constexpr const char* kClosed = "the desktop closed the input session";
-constexpr const char* kKeepsClosing =
-    "the desktop keeps closing the input session; the menu's permission item asks again";
+// Shift_L to Hyper_R: released after the keys they modify.
+bool isModifier(std::uint32_t keysym) {
+  return keysym >= 0xffe1 && keysym <= 0xffee;
+}
 
-// The errors of a bus where nothing answers for the portal, or a portal without this interface.
-bool noPortal(const GError* error) {
-  if (error->domain != G_DBUS_ERROR) return false;
-  switch (error->code) {
-    case G_DBUS_ERROR_SERVICE_UNKNOWN:
-    case G_DBUS_ERROR_NAME_HAS_NO_OWNER:
-    case G_DBUS_ERROR_UNKNOWN_METHOD:
-    case G_DBUS_ERROR_UNKNOWN_INTERFACE:
-    case G_DBUS_ERROR_UNKNOWN_OBJECT:
-    case G_DBUS_ERROR_INVALID_ARGS:  // Properties.GetAll of an interface the object lacks
-      return true;
-    default:
-      return false;
-  }
+GVariant* noOptions() {
+  return g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
 }
 
 std::string message(const GError* error) {
@@ -49,396 +26,126 @@ std::string message(const GError* error) {
   return text;
 }
 
-GVariantBuilder options(const std::string& token) {
-  GVariantBuilder b;
-  g_variant_builder_init(&b, G_VARIANT_TYPE_VARDICT);
-  g_variant_builder_add(&b, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
-  return b;
-}
-
-GVariant* noOptions() {
-  return g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
-}
-
-std::uint32_t lookupUint(GVariant* dict, const char* key, std::uint32_t otherwise) {
-  guint32 value = otherwise;
-  g_variant_lookup(dict, key, "u", &value);
-  return value;
-}
-
 }  // namespace
 
-PortalInput::PortalInput(PortalInputOptions options) : options_(std::move(options)) {
-  if (options_.bus) bus_ = G_DBUS_CONNECTION(g_object_ref(options_.bus));
+PortalInput::PortalInput(PortalInputOptions options)
+    : options_(std::move(options)),
+      session_(PortalSessionOptions{options_.bus, options_.restoreTokenFile, options_.onStateChange,
+                                    [this] {
+                                      heldKeys_.clear();
+                                      heldButtons_.clear();
+                                      if (pasteboard_) pasteboard_->sessionStarted();
+                                      // Some desktops drop the first key event of a new session: a
+                                      // release of a key nobody holds is harmless either way.
+                                      if (session_.has(PortalSession::kKeyboard))
+                                        call("NotifyKeyboardKeysym",
+                                             g_variant_new("(o@a{sv}iu)", session_.handle().c_str(),
+                                                           noOptions(), static_cast<gint32>(kShiftL), 0u));
+                                    },
+                                    options_.clipboard}) {
+  if (options_.clipboard) pasteboard_ = std::make_unique<PortalPasteboard>(session_);
 }
 
 PortalInput::~PortalInput() {
-  options_.onStateChange = nullptr;
-  end({}, false);
-  if (bus_) g_object_unref(bus_);
+  releaseHeld();
 }
 
-void PortalInput::changed() {
-  if (options_.onStateChange) options_.onStateChange();
-}
-
-void PortalInput::start() {
-  if (phase_ == Phase::asking || phase_ == Phase::started) return;
-  begin();
-}
-
-void PortalInput::requestAccess() {
-  lostInARow_ = 0;
-  if (phase_ == Phase::asking || ready()) return;
-  if (phase_ == Phase::started) {
-    // Part of the devices granted: the user asks for the rest, so the saved choice, which would
-    // give the same part again without a dialog, is not offered.
-    end(reason_, false);
-    offerToken_ = false;
+PortalInput::Sent PortalInput::call(const char* method, GVariant* params) {
+  GError* error = nullptr;
+  GVariant* reply = g_dbus_connection_call_sync(
+      session_.bus(), PortalRequest::kService, PortalRequest::kObject, PortalSession::kRemoteDesktop, method,
+      params, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, static_cast<int>(options_.callTimeout.count()),
+      nullptr, &error);
+  if (reply) {
+    g_variant_unref(reply);
+    return Sent::ok;
   }
-  begin();
-}
-
-void PortalInput::begin() {
-  if (!bus_) {
-    GError* error = nullptr;
-    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (!bus_) {
-      phase_ = Phase::failed;
-      reason_ = "there is no D-Bus session bus to reach the desktop's portals (" + message(error) + ")";
-      g_error_free(error);
-      changed();
-      return;
-    }
-  }
-  attempt_ = g_cancellable_new();
-  phase_ = Phase::asking;
-  reason_ = kAsking;
-  changed();
-  probe();
-}
-
-void PortalInput::probe() {
-  g_dbus_connection_call(
-      bus_, PortalRequest::kService, PortalRequest::kObject, "org.freedesktop.DBus.Properties", "GetAll",
-      g_variant_new("(s)", kRemoteDesktop), G_VARIANT_TYPE("(a{sv})"), G_DBUS_CALL_FLAGS_NONE, -1, attempt_,
-      [](GObject* source, GAsyncResult* result, gpointer data) {
-        GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-        if (!reply) {
-          if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
-            auto* self = static_cast<PortalInput*>(data);
-            noPortal(error) ? self->fail(kNoPortal) : self->failCall(error);
-          }
-          g_error_free(error);
-          return;
-        }
-        auto* self = static_cast<PortalInput*>(data);
-        GVariant* properties = g_variant_get_child_value(reply, 0);
-        self->version_ = lookupUint(properties, "version", 1);
-        const std::uint32_t types = lookupUint(properties, "AvailableDeviceTypes", kKeyboard | kPointer);
-        g_variant_unref(properties);
-        g_variant_unref(reply);
-        if (!(types & (kKeyboard | kPointer)))
-          self->fail("the desktop's remote-desktop portal offers neither keyboard nor pointer");
-        else if (self->options_.absoluteMotion)
-          self->probeScreenCast();
-        else
-          self->createSession();
-      },
-      this);
-}
-
-void PortalInput::probeScreenCast() {
-  g_dbus_connection_call(
-      bus_, PortalRequest::kService, PortalRequest::kObject, "org.freedesktop.DBus.Properties", "Get",
-      g_variant_new("(ss)", kScreenCast, "AvailableSourceTypes"), G_VARIANT_TYPE("(v)"),
-      G_DBUS_CALL_FLAGS_NONE, -1, attempt_,
-      [](GObject* source, GAsyncResult* result, gpointer data) {
-        GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-        if (!reply) {
-          const bool cancelled = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
-          g_error_free(error);
-          if (cancelled) return;
-          // No screen cast: relative motion only.
-          static_cast<PortalInput*>(data)->createSession();
-          return;
-        }
-        auto* self = static_cast<PortalInput*>(data);
-        GVariant* value = nullptr;
-        g_variant_get(reply, "(v)", &value);
-        self->screenCast_ =
-            g_variant_is_of_type(value, G_VARIANT_TYPE_UINT32) && (g_variant_get_uint32(value) & kMonitor);
-        g_variant_unref(value);
-        g_variant_unref(reply);
-        self->createSession();
-      },
-      this);
-}
-
-void PortalInput::createSession() {
-  const std::string token = PortalRequest::newToken();
-  GVariantBuilder b = options(token);
-  g_variant_builder_add(&b, "{sv}", "session_handle_token",
-                        g_variant_new_string(PortalRequest::newToken().c_str()));
-  request_ = std::make_unique<PortalRequest>(bus_);
-  request_->send(
-      token, kRemoteDesktop, "CreateSession", g_variant_new("(a{sv})", &b),
-      [this](std::uint32_t response, GVariant* results) {
-        if (!answered(response)) return;
-        const gchar* handle = nullptr;
-        if (!g_variant_lookup(results, "session_handle", "&s", &handle) &&
-            !g_variant_lookup(results, "session_handle", "&o", &handle)) {
-          fail("the remote-desktop portal made a session without a handle");
-          return;
-        }
-        if (!g_variant_is_object_path(handle)) {
-          fail("the remote-desktop portal made a session with a malformed handle");
-          return;
-        }
-        session_ = handle;
-        closedSubscription_ = g_dbus_connection_signal_subscribe(
-            bus_, PortalRequest::kService, kSession, "Closed", session_.c_str(), nullptr,
-            G_DBUS_SIGNAL_FLAGS_NONE,
-            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
-               gpointer data) { static_cast<PortalInput*>(data)->end(kClosed, true); },
-            this, nullptr);
-        selectDevices();
-      },
-      [this](const GError* error) { noPortal(error) ? fail(kNoPortal) : failCall(error); });
-}
-
-void PortalInput::selectDevices() {
-  const std::string token = PortalRequest::newToken();
-  GVariantBuilder b = options(token);
-  g_variant_builder_add(&b, "{sv}", "types", g_variant_new_uint32(kKeyboard | kPointer));
-  // Restore tokens and persistence came with the interface's second version; older portals refuse
-  // options they do not know.
-  if (version_ >= 2) {
-    g_variant_builder_add(&b, "{sv}", "persist_mode", g_variant_new_uint32(kPersistUntilRevoked));
-    const std::string saved = offerToken_ ? savedToken() : std::string();
-    offerToken_ = true;
-    if (!saved.empty())
-      g_variant_builder_add(&b, "{sv}", "restore_token", g_variant_new_string(saved.c_str()));
-  }
-  request_ = std::make_unique<PortalRequest>(bus_);
-  request_->send(
-      token, kRemoteDesktop, "SelectDevices", g_variant_new("(oa{sv})", session_.c_str(), &b),
-      [this](std::uint32_t response, GVariant*) {
-        if (!answered(response)) return;
-        screenCast_ ? selectSources() : startSession();
-      },
-      [this](const GError* error) { failCall(error); });
-}
-
-void PortalInput::selectSources() {
-  const std::string token = PortalRequest::newToken();
-  GVariantBuilder b = options(token);
-  g_variant_builder_add(&b, "{sv}", "types", g_variant_new_uint32(kMonitor));
-  g_variant_builder_add(&b, "{sv}", "multiple", g_variant_new_boolean(TRUE));
-  request_ = std::make_unique<PortalRequest>(bus_);
-  request_->send(
-      token, kScreenCast, "SelectSources", g_variant_new("(oa{sv})", session_.c_str(), &b),
-      [this](std::uint32_t response, GVariant*) {
-        if (!answered(response)) return;
-        startSession();
-      },
-      // A portal that cannot add a screen cast to this session still gives relative motion.
-      [this](const GError*) {
-        screenCast_ = false;
-        startSession();
-      });
-}
-
-void PortalInput::startSession() {
-  const std::string token = PortalRequest::newToken();
-  GVariantBuilder b = options(token);
-  request_ = std::make_unique<PortalRequest>(bus_);
-  request_->send(
-      token, kRemoteDesktop, "Start", g_variant_new("(osa{sv})", session_.c_str(), "", &b),
-      [this](std::uint32_t response, GVariant* results) {
-        if (answered(response)) started(results);
-      },
-      [this](const GError* error) { failCall(error); });
-}
-
-void PortalInput::started(GVariant* results) {
-  request_.reset();
-  granted_ = lookupUint(results, "devices", kKeyboard | kPointer) & (kKeyboard | kPointer);
-  if (version_ >= 2) {
-    // The token offered is spent either way: keep the new one, or none.
-    const gchar* token = nullptr;
-    if (g_variant_lookup(results, "restore_token", "&s", &token) && *token)
-      saveToken(token);
-    else if (!options_.restoreTokenFile.empty()) {
-      std::error_code ec;
-      std::filesystem::remove(options_.restoreTokenFile, ec);
-    }
-  }
-  streams_.clear();
-  GVariantIter* streams = nullptr;
-  if (g_variant_lookup(results, "streams", "a(ua{sv})", &streams)) {
-    guint32 node = 0;
-    GVariant* properties = nullptr;
-    while (g_variant_iter_next(streams, "(u@a{sv})", &node, &properties)) {
-      Stream s;
-      s.node = node;
-      g_variant_lookup(properties, "position", "(ii)", &s.x, &s.y);
-      if (g_variant_lookup(properties, "size", "(ii)", &s.width, &s.height) && s.width > 0 && s.height > 0)
-        streams_.push_back(s);
-      g_variant_unref(properties);
-    }
-    g_variant_iter_free(streams);
-  }
-  if (!granted_) {
-    fail("the desktop allowed neither keyboard nor pointer");
-    return;
-  }
-  phase_ = Phase::started;
-  sentOnSession_ = false;
-  if (granted_ == kKeyboard)
-    reason_ = "the desktop allowed the keyboard but not the pointer";
-  else if (granted_ == kPointer)
-    reason_ = "the desktop allowed the pointer but not the keyboard";
-  else
-    reason_.clear();
-  changed();
-}
-
-bool PortalInput::answered(std::uint32_t response) {
-  if (response == 0) return true;
-  fail(response == 1 ? kDeclined : kEnded);
-  return false;
-}
-
-void PortalInput::failCall(const GError* error) {
-  fail("the remote-desktop portal failed: " + message(error));
-}
-
-void PortalInput::end(std::string reason, bool askAgain) {
-  const bool wasStarted = phase_ == Phase::started;
-  request_.reset();
-  if (closedSubscription_ && bus_) g_dbus_connection_signal_unsubscribe(bus_, closedSubscription_);
-  closedSubscription_ = 0;
-  // Closing a session the desktop already closed is refused harmlessly; no answer is awaited.
-  if (!session_.empty() && bus_)
-    g_dbus_connection_call(bus_, PortalRequest::kService, session_.c_str(), kSession, "Close", nullptr,
-                           nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
-  session_.clear();
-  if (attempt_) {
-    g_cancellable_cancel(attempt_);
-    g_object_unref(attempt_);
-    attempt_ = nullptr;
-  }
-  granted_ = 0;
-  streams_.clear();
-  screenCast_ = false;
-  if (askAgain && wasStarted) {
-    if (sentOnSession_) lostInARow_ = 0;
-    if (++lostInARow_ <= 3) {
-      begin();
-      return;
-    }
-    reason = kKeepsClosing;
-  }
-  phase_ = Phase::failed;
-  reason_ = std::move(reason);
-  changed();
-}
-
-bool PortalInput::ready() {
-  return phase_ == Phase::started && granted_ == (kKeyboard | kPointer);
-}
-
-std::string PortalInput::whyNot() {
-  if (ready()) return {};
-  if (phase_ == Phase::notAsked) return "input access has not been asked for yet";
-  return reason_;
-}
-
-std::string PortalInput::describe() {
-  std::string state;
-  switch (phase_) {
-    case Phase::notAsked:
-      state = "not asked yet";
-      break;
-    case Phase::asking:
-      state = "asking the desktop";
-      break;
-    case Phase::started:
-      state = granted_ == (kKeyboard | kPointer) ? "keyboard and pointer"
-              : granted_ == kKeyboard            ? "keyboard only"
-                                                 : "pointer only";
-      if (!streams_.empty())
-        state += ", absolute motion on " + std::to_string(streams_.size()) +
-                 (streams_.size() == 1 ? " monitor" : " monitors");
-      break;
-    case Phase::failed:
-      state = "not started";
-      break;
-  }
-  return "RemoteDesktop portal (" + state + ")";
+  const bool timedOut = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
+  const std::string why = message(error);
+  g_error_free(error);
+  if (timedOut) return Sent::failed;
+  // A refused event means the session is gone (the portal restarted, the desktop dropped it).
+  session_.refused("the remote-desktop portal refused input: " + why);
+  return Sent::refused;
 }
 
 bool PortalInput::send(const char* method, GVariant* params) {
-  g_dbus_connection_call(
-      bus_, PortalRequest::kService, PortalRequest::kObject, kRemoteDesktop, method, params, nullptr,
-      G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, attempt_,
-      [](GObject* source, GAsyncResult* result, gpointer data) {
-        GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-        if (reply) {
-          g_variant_unref(reply);
-          return;
-        }
-        // A refused event means the session is gone (the portal restarted, the desktop dropped it):
-        // the calls still in flight are cancelled with the attempt.
-        if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
-          static_cast<PortalInput*>(data)->end("the remote-desktop portal refused input: " + message(error),
-                                               true);
-        g_error_free(error);
-      },
-      this);
-  sentOnSession_ = true;
-  return true;
+  const Sent sent = call(method, params);
+  if (sent == Sent::ok) {
+    session_.sentInput();
+    return true;
+  }
+  // A new session starts with nothing held; on this one the call may still arrive late.
+  if (sent == Sent::refused) {
+    heldKeys_.clear();
+    heldButtons_.clear();
+  }
+  releaseHeld();
+  return false;
 }
 
-bool PortalInput::key(std::uint32_t keysym, bool down) {
-  if (!canKeyboard()) return false;
-  return send("NotifyKeyboardKeysym", g_variant_new("(o@a{sv}iu)", session_.c_str(), noOptions(),
+void PortalInput::releaseHeld() {
+  // Plain keys and buttons before modifiers; a release that fails too ends the attempt.
+  std::vector<std::pair<const char*, std::uint32_t>> order;
+  for (std::uint32_t b : heldButtons_) order.emplace_back("NotifyPointerButton", b);
+  for (std::uint32_t k : heldKeys_)
+    if (!isModifier(k)) order.emplace_back("NotifyKeyboardKeysym", k);
+  for (std::uint32_t k : heldKeys_)
+    if (isModifier(k)) order.emplace_back("NotifyKeyboardKeysym", k);
+  heldKeys_.clear();
+  heldButtons_.clear();
+  if (session_.handle().empty()) return;
+  for (const auto& [method, code] : order)
+    if (call(method, g_variant_new("(o@a{sv}iu)", session_.handle().c_str(), noOptions(),
+                                   static_cast<gint32>(code), 0u)) != Sent::ok)
+      return;
+}
+
+bool PortalInput::keyCall(std::uint32_t keysym, bool down) {
+  // Held before the call: a press that timed out may still reach the desktop.
+  if (down)
+    heldKeys_.insert(keysym);
+  else
+    heldKeys_.erase(keysym);
+  return send("NotifyKeyboardKeysym", g_variant_new("(o@a{sv}iu)", session_.handle().c_str(), noOptions(),
                                                     static_cast<gint32>(keysym), down ? 1u : 0u));
 }
 
-bool PortalInput::motionRelative(double dx, double dy) {
-  if (!canPointer()) return false;
-  return send("NotifyPointerMotion", g_variant_new("(o@a{sv}dd)", session_.c_str(), noOptions(), dx, dy));
+bool PortalInput::buttonCall(std::uint32_t evdevButton, bool down) {
+  if (down)
+    heldButtons_.insert(evdevButton);
+  else
+    heldButtons_.erase(evdevButton);
+  return send("NotifyPointerButton", g_variant_new("(o@a{sv}iu)", session_.handle().c_str(), noOptions(),
+                                                   static_cast<gint32>(evdevButton), down ? 1u : 0u));
 }
 
-bool PortalInput::motionAbsolute(double x, double y) {
-  if (!canPointer()) return false;
-  for (const Stream& s : streams_) {
-    if (x < s.x || y < s.y || x >= s.x + s.width || y >= s.y + s.height) continue;
-    return send("NotifyPointerMotionAbsolute",
-                g_variant_new("(o@a{sv}udd)", session_.c_str(), noOptions(), s.node, x - s.x, y - s.y));
-  }
+bool PortalInput::key(std::uint32_t keysym, bool down) {
+  return session_.has(PortalSession::kKeyboard) && keyCall(keysym, down);
+}
+
+bool PortalInput::motionRelative(double dx, double dy) {
+  if (!session_.has(PortalSession::kPointer)) return false;
+  return send("NotifyPointerMotion",
+              g_variant_new("(o@a{sv}dd)", session_.handle().c_str(), noOptions(), dx, dy));
+}
+
+bool PortalInput::motionAbsolute(double, double) {
   return false;
 }
 
 bool PortalInput::button(std::uint32_t evdevButton, bool down) {
-  if (!canPointer()) return false;
-  return send("NotifyPointerButton", g_variant_new("(o@a{sv}iu)", session_.c_str(), noOptions(),
-                                                   static_cast<gint32>(evdevButton), down ? 1u : 0u));
+  return session_.has(PortalSession::kPointer) && buttonCall(evdevButton, down);
 }
 
 bool PortalInput::axisSteps(Axis axis, int steps) {
-  if (!canPointer()) return false;
+  if (!session_.has(PortalSession::kPointer)) return false;
   // The portal's steps are positive downwards and rightwards, as ours; GNOME takes zero steps for
   // a broken call and drops the session.
   if (steps == 0) return true;
   return send("NotifyPointerAxisDiscrete",
-              g_variant_new("(o@a{sv}ui)", session_.c_str(), noOptions(), axis == Axis::vertical ? 0u : 1u,
-                            static_cast<gint32>(steps)));
+              g_variant_new("(o@a{sv}ui)", session_.handle().c_str(), noOptions(),
+                            axis == Axis::vertical ? 0u : 1u, static_cast<gint32>(steps)));
 }
 
 std::optional<std::vector<std::uint32_t>> PortalInput::keysymsFor(const std::string& utf8) {
@@ -466,7 +173,7 @@ std::optional<std::vector<std::uint32_t>> PortalInput::keysymsFor(const std::str
 }
 
 std::optional<bool> PortalInput::typeText(const std::string& utf8) {
-  if (!canKeyboard()) return false;
+  if (!session_.has(PortalSession::kKeyboard)) return false;
   if (!g_utf8_validate(utf8.data(), static_cast<gssize>(utf8.size()), nullptr)) return false;
   // The desktop drops keysyms its keymap lacks without a word: such text is pasted instead.
   const auto keysyms = keysymsFor(utf8);
@@ -474,35 +181,9 @@ std::optional<bool> PortalInput::typeText(const std::string& utf8) {
   if (options_.typable)
     for (const std::uint32_t keysym : *keysyms)
       if (!options_.typable(keysym)) return std::nullopt;
-  for (const std::uint32_t keysym : *keysyms) {
-    key(keysym, true);
-    key(keysym, false);
-  }
+  for (const std::uint32_t keysym : *keysyms)
+    if (!keyCall(keysym, true) || !keyCall(keysym, false)) return false;
   return true;
-}
-
-std::string PortalInput::savedToken() const {
-  if (options_.restoreTokenFile.empty()) return {};
-  gchar* contents = nullptr;
-  gsize length = 0;
-  if (!g_file_get_contents(options_.restoreTokenFile.c_str(), &contents, &length, nullptr)) return {};
-  std::string token(contents, length);
-  g_free(contents);
-  while (!token.empty() && g_ascii_isspace(token.back())) token.pop_back();
-  // Ours, but a file is a file: a token is a short line of text.
-  if (token.size() > 1024 || !g_utf8_validate(token.data(), static_cast<gssize>(token.size()), nullptr))
-    return {};
-  return token;
-}
-
-void PortalInput::saveToken(const std::string& token) const {
-  if (options_.restoreTokenFile.empty()) return;
-  std::error_code ec;
-  std::filesystem::create_directories(options_.restoreTokenFile.parent_path(), ec);
-  const std::string line = token + "\n";
-  // Written aside and renamed over the old one: a crash leaves the old token or the new, whole.
-  g_file_set_contents_full(options_.restoreTokenFile.c_str(), line.data(), static_cast<gssize>(line.size()),
-                           G_FILE_SET_CONTENTS_CONSISTENT, 0600, nullptr);
 }
 
 }  // namespace quib
