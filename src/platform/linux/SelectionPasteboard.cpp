@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include "platform/linux/MainContextWait.h"
+#include "platform/linux/SelectionTypes.h"
 
 namespace quib {
 
@@ -88,6 +89,14 @@ bool SelectionPasteboard::waitUntilRead(std::chrono::milliseconds limit) {
   return linuxdesktop::iterateMainContextUntil(
              [&] { return textReads_ != textReadsAtWrite_ || changeCount_ != written; }, limit) &&
          textReads_ != textReadsAtWrite_ && changeCount_ == written;
+}
+
+std::function<void(bool)> SelectionPasteboard::readNotice(const std::string& type) {
+  const auto& text = selectionTextTypes();
+  if (std::find(text.begin(), text.end(), type) == text.end()) return [](bool) {};
+  return [life = std::weak_ptr<int>(life_), this, count = changeCount_](bool whole) {
+    if (whole && life.lock() && changeCount_ == count) textRead();
+  };
 }
 
 }  // namespace quib

@@ -5,6 +5,8 @@
 // selection only once a clear is not followed at once by a write. Main thread only.
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +45,10 @@ class SelectionPasteboard : public Pasteboard {
   // Another client has had the text of our current write (a paste, or a clipboard manager): a
   // subclass calls this once the reader has it whole, as far as its protocol lets it tell.
   void textRead() { ++textReads_; }
+  // For a write to a reader that ends later: what to run once it ends, `whole` when the reader had
+  // every byte. Counts a read of `type` when it is one of the text types and our write of now is
+  // still current; does nothing once this pasteboard is gone.
+  std::function<void(bool whole)> readNotice(const std::string& type);
   // Changes seen while starting up are not changes a caller could have missed.
   void restartCount() { changeCount_ = 0; }
 
@@ -64,6 +70,7 @@ class SelectionPasteboard : public Pasteboard {
   unsigned releaseSource_ = 0;
   std::uint64_t textReads_ = 0;
   std::uint64_t textReadsAtWrite_ = 0;
+  std::shared_ptr<int> life_ = std::make_shared<int>(0);
 };
 
 }  // namespace quib

@@ -10,6 +10,14 @@
 
 namespace quib {
 
+// The types our own copies carry their plain text under, most preferred first; the first three
+// carry UTF-8.
+inline const std::vector<std::string>& selectionTextTypes() {
+  static const std::vector<std::string> types = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain",
+                                                 "STRING", "TEXT"};
+  return types;
+}
+
 // Plain text when the copy offers text, the concealed type when it carries the password-manager
 // hint, then each of its data types once, in its order.
 inline std::vector<std::string> foreignTypes(bool hasText, bool concealed,

@@ -90,9 +90,7 @@ const zwlr_data_control_source_v1_listener kSourceListener = {
           auto* s = static_cast<WaylandPasteboard::Source*>(data);
           for (const auto& [t, bytes] : s->data)
             if (t == type) {
-              std::function<void()> sent;
-              if (isTextType(t)) sent = s->owner->textSentNotice(s);
-              writeToPipe(fd, bytes, std::move(sent));
+              writeToPipe(fd, bytes, s->owner->sentNotice(s, t));
               return;
             }
           ::close(fd);
@@ -191,12 +189,10 @@ void WaylandPasteboard::onCancelled(Source* s) {
   ownLost();
 }
 
-std::function<void()> WaylandPasteboard::textSentNotice(Source* source) {
+std::function<void(bool)> WaylandPasteboard::sentNotice(Source* source, const std::string& type) {
+  // A write for a source since replaced counts for nothing.
   if (source != source_.get()) return {};
-  // The write may end after this pasteboard, or this write of ours, is gone.
-  return [alive = std::weak_ptr<int>(alive_), this, count = changeCount()] {
-    if (alive.lock() && changeCount() == count) textRead();
-  };
+  return readNotice(type);
 }
 
 void WaylandPasteboard::onFinished() {

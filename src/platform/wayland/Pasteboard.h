@@ -57,8 +57,8 @@ class WaylandPasteboard final : public SelectionPasteboard {
   struct Source;
   void onSelection(zwlr_data_control_offer_v1* offer);
   void onCancelled(Source* source);
-  // What to run once a reader has had all of our text (a paste served); empty for an old source.
-  std::function<void()> textSentNotice(Source* source);
+  // What to run once a reader has had what it asked of `source` in `type`.
+  std::function<void(bool)> sentNotice(Source* source, const std::string& type);
   void onFinished();
 
  private:
@@ -91,8 +91,7 @@ class WaylandPasteboard final : public SelectionPasteboard {
   std::uint64_t serial_ = 0;
   int expectedOwnClears_ = 0;
   std::shared_ptr<ForeignCache> cache_;
-  std::unique_ptr<Prefetch> prefetch_;                     // while a new foreign offer is being read
-  std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // for pipe writes that outlive us
+  std::unique_ptr<Prefetch> prefetch_;  // while a new foreign offer is being read
 };
 
 // The clipboard of a desktop that gives background programs none: nothing to read, every write

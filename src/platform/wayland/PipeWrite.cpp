@@ -26,7 +26,7 @@ struct PipeWrite {
 
   int fd;
   std::string data;
-  std::function<void()> written;
+  std::function<void(bool)> written;
   std::size_t done = 0;
   int polls = 0;
 
@@ -38,6 +38,7 @@ struct PipeWrite {
         w->done += static_cast<std::size_t>(n);
         continue;
       }
+      if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) return G_SOURCE_CONTINUE;
       break;  // the reader went away
     }
@@ -46,6 +47,7 @@ struct PipeWrite {
       return G_SOURCE_REMOVE;
     }
     ::close(fd);
+    if (w->written) w->written(false);
     delete w;
     return G_SOURCE_REMOVE;
   }
@@ -59,7 +61,7 @@ struct PipeWrite {
         g_timeout_source_new(kReaderGraceMs),
         [](gpointer p) -> gboolean {
           auto* w = static_cast<PipeWrite*>(p);
-          w->written();
+          w->written(true);
           delete w;
           return G_SOURCE_REMOVE;
         },
@@ -67,7 +69,7 @@ struct PipeWrite {
     return G_SOURCE_REMOVE;
   }
 
-  static void start(int fd, std::string data, std::function<void()> written) {
+  static void start(int fd, std::string data, std::function<void(bool)> written) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     auto* w = new PipeWrite{fd, std::move(data), std::move(written)};
     if (step(fd, G_IO_OUT, w) == G_SOURCE_CONTINUE)
@@ -78,7 +80,7 @@ struct PipeWrite {
 
 }  // namespace
 
-void writeToPipe(int fd, std::string data, std::function<void()> written) {
+void writeToPipe(int fd, std::string data, std::function<void(bool)> written) {
   PipeWrite::start(fd, std::move(data), std::move(written));
 }
 

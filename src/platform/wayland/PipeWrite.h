@@ -6,9 +6,10 @@
 
 namespace quib {
 
-// With `written`: it runs once the reader has taken every byte, the pipe has been closed (its end
-// of file) and a moment has passed for the reader to take that end of file too. A toolkit drops a
-// read still under way when the selection changes, so a paste is over only then.
-void writeToPipe(int fd, std::string data, std::function<void()> written = {});
+// With `written`: it runs with true once the reader has taken every byte, the pipe has been closed
+// (its end of file) and a moment has passed for the reader to take that end of file too (a toolkit
+// drops a read still under way when the selection changes, so a paste is over only then); with
+// false, at once, when the reader went away before it had everything.
+void writeToPipe(int fd, std::string data, std::function<void(bool whole)> written = {});
 
 }  // namespace quib

@@ -11,6 +11,7 @@
 
 #include "platform/linux/MainContextWait.h"
 #include "platform/linux/SelectionTypes.h"
+#include "platform/wayland/PipeWrite.h"
 
 namespace quib {
 
@@ -40,46 +41,18 @@ int replyFd(GVariant* reply, GUnixFDList* fds) {
   return fd;
 }
 
-// Writes one answer to mutter without blocking the main thread, then tells mutter it is done. Owns
-// what it needs, so a clipboard gone meanwhile leaves nothing dangling.
-struct TransferWrite {
-  GDBusConnection* bus;
-  std::string session;
-  std::uint32_t serial;
-  int fd;
-  std::string data;
-  std::size_t done = 0;
-
-  static gboolean step(gint fd, GIOCondition, gpointer p) {
-    auto* w = static_cast<TransferWrite*>(p);
-    while (w->done < w->data.size()) {
-      const ssize_t n = ::write(fd, w->data.data() + w->done, w->data.size() - w->done);
-      if (n > 0) {
-        w->done += static_cast<std::size_t>(n);
-        continue;
-      }
-      if (n < 0 && (errno == EAGAIN || errno == EINTR)) return G_SOURCE_CONTINUE;
-      break;  // the reader went away
-    }
-    ::close(fd);
-    w->finish(w->done == w->data.size());
-    delete w;
-    return G_SOURCE_REMOVE;
-  }
-
-  void finish(bool success) const {
-    g_dbus_connection_call(bus, MutterSession::kService, session.c_str(), MutterSession::kSessionInterface,
-                           "SelectionWriteDone", g_variant_new("(ub)", serial, success), nullptr,
-                           G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
-    g_object_unref(bus);
-  }
-
-  static void start(TransferWrite* w) {
-    fcntl(w->fd, F_SETFL, fcntl(w->fd, F_GETFL) | O_NONBLOCK);
-    if (step(w->fd, G_IO_OUT, w) == G_SOURCE_CONTINUE)
-      g_unix_fd_add(w->fd, static_cast<GIOCondition>(G_IO_OUT | G_IO_ERR | G_IO_HUP), step, w);
-  }
-};
+// Tells mutter a transfer has ended. Owns what it needs, so a clipboard gone meanwhile leaves
+// nothing dangling.
+std::function<void(bool)> writeDone(GDBusConnection* bus, std::string session, std::uint32_t serial) {
+  g_object_ref(bus);
+  auto owned = std::shared_ptr<GDBusConnection>(bus, [](GDBusConnection* b) { g_object_unref(b); });
+  return [owned, session = std::move(session), serial](bool whole) {
+    g_dbus_connection_call(owned.get(), MutterSession::kService, session.c_str(),
+                           MutterSession::kSessionInterface, "SelectionWriteDone",
+                           g_variant_new("(ub)", serial, whole), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1,
+                           nullptr, nullptr, nullptr);
+  };
+}
 
 // Reads another client's copy from mutter's pipe on the main context, up to a limit.
 struct TransferRead {
@@ -192,24 +165,27 @@ void MutterClipboard::transfer(GVariant* parameters) {
   g_variant_get(parameters, "(&su)", &mime, &serial);
   const auto offer =
       std::find_if(offers_.begin(), offers_.end(), [&](const auto& o) { return o.first == mime; });
-  auto* w = new TransferWrite{G_DBUS_CONNECTION(g_object_ref(session_.bus())), {}, serial, -1, {}};
-  GUnixFDList* fds = nullptr;
+  int fd = -1;
   if (offer != offers_.end()) {
+    GUnixFDList* fds = nullptr;
     GVariant* reply = session_.call("SelectionWrite", g_variant_new("(u)", serial), &fds);
-    w->fd = replyFd(reply, fds);
+    fd = replyFd(reply, fds);
   }
-  if (w->fd < 0) {
+  if (fd < 0) {
     // Not ours to give (or mutter gave no pipe): the reader is told at once.
     GVariant* reply = session_.call("SelectionWriteDone", g_variant_new("(ub)", serial, FALSE));
     if (reply) g_variant_unref(reply);
-    g_object_unref(w->bus);
-    delete w;
     return;
   }
-  // The transfer answers the session that asked, even if it ends meanwhile.
-  w->session = session_.path();
-  w->data = offer->second;
-  TransferWrite::start(w);
+  // The transfer answers the session that asked, even if it ends meanwhile; a paste is served once
+  // the reader has the whole text (mutter drops a transfer still under way when the selection
+  // changes).
+  writeToPipe(
+      fd, offer->second,
+      [done = writeDone(session_.bus(), session_.path(), serial), read = readNotice(mime)](bool whole) {
+        done(whole);
+        read(whole);
+      });
 }
 
 bool MutterClipboard::announce(const std::vector<std::string>& types) {

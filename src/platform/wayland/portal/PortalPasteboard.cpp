@@ -169,8 +169,10 @@ void PortalPasteboard::onTransfer(const std::string& mime, std::uint32_t serial)
     done(false);
     return;
   }
-  // A reader that goes away before the end gets no word: the portal ends that transfer itself.
-  writeToPipe(fd, found->second, [done] { done(true); });
+  writeToPipe(fd, found->second, [done, read = readNotice(mime)](bool whole) {
+    done(whole);
+    read(whole);
+  });
 }
 
 void PortalPasteboard::onOwnerChanged(GVariant* options) {
