@@ -10,6 +10,7 @@ namespace quib {
 
 namespace {
 constexpr const char* kNeedsAccessibility = "손쉬운 사용 권한이 필요합니다";
+constexpr const char* kNotMade = "이벤트 생성 실패";
 
 // Whole pixels toward zero; none when the value is not finite or does not fit 32 bits.
 std::optional<std::int32_t> wheelDelta(double v) {
@@ -28,6 +29,14 @@ ActionExecutor::ActionExecutor(Platform platform, MainQueue& mainQueue)
       apps_(platform.applications) {}
 
 ActionResult ActionExecutor::perform(const QuibAction& a) {
+  platform_.events.takeSendFailure();  // a failure before this action is not this action's
+  ActionResult result = dispatch(a);
+  // Made and posted is not sent: a desktop that refused an event or left it unanswered gets no ok.
+  if (platform_.events.takeSendFailure() && result.ok) return {false, kNotSent};
+  return result;
+}
+
+ActionResult ActionExecutor::dispatch(const QuibAction& a) {
   const std::string value = a.value.value_or("");
   switch (a.kind) {
     case QuibActionKind::launchApp:
@@ -35,13 +44,13 @@ ActionResult ActionExecutor::perform(const QuibAction& a) {
     case QuibActionKind::keystroke:
       return keyboard_.keystroke(value, a.modifiers);
     case QuibActionKind::volumeUp:
-      MediaKeys::press(platform_.events, MediaKeys::kSoundUp);
+      if (!MediaKeys::press(platform_.events, MediaKeys::kSoundUp)) return {false, kNotMade};
       return {true, "볼륨 올림"};
     case QuibActionKind::volumeDown:
-      MediaKeys::press(platform_.events, MediaKeys::kSoundDown);
+      if (!MediaKeys::press(platform_.events, MediaKeys::kSoundDown)) return {false, kNotMade};
       return {true, "볼륨 내림"};
     case QuibActionKind::mute:
-      MediaKeys::press(platform_.events, MediaKeys::kMute);
+      if (!MediaKeys::press(platform_.events, MediaKeys::kMute)) return {false, kNotMade};
       return {true, "음소거 전환"};
     case QuibActionKind::audioOutputNext:
       if (auto name = audio_.switchToNext()) return {true, "출력: " + *name};
@@ -81,7 +90,7 @@ ActionResult ActionExecutor::screenshotRegion() {
     case Screenshots::Start::failed:
       break;
   }
-  return {false, "이벤트 생성 실패"};
+  return {false, kNotMade};
 }
 
 ActionResult ActionExecutor::openAddress(const QuibAction& a) {
@@ -143,7 +152,7 @@ ActionResult ActionExecutor::pointerClick(const QuibAction& a) {
   for (int i = 1; i <= clicks; ++i) {
     auto down = platform_.events.makeMouseEvent(downType, at, which);
     auto up = platform_.events.makeMouseEvent(upType, at, which);
-    if (!down || !up) continue;
+    if (!down || !up) return {false, kNotMade};
     down->clickState = up->clickState = i;
     down->flags = up->flags = 0;
     platform_.events.post(*down);
@@ -154,12 +163,13 @@ ActionResult ActionExecutor::pointerClick(const QuibAction& a) {
 
 ActionResult ActionExecutor::pointerButton(bool down) {
   const Point at = pointer();
-  draggingButton_ = down;
-  if (auto e = platform_.events.makeMouseEvent(down ? EventType::leftMouseDown : EventType::leftMouseUp, at,
-                                               MouseButton::left)) {
-    e->flags = 0;
-    platform_.events.post(*e);
-  }
+  auto e = platform_.events.makeMouseEvent(down ? EventType::leftMouseDown : EventType::leftMouseUp, at,
+                                           MouseButton::left);
+  // A release is remembered even when it cannot be made: the button must not stay down in our books.
+  draggingButton_ = down && e;
+  if (!e) return {false, kNotMade};
+  e->flags = 0;
+  platform_.events.post(*e);
   return {true, down ? "드래그 시작" : "드래그 끝"};
 }
 

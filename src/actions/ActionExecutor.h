@@ -20,7 +20,11 @@ class ActionExecutor final : public ActionPerformer {
   AppLocator& apps() { return apps_; }
   AudioOutput& audio() { return audio_; }
 
+  // Events were made and posted but the desktop did not take them.
+  static constexpr const char* kNotSent = "이벤트 전달 실패";
+
  private:
+  ActionResult dispatch(const QuibAction& action);
   ActionResult screenshotRegion();
   ActionResult openAddress(const QuibAction& action);
   ActionResult openSite(const QuibAction& action);

@@ -10,7 +10,8 @@ inline constexpr std::int32_t kSoundUp = 0;
 inline constexpr std::int32_t kSoundDown = 1;
 inline constexpr std::int32_t kMute = 7;
 
-// Events that cannot be made are skipped; there is nothing to report.
-void press(EventPoster& events, std::int32_t key);
+// False when the desktop could not make the key's events (then neither is posted, and nothing is
+// pressed: the press would say it changed the volume when it did not).
+bool press(EventPoster& events, std::int32_t key);
 
 }  // namespace quib::MediaKeys

@@ -113,6 +113,9 @@ class EventPoster {
   virtual void post(const InputEvent& event) = 0;
   // Sends whatever post() held back; the caller does this after each burst of events.
   virtual void flush() {}
+  // Whether an event posted since the last call did not reach the desktop (a call it refused or left
+  // unanswered); asking clears it.
+  virtual bool takeSendFailure() { return false; }
   // The pause between key down and key up.
   virtual void pause(std::chrono::microseconds duration) = 0;
   // The modifier flags that, with the key V, make the desktop's own paste shortcut.

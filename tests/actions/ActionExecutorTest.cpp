@@ -51,13 +51,13 @@ TEST_F(ActionExecutorTest, ClickKinds) {
   EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick, "Right")), (ActionResult{true, "클릭"}));
   EXPECT_EQ(posted().size(), 2u);
   EXPECT_EQ(posted()[0].type, EventType::leftMouseDown);
-  // Events that cannot be made: nothing posted, still answered.
+  // Events that cannot be made: nothing posted, and no button left down in our books.
   desktop.events().clearEvents();
   desktop.events().failEvents({InputEvent::Kind::mouse});
-  EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick)), (ActionResult{true, "클릭"}));
+  EXPECT_EQ(executor.perform(action(QuibActionKind::pointerClick)), (ActionResult{false, "이벤트 생성 실패"}));
   EXPECT_EQ(executor.perform(delta(QuibActionKind::pointerMove, 1, 1)), (ActionResult{false, "이동 실패"}));
-  EXPECT_EQ(executor.perform(action(QuibActionKind::pointerDown)), (ActionResult{true, "드래그 시작"}));
-  EXPECT_TRUE(executor.draggingButton());
+  EXPECT_EQ(executor.perform(action(QuibActionKind::pointerDown)), (ActionResult{false, "이벤트 생성 실패"}));
+  EXPECT_FALSE(executor.draggingButton());
   EXPECT_TRUE(posted().empty());
 }
 
@@ -102,8 +102,30 @@ TEST_F(ActionExecutorTest, MediaKeysPostDownAndUp) {
   EXPECT_EQ(e[1].data2, -1);
   EXPECT_EQ(executor.perform(action(QuibActionKind::mute)), (ActionResult{true, "음소거 전환"}));
   EXPECT_EQ(posted()[2].data1 >> 16, 7);
-  desktop.events().failEvents({InputEvent::Kind::systemDefined});
-  EXPECT_EQ(executor.perform(action(QuibActionKind::volumeUp)), (ActionResult{true, "볼륨 올림"}));
+}
+
+// A desktop that cannot make an action's events, or makes them and then does not take them, gets
+// no ok for it; the next action that does reach it is ok again.
+TEST_F(ActionExecutorTest, InputTheDesktopDidNotTakeIsNeverOk) {
+  struct Case {
+    InputEvent::Kind kind;
+    QuibAction action;
+  };
+  QuibAction key = action(QuibActionKind::keystroke, "a");
+  const std::vector<Case> cases = {{InputEvent::Kind::systemDefined, action(QuibActionKind::volumeUp)},
+                                   {InputEvent::Kind::keyboard, key},
+                                   {InputEvent::Kind::mouse, action(QuibActionKind::pointerClick, "left")},
+                                   {InputEvent::Kind::scroll, delta(QuibActionKind::pointerScroll, 0, 40)}};
+  for (const auto& c : cases) {
+    desktop.events().failEvents({c.kind});
+    EXPECT_FALSE(executor.perform(c.action).ok) << static_cast<int>(c.kind);
+    desktop.events().failEvents({});
+    desktop.events().refuseSends({c.kind});
+    EXPECT_EQ(executor.perform(c.action), (ActionResult{false, "이벤트 전달 실패"}))
+        << static_cast<int>(c.kind);
+    desktop.events().refuseSends({});
+    EXPECT_TRUE(executor.perform(c.action).ok) << static_cast<int>(c.kind);
+  }
 }
 
 TEST_F(ActionExecutorTest, AudioOutputSwitching) {

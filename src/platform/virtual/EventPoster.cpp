@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <utility>
 
 namespace quib {
 
@@ -96,6 +97,10 @@ std::optional<InputEvent> VirtualEventPoster::makeSystemDefinedEvent(int subtype
 void VirtualEventPoster::post(const InputEvent& event) {
   {
     std::lock_guard lock(mutex_);
+    if (refused_.count(event.kind)) {
+      sendFailed_ = true;
+      return;
+    }
     events_.push_back(event);
     // Moving events move the pointer, as on a real desktop.
     if (event.kind == InputEvent::Kind::mouse) pointer_ = event.location;
@@ -129,6 +134,16 @@ void VirtualEventPoster::setPointer(Point p) {
 void VirtualEventPoster::failEvents(std::set<InputEvent::Kind> kinds) {
   std::lock_guard lock(mutex_);
   failing_ = std::move(kinds);
+}
+
+bool VirtualEventPoster::takeSendFailure() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(sendFailed_, false);
+}
+
+void VirtualEventPoster::refuseSends(std::set<InputEvent::Kind> kinds) {
+  std::lock_guard lock(mutex_);
+  refused_ = std::move(kinds);
 }
 
 }  // namespace quib

@@ -22,6 +22,7 @@ class VirtualEventPoster final : public EventPoster {
   std::optional<InputEvent> makeSystemDefinedEvent(int subtype, std::uint64_t modifierFlags,
                                                    std::int64_t data1, std::int64_t data2) override;
   void post(const InputEvent& event) override;
+  bool takeSendFailure() override;
   // Recorded, not slept: the virtual desktop has no one to wait for.
   void pause(std::chrono::microseconds duration) override;
 
@@ -31,6 +32,8 @@ class VirtualEventPoster final : public EventPoster {
   void setPointer(Point p);
   // Events of these kinds cannot be made (pointer location: the mouse kind).
   void failEvents(std::set<InputEvent::Kind> kinds);
+  // Events of these kinds are made but the desktop does not take them when posted.
+  void refuseSends(std::set<InputEvent::Kind> kinds);
 
   // The effect-log line of one event.
   static std::string describe(const InputEvent& e);
@@ -42,6 +45,8 @@ class VirtualEventPoster final : public EventPoster {
   std::mutex mutex_;  // guards the members below
   std::vector<InputEvent> events_;
   std::set<InputEvent::Kind> failing_;
+  std::set<InputEvent::Kind> refused_;
+  bool sendFailed_ = false;
   Point pointer_{500, 400};
 };
 

@@ -62,14 +62,14 @@ void WaylandEventPoster::postModifier(std::uint16_t keyCode, bool down) {
 void WaylandEventPoster::postKey(std::uint16_t keyCode, bool down) {
   if (auto it = heldKeys_.find(keyCode); it != heldKeys_.end()) {
     // A second down without an up: the first press ends here.
-    sink_->key(it->second, false);
+    sent(sink_->key(it->second, false));
     heldKeys_.erase(it);
   }
   if (!down) return;
   auto sym = keysymFor(keyCode);
   if (!sym) return;
   const auto keysym = static_cast<std::uint32_t>(*sym);
-  if (sink_->key(keysym, true)) heldKeys_[keyCode] = keysym;
+  if (sent(sink_->key(keysym, true))) heldKeys_[keyCode] = keysym;
 }
 
 void WaylandEventPoster::moveTo(Point location, bool /*mayHoldBack: each sink sends at once*/) {
@@ -80,7 +80,7 @@ void WaylandEventPoster::moveTo(Point location, bool /*mayHoldBack: each sink se
   }
   if (!sink_->motionAbsolute(to.x, to.y)) {
     const Point from = pointerLocation().value_or(Point{});
-    sink_->motionRelative(to.x - from.x, to.y - from.y);
+    sent(sink_->motionRelative(to.x - from.x, to.y - from.y));
   }
   pointer_ = to;
 }
@@ -89,17 +89,17 @@ void WaylandEventPoster::postButton(MouseButton button, bool down) {
   const std::uint32_t code = button == MouseButton::left ? kButtonLeft : kButtonRight;
   if (down) {
     if (heldButtons_.count(button)) return;
-    if (sink_->button(code, true)) heldButtons_.insert(button);
+    if (sent(sink_->button(code, true))) heldButtons_.insert(button);
     return;
   }
   heldButtons_.erase(button);
-  sink_->button(code, false);
+  sent(sink_->button(code, false));
 }
 
 void WaylandEventPoster::postWheel(int axis, std::int64_t clicks) {
   // Our clicks count up and left as positive; the sink's steps count down and right.
-  sink_->axisSteps(axis == 0 ? InputSink::Axis::vertical : InputSink::Axis::horizontal,
-                   static_cast<int>(-clicks));
+  sent(sink_->axisSteps(axis == 0 ? InputSink::Axis::vertical : InputSink::Axis::horizontal,
+                        static_cast<int>(-clicks)));
 }
 
 void WaylandEventPoster::releaseAll() {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "platform/linux/DesktopEventPoster.h"
 #include "platform/wayland/InputSink.h"
@@ -33,11 +34,17 @@ class WaylandEventPoster final : public DesktopEventPoster {
   void pause(std::chrono::microseconds duration) override;
   // Through the sink's own typing: a paste shortcut does not reach the focused window on Wayland.
   std::optional<bool> typeText(const std::string& utf8) override;
+  bool takeSendFailure() override { return std::exchange(sendFailed_, false); }
 
   // Releases every key and button this object pressed.
   void releaseAll();
 
  private:
+  // Notes a call the sink could not send; gives back whether it was sent.
+  bool sent(bool ok) {
+    sendFailed_ = sendFailed_ || !ok;
+    return ok;
+  }
   bool connected() const override;
   bool canPress(std::uint16_t keyCode, KeyTable::KeySymbol sym) override;
   void postKey(std::uint16_t keyCode, bool down) override;
@@ -51,6 +58,7 @@ class WaylandEventPoster final : public DesktopEventPoster {
   std::optional<Point> pointer_;  // none until the first question or move: the middle of the screens
   std::map<std::uint16_t, std::uint32_t> heldKeys_;  // virtual key code -> keysym pressed
   std::set<MouseButton> heldButtons_;
+  bool sendFailed_ = false;
 };
 
 }  // namespace quib
