@@ -28,6 +28,11 @@ mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 # only the desktop entries they made, whatever this machine has installed.
 mkdir -p "$T/system"
 for d in /usr/share/*; do [ "${d##*/}" = applications ] || ln -s "$d" "$T/system/"; done
+# Nor the portal this machine may have installed: the bus would start it for a test that looks for
+# its own fake one, or none. A service file earlier in the data folders hides the system's.
+mkdir -p "$T/share/dbus-1/services"
+printf '[D-BUS Service]\nName=org.freedesktop.portal.Desktop\nExec=/bin/false\n' \
+  >"$T/share/dbus-1/services/org.freedesktop.portal.Desktop.service"
 
 start_bus_and_sound() {
   dbus-daemon --session --nofork --nopidfile --address="unix:path=$T/bus" --print-address=4 4>"$T/bus.addr" &
