@@ -2,6 +2,7 @@
 // Where the Wayland backend's synthetic input goes: the compositor's own virtual keyboard and
 // pointer (wlroots), or a RemoteDesktop portal session. The event poster turns the phone's events
 // into these calls; a sink knows nothing of the phone's key codes. Main thread only.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,6 +14,11 @@ namespace quib {
 class InputSink {
  public:
   enum class Axis { vertical, horizontal };
+
+  // Sinks that type a text key by key on the desktop's keymap (each key waiting for the desktop's
+  // answer, or its socket) type at most this many keys of it; a longer text is handed back to be
+  // pasted, so that typing never holds the main loop for seconds.
+  static constexpr std::size_t kMaxKeyedKeys = 200;
 
   virtual ~InputSink() = default;
 

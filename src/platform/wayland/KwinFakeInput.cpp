@@ -145,7 +145,7 @@ std::optional<bool> KwinFakeInput::typeText(const std::string& utf8) {
     }
     const auto key = keysym ? keymap_.locate(keysym) : std::nullopt;
     // Text the keymap cannot type whole is pasted instead.
-    if (!key || key->level > 3) return std::nullopt;
+    if (!key || key->level > 3 || keys.size() == kMaxKeyedKeys) return std::nullopt;
     keys.push_back(*key);
   }
   for (const KeyPlace& k : keys) {

@@ -90,7 +90,7 @@ std::optional<bool> MutterInput::typeText(const std::string& utf8) {
   if (!g_utf8_validate(utf8.data(), static_cast<gssize>(utf8.size()), nullptr)) return false;
   if (!session_.ensure()) return false;
   const auto keysyms = PortalInput::keysymsFor(utf8);
-  if (!keysyms) return std::nullopt;
+  if (!keysyms || keysyms->size() > kMaxKeyedKeys) return std::nullopt;
   // Mutter drops keysyms its keymap lacks without a word: such text is pasted instead.
   for (const std::uint32_t sym : *keysyms)
     if (!locate_ || !locate_(sym)) return std::nullopt;

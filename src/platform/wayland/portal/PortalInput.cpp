@@ -177,7 +177,7 @@ std::optional<bool> PortalInput::typeText(const std::string& utf8) {
   if (!g_utf8_validate(utf8.data(), static_cast<gssize>(utf8.size()), nullptr)) return false;
   // The desktop drops keysyms its keymap lacks without a word: such text is pasted instead.
   const auto keysyms = keysymsFor(utf8);
-  if (!keysyms) return std::nullopt;
+  if (!keysyms || keysyms->size() > kMaxKeyedKeys) return std::nullopt;
   if (options_.typable)
     for (const std::uint32_t keysym : *keysyms)
       if (!options_.typable(keysym)) return std::nullopt;

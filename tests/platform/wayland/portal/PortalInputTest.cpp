@@ -190,6 +190,8 @@ TEST_F(PortalInputTest, TextTheDesktopsKeymapCannotTypeIsRefusedWhole) {
   auto input = makeInput([](std::uint32_t keysym) { return keysym < 0x100; });
   ASSERT_TRUE(startReady(*input));
   EXPECT_EQ(input->typeText("ab한"), std::nullopt) << "pasted instead";
+  EXPECT_EQ(input->typeText(std::string(InputSink::kMaxKeyedKeys + 1, 'a')), std::nullopt)
+      << "pasted instead";
   ASSERT_EQ(input->typeText("ok"), std::optional<bool>(true));
   ASSERT_TRUE(received(portal, 4));
   EXPECT_EQ(portal.callsFrom(portal.calls().size() - 4),
