@@ -291,7 +291,7 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
     // The desktop may still act on it; the caller never hears.
     --behaviour_.unansweredInput;
     if (recordInput) calls_.push_back(line);
-    unanswered_.push_back(G_DBUS_METHOD_INVOCATION(g_object_ref(invocation)));
+    unanswered_.push_back(invocation);  // the call's own reference, given back when answered
     return;
   }
   if (behaviour_.inputDelayMs <= 0) {
@@ -299,7 +299,7 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
     g_dbus_method_invocation_return_value(invocation, nullptr);
     return;
   }
-  pendingInput_.emplace_back(G_DBUS_METHOD_INVOCATION(g_object_ref(invocation)), line);
+  pendingInput_.emplace_back(invocation, line);
   if (pendingInput_.size() > 1) return;
   GSource* later = g_timeout_source_new(static_cast<guint>(behaviour_.inputDelayMs));
   g_source_set_callback(
