@@ -55,4 +55,20 @@ inline std::vector<std::pair<std::string, std::string>> selectionOffers(
   return out;
 }
 
+// Another client's copy, entry by entry, after what `item` holds already (`total` bytes), to be given
+// back whole after a paste: each type is read with what is left of `budget`; one that does not fit
+// (or cannot be read) is left out and the rest kept; an owner that stops answering (`stuck`, set by
+// `read`) ends it. `read(type, limit)` gives the bytes, or none.
+template <typename Read>
+void readForeignEntries(PasteboardItem& item, std::size_t total, std::size_t budget,
+                        const std::vector<std::string>& types, const bool& stuck, Read read) {
+  for (const auto& t : types) {
+    if (stuck) return;
+    auto r = read(t, budget - std::min(total, budget));
+    if (!r) continue;
+    total += r->size();
+    item.entries.emplace_back(t, std::move(*r));
+  }
+}
+
 }  // namespace quib

@@ -290,20 +290,10 @@ std::vector<PasteboardItem> MutterClipboard::foreignItems() {
     item.entries.emplace_back(PasteboardType::plainText, std::move(*text));
   }
   if (foreignConcealed(c)) item.entries.emplace_back(PasteboardType::concealed, "");
-  const std::size_t textEntries = item.entries.size();
-  const auto types = foreignTypes_;
-  for (const auto& t : types) {
-    if (c.stuck) break;
-    auto r = read(t, kMaxSnapshotBytes - std::min(total, kMaxSnapshotBytes), c.stuck);
-    if (!r) {
-      if (c.stuck) break;
-      // Too big to keep whole: the text alone is what typing can give back.
-      item.entries.resize(textEntries);
-      break;
-    }
-    total += r->size();
-    item.entries.emplace_back(t, std::move(*r));
-  }
+  // A copy of the types: reading dispatches the main loop, which may announce another copy.
+  const std::vector<std::string> types = foreignTypes_;
+  readForeignEntries(item, total, kMaxSnapshotBytes, types, c.stuck,
+                     [&](const std::string& t, std::size_t limit) { return read(t, limit, c.stuck); });
   if (item.entries.empty()) return {};
   return {std::move(item)};
 }
