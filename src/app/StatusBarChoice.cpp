@@ -18,7 +18,7 @@ StatusBarChoice::Made StatusBarChoice::make(MainQueue& mainQueue, Options o, std
   Made made;
   auto terminal = [&] {
     return std::make_unique<TerminalStatusBar>(mainQueue, *o.out, o.inputFd, o.onQuit, o.onEndOfInput,
-                                               o.outIsTerminal);
+                                               o.codeOnOut);
   };
   switch (o.mode) {
     case Mode::terminal:

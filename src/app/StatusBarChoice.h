@@ -20,7 +20,7 @@ struct StatusBarChoice {
     Mode mode = Mode::automatic;
     std::ostream* out = nullptr;  // the terminal front end, and the line saying why it was chosen
     int inputFd = -1;             // what the terminal front end reads
-    bool outIsTerminal = true;    // else the pairing code is not printed on `out`
+    bool codeOnOut = true;        // else the pairing code is not printed on `out`
     bool nothingPaired = false;   // no phone paired yet: the window opens at start
     std::function<void()> onQuit;
     std::function<void()> onEndOfInput;

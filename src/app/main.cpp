@@ -145,7 +145,9 @@ int main(int argc, char** argv) {
   menuOptions.mode = quib::StatusBarChoice::parse(menuName);
   menuOptions.out = &std::cout;
   menuOptions.inputFd = STDIN_FILENO;
-  menuOptions.outIsTerminal = isatty(STDOUT_FILENO) == 1;
+  // The code stays out of logs (a service manager's journal) unless standard output is a terminal, or
+  // the user chose the in-memory desktop, which prints every effect there, typed text included.
+  menuOptions.codeOnOut = isatty(STDOUT_FILENO) == 1 || platformName == "virtual";
   menuOptions.nothingPaired = quib::DeviceRegistry(defaults).tokens().empty();
   menuOptions.onQuit = quit;
   menuOptions.onEndOfInput = [&] {

@@ -56,6 +56,11 @@ TEST(ProgramTest, UnderAServiceManagerTheCodeStaysOutOfTheLogAndSigtermEndsWithZ
   EXPECT_EQ(s.code, "******");
   p.signal(SIGTERM);
   EXPECT_EQ(p.wait(), 0) << p.output();
+  // The in-memory desktop, chosen by name, prints every effect there anyway: the code too.
+  ChildProcess v(
+      {QUIBBLETON_BINARY, "--platform", "virtual", "--port", "0", "--data-dir", data.path().string()},
+      ChildProcess::Output::pipe);
+  EXPECT_EQ(readStart(v).code.size(), 6u) << v.output();
 }
 
 TEST(ProgramTest, EndOfInputQuitsOnlyWhenAsked) {
