@@ -45,7 +45,8 @@ Server startServer(const std::string& binary, const std::string& dataDir, rlim_t
       rlimit r{nofile, nofile};
       setrlimit(RLIMIT_NOFILE, &r);
     }
-    execl(binary.c_str(), binary.c_str(), "--port", "0", "--data-dir", dataDir.c_str(), (char*)nullptr);
+    execl(binary.c_str(), binary.c_str(), "--platform", "virtual", "--port", "0", "--data-dir",
+          dataDir.c_str(), (char*)nullptr);
     _exit(127);
   }
   close(outPipe[1]);
