@@ -319,8 +319,7 @@ void FakeRemoteDesktop::answerInput() {
   pendingInput_.clear();
   for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
     if (recordInput) calls_.push_back(it->second);
-    g_dbus_method_invocation_return_value(it->first, nullptr);
-    g_object_unref(it->first);
+    g_dbus_method_invocation_return_value(it->first, nullptr);  // gives back the call's reference
   }
 }
 
