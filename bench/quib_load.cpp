@@ -72,6 +72,7 @@ int runScenario(const std::string& binary, const std::string& name, int seconds,
   Server s = startServer(binary, dir, name == "fds" ? 256 : 0);
   if (!s.port) {
     std::cerr << "the server did not start\n";
+    stopServer(s);
     return 2;
   }
   QuibClient pairing;
@@ -79,6 +80,7 @@ int runScenario(const std::string& binary, const std::string& name, int seconds,
   auto paired = pairing.pair(s.code, "quib-load");
   if (!paired.token) {
     std::cerr << "pairing failed\n";
+    stopServer(s);  // not left running behind the tool
     return 2;
   }
   std::this_thread::sleep_for(300ms);

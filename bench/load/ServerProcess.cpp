@@ -80,6 +80,7 @@ Server startServer(const std::string& binary, const std::string& dataDir, rlim_t
 }
 
 void stopServer(Server& s) {
+  if (s.pid <= 0) return;  // never started: kill(-1) would signal every process we may
   kill(s.pid, SIGTERM);
   int status;
   for (int i = 0; i < 50 && waitpid(s.pid, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(100ms);
