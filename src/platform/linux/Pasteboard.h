@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/linux/SelectionPasteboard.h"
+#include "platform/linux/SelectionTypes.h"
 
 typedef struct _GtkClipboard GtkClipboard;
 typedef struct _GdkEventOwnerChange GdkEventOwnerChange;
@@ -31,8 +32,8 @@ namespace quib {
 
 class LinuxPasteboard final : public SelectionPasteboard {
  public:
-  static constexpr const char* kHintTarget = "x-kde-passwordManagerHint";
-  static constexpr const char* kHintSecret = "secret";
+  static constexpr const char* kHintTarget = kPasswordHintType;
+  static constexpr const char* kHintSecret = kPasswordHintSecret;
   static constexpr std::chrono::milliseconds kReadTimeout{1000};
   // A snapshot of a foreign copy keeps the entries that fit in this many bytes together, and
   // what the owner answered within kSnapshotTime (typing waits for it).

@@ -92,8 +92,8 @@ bool SelectionPasteboard::waitUntilRead(std::chrono::milliseconds limit) {
 }
 
 std::function<void(bool)> SelectionPasteboard::readNotice(const std::string& type) {
-  const auto& text = selectionTextTypes();
-  if (std::find(text.begin(), text.end(), type) == text.end()) return [](bool) {};
+  if (std::find(kSelectionTextTypes.begin(), kSelectionTextTypes.end(), type) == kSelectionTextTypes.end())
+    return [](bool) {};
   return [life = std::weak_ptr<int>(life_), this, count = changeCount_](bool whole) {
     if (whole && life.lock() && changeCount_ == count) textRead();
   };

@@ -2,6 +2,7 @@
 // How another client's copy on a Linux selection (X11 CLIPBOARD, Wayland data-control) reads as
 // pasteboard types. Pure.
 #include <algorithm>
+#include <array>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,13 +11,13 @@
 
 namespace quib {
 
-// The types our own copies carry their plain text under, most preferred first; the first three
-// carry UTF-8.
-inline const std::vector<std::string>& selectionTextTypes() {
-  static const std::vector<std::string> types = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain",
-                                                 "STRING", "TEXT"};
-  return types;
-}
+// The types our own copies carry their plain text under on Wayland, and read another client's text
+// by, most preferred first; the first three carry UTF-8.
+inline constexpr std::array<const char*, 5> kSelectionTextTypes = {"text/plain;charset=utf-8", "UTF8_STRING",
+                                                                   "text/plain", "STRING", "TEXT"};
+// The password-manager hint: a copy carrying this type with this value is a secret.
+inline constexpr const char* kPasswordHintType = "x-kde-passwordManagerHint";
+inline constexpr const char* kPasswordHintSecret = "secret";
 
 // Plain text when the copy offers text, the concealed type when it carries the password-manager
 // hint, then each of its data types once, in its order.

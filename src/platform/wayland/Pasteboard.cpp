@@ -22,16 +22,12 @@ namespace quib {
 
 namespace {
 
-constexpr const char* kUtf8Plain = "text/plain;charset=utf-8";
-constexpr const char* kUtf8String = "UTF8_STRING";
-// Text types in the order we prefer to read them; the first three carry UTF-8.
-constexpr std::array<const char*, 5> kTextTypes = {kUtf8Plain, kUtf8String, "text/plain", "STRING", "TEXT"};
 // What one foreign offer may announce: a peer must not grow our memory without end.
 constexpr std::size_t kMaxTypes = 128;
 constexpr std::size_t kMaxTypeLength = 256;
 
 bool isTextType(std::string_view t) {
-  return std::find(kTextTypes.begin(), kTextTypes.end(), t) != kTextTypes.end();
+  return std::find(kSelectionTextTypes.begin(), kSelectionTextTypes.end(), t) != kSelectionTextTypes.end();
 }
 
 }  // namespace
@@ -225,7 +221,7 @@ void WaylandPasteboard::prefetch(const Offer& offer) {
   p->cache->concealed = false;
   p->offer = offer.offer;
   if (offer.has(kHintType)) p->steps.emplace_back(kHintType);
-  for (const char* t : kTextTypes)
+  for (const char* t : kSelectionTextTypes)
     if (offer.has(t)) p->steps.emplace_back(t);
   p->deadline = std::chrono::steady_clock::now() + kReadTimeout;
   prefetch_ = std::move(p);
@@ -281,7 +277,7 @@ std::shared_ptr<WaylandPasteboard::ForeignCache> WaylandPasteboard::foreign() {
 std::optional<std::string> WaylandPasteboard::foreignText(ForeignCache& c) {
   if (c.text) return *c.text;
   c.text.emplace();
-  for (const char* t : kTextTypes) {
+  for (const char* t : kSelectionTextTypes) {
     if (std::find(c.types.begin(), c.types.end(), t) == c.types.end()) continue;
     auto bytes = read(t, kMaxSnapshotBytes, c.stuck);
     if (!bytes) continue;
@@ -348,7 +344,8 @@ bool WaylandPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
   s->owner = this;
   s->items = afterWrite(items);
   s->marker = marker_ + std::to_string(++serial_);
-  s->data = selectionOffers(s->items, {kTextTypes.begin(), kTextTypes.end()}, kHintType, kHintSecret);
+  s->data = selectionOffers(s->items, {kSelectionTextTypes.begin(), kSelectionTextTypes.end()}, kHintType,
+                            kHintSecret);
   s->data.emplace_back(s->marker, "");
 
   s->source = zwlr_data_control_manager_v1_create_data_source(manager_);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/linux/SelectionPasteboard.h"
+#include "platform/linux/SelectionTypes.h"
 #include "platform/wayland/PipeTransfer.h"
 #include "platform/wayland/WaylandConnection.h"
 
@@ -36,8 +37,8 @@ namespace quib {
 
 class WaylandPasteboard final : public SelectionPasteboard {
  public:
-  static constexpr const char* kHintType = "x-kde-passwordManagerHint";
-  static constexpr const char* kHintSecret = "secret";
+  static constexpr const char* kHintType = kPasswordHintType;
+  static constexpr const char* kHintSecret = kPasswordHintSecret;
   static constexpr std::chrono::milliseconds kReadTimeout{1000};
   static constexpr std::size_t kMaxSnapshotBytes = 16u << 20;
 

@@ -17,9 +17,6 @@ namespace quib {
 
 namespace {
 
-// Text types in the order we prefer to read them; the first three carry UTF-8.
-constexpr std::array<const char*, 5> kTextTypes = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain",
-                                                   "STRING", "TEXT"};
 // What one foreign copy may announce: a peer must not grow our memory without end.
 constexpr std::size_t kMaxTypes = 128;
 constexpr std::size_t kMaxTypeLength = 256;
@@ -210,7 +207,8 @@ bool MutterClipboard::writeItems(const std::vector<PasteboardItem>& items) {
   if (!enabled_) enable();
   if (!enabled_) return false;
   auto all = afterWrite(items);
-  auto offers = selectionOffers(all, {kTextTypes.begin(), kTextTypes.end()}, kHintType, kHintSecret);
+  auto offers =
+      selectionOffers(all, {kSelectionTextTypes.begin(), kSelectionTextTypes.end()}, kHintType, kHintSecret);
   if (offers.empty()) return false;
   std::vector<std::string> types;
   for (const auto& o : offers) types.push_back(o.first);
@@ -263,7 +261,7 @@ bool MutterClipboard::foreignHas(const std::string& type) const {
 std::optional<std::string> MutterClipboard::foreignText(ForeignCache& c) {
   if (c.text) return *c.text;
   c.text.emplace();
-  for (const char* t : kTextTypes) {
+  for (const char* t : kSelectionTextTypes) {
     if (!foreignHas(t)) continue;
     auto bytes = read(t, kMaxSnapshotBytes, c.stuck);
     if (!bytes || !g_utf8_validate(bytes->data(), static_cast<gssize>(bytes->size()), nullptr)) continue;
@@ -300,8 +298,8 @@ std::vector<PasteboardItem> MutterClipboard::foreignItems() {
 
 std::vector<std::string> MutterClipboard::foreignTypeNames() {
   ForeignCache& c = foreign();
-  const bool text =
-      std::any_of(kTextTypes.begin(), kTextTypes.end(), [&](const char* t) { return foreignHas(t); });
+  const bool text = std::any_of(kSelectionTextTypes.begin(), kSelectionTextTypes.end(),
+                                [&](const char* t) { return foreignHas(t); });
   return foreignTypes(text, foreignConcealed(c), foreignTypes_);
 }
 

@@ -20,14 +20,15 @@
 #include <vector>
 
 #include "platform/linux/SelectionPasteboard.h"
+#include "platform/linux/SelectionTypes.h"
 #include "platform/wayland/mutter/MutterSession.h"
 
 namespace quib {
 
 class MutterClipboard final : public SelectionPasteboard {
  public:
-  static constexpr const char* kHintType = "x-kde-passwordManagerHint";
-  static constexpr const char* kHintSecret = "secret";
+  static constexpr const char* kHintType = kPasswordHintType;
+  static constexpr const char* kHintSecret = kPasswordHintSecret;
   static constexpr std::chrono::milliseconds kReadTimeout{1000};
   static constexpr std::size_t kMaxSnapshotBytes = 16u << 20;
 

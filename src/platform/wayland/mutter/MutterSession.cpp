@@ -1,16 +1,10 @@
 #include "platform/wayland/mutter/MutterSession.h"
 
+#include "platform/wayland/DbusError.h"
+
 namespace quib {
 
 namespace {
-
-std::string message(const GError* error) {
-  GError* copy = g_error_copy(error);
-  g_dbus_error_strip_remote_error(copy);
-  std::string text = copy->message ? copy->message : "unknown error";
-  g_error_free(copy);
-  return text;
-}
 
 // The errors that say the session (or the whole service) is gone, not that one call was bad or slow
 // (a late reply may still come: the session lives on).
@@ -84,7 +78,7 @@ bool MutterSession::create() {
       bus_, kService, kObject, "org.gnome.Mutter.RemoteDesktop", "CreateSession", nullptr,
       G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, timeoutMs(kStartTimeout), nullptr, &error);
   if (!reply) {
-    reason_ = "the desktop's remote-desktop service made no session: " + message(error);
+    reason_ = "the desktop's remote-desktop service made no session: " + dbusErrorText(error);
     g_error_free(error);
     return false;
   }
@@ -96,7 +90,7 @@ bool MutterSession::create() {
       g_dbus_connection_call_sync(bus_, kService, session.c_str(), kSessionInterface, "Start", nullptr,
                                   nullptr, G_DBUS_CALL_FLAGS_NONE, timeoutMs(kStartTimeout), nullptr, &error);
   if (!reply) {
-    reason_ = "the desktop's remote-desktop session did not start: " + message(error);
+    reason_ = "the desktop's remote-desktop session did not start: " + dbusErrorText(error);
     g_error_free(error);
     return false;
   }
@@ -116,7 +110,7 @@ GVariant* MutterSession::call(const char* method, GVariant* params, GUnixFDList*
       bus_, kService, path_.c_str(), kSessionInterface, method, params, nullptr,
       G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs(), nullptr, fds, nullptr, &error);
   if (reply) return reply;
-  const std::string why = std::string(method) + " failed: " + message(error);
+  const std::string why = std::string(method) + " failed: " + dbusErrorText(error);
   if (sessionGone(error)) {
     closed("the desktop's remote-desktop session ended (" + why + ")");
   } else {

@@ -2,6 +2,7 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include "platform/wayland/DbusError.h"
 #include "platform/wayland/portal/PortalRequest.h"
 
 namespace quib {
@@ -16,14 +17,6 @@ bool isModifier(std::uint32_t keysym) {
 
 GVariant* noOptions() {
   return g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
-}
-
-std::string message(const GError* error) {
-  GError* copy = g_error_copy(error);
-  g_dbus_error_strip_remote_error(copy);
-  std::string text = copy->message ? copy->message : "unknown error";
-  g_error_free(copy);
-  return text;
 }
 
 }  // namespace
@@ -61,7 +54,7 @@ PortalInput::Sent PortalInput::call(const char* method, GVariant* params) {
     return Sent::ok;
   }
   const bool timedOut = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
-  const std::string why = message(error);
+  const std::string why = dbusErrorText(error);
   g_error_free(error);
   if (timedOut) return Sent::failed;
   // A refused event means the session is gone (the portal restarted, the desktop dropped it).

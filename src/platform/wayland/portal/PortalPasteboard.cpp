@@ -13,8 +13,8 @@ namespace quib {
 
 namespace {
 
-constexpr const char* kHintType = "x-kde-passwordManagerHint";
-constexpr const char* kHintSecret = "secret";
+constexpr const char* kHintType = kPasswordHintType;
+constexpr const char* kHintSecret = kPasswordHintSecret;
 // Text types in the order they are read; ours go out under each.
 constexpr const char* kTextTypes[] = {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING"};
 

@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "platform/wayland/DbusError.h"
 #include "platform/wayland/portal/PortalRequest.h"
 
 namespace quib {
@@ -36,14 +37,6 @@ bool noPortal(const GError* error) {
     default:
       return false;
   }
-}
-
-std::string message(const GError* error) {
-  GError* copy = g_error_copy(error);
-  g_dbus_error_strip_remote_error(copy);
-  std::string text = copy->message ? copy->message : "unknown error";
-  g_error_free(copy);
-  return text;
 }
 
 GVariantBuilder options(const std::string& token) {
@@ -98,7 +91,7 @@ void PortalSession::begin() {
     bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (!bus_) {
       phase_ = Phase::failed;
-      reason_ = "there is no D-Bus session bus to reach the desktop's portals (" + message(error) + ")";
+      reason_ = "there is no D-Bus session bus to reach the desktop's portals (" + dbusErrorText(error) + ")";
       g_error_free(error);
       changed();
       return;
@@ -294,7 +287,7 @@ void PortalSession::refused(std::string reason) {
 }
 
 void PortalSession::failCall(const GError* error) {
-  fail("the remote-desktop portal failed: " + message(error));
+  fail("the remote-desktop portal failed: " + dbusErrorText(error));
 }
 
 void PortalSession::end(std::string reason, bool askAgain) {
