@@ -13,7 +13,9 @@ namespace {
 struct Reader {
   std::string_view b;
   bool has(std::size_t at, std::size_t n) const { return at <= b.size() && n <= b.size() - at; }
-  unsigned u8(std::size_t at) const { return static_cast<unsigned char>(b[at]); }
+  // Past the end reads as zero: a format's own checks decide what a short file means, and a check
+  // forgotten there must not become a read outside the buffer.
+  unsigned u8(std::size_t at) const { return at < b.size() ? static_cast<unsigned char>(b[at]) : 0; }
   unsigned be16(std::size_t at) const { return u8(at) << 8 | u8(at + 1); }
   unsigned le16(std::size_t at) const { return u8(at) | u8(at + 1) << 8; }
   std::uint32_t be32(std::size_t at) const { return std::uint32_t(be16(at)) << 16 | be16(at + 2); }
@@ -111,6 +113,7 @@ std::optional<std::pair<long long, long long>> icoEntry(const Reader& r, std::si
 }
 
 std::optional<Header> ico(const Reader& r) {
+  if (!r.has(0, 6)) return std::nullopt;
   const unsigned count = r.le16(4);
   if (count == 0 || !r.has(6, 16u * count)) return std::nullopt;
   Header out{"ico", 0, 0};
@@ -125,7 +128,13 @@ std::optional<Header> ico(const Reader& r) {
 
 std::optional<Header> bmp(const Reader& r) {
   if (!r.has(14, 4)) return std::nullopt;
+  // The decoder sizes its buffers by the header length and the pixel offset the file declares:
+  // only the header lengths that exist, and an offset inside the file, keep that within its size.
   const std::uint32_t dib = r.le32(14);
+  constexpr std::uint32_t kHeaderLengths[] = {12, 40, 52, 56, 64, 108, 124};
+  if (std::find(std::begin(kHeaderLengths), std::end(kHeaderLengths), dib) == std::end(kHeaderLengths) ||
+      r.le32(10) > r.b.size())
+    return std::nullopt;
   if (dib == 12) {
     if (!r.has(18, 4)) return std::nullopt;
     return Header{"bmp", r.le16(18), r.le16(20)};
