@@ -115,21 +115,21 @@ TEST(LinuxProgram, StatusWindowWhenThePanelHasNoTray) {
     ChildProcess first(start);
     ASSERT_TRUE(first.waitFor("the status menu is in a window\n")) << first.output();
     const std::string shown = readWindow();
-    const auto at = shown.find("push button\t페어링 코드:  ");
+    const auto at = shown.find("button\t페어링 코드:  ");
     ASSERT_NE(at, std::string::npos) << shown;
-    const std::string code = shown.substr(at + std::string("push button\t페어링 코드:  ").size(), 6);
+    const std::string code = shown.substr(at + std::string("button\t페어링 코드:  ").size(), 6);
     for (const char* line :
          {"label\t대기 중 (포트 ", "label\t  아이폰 앱에 이 코드를 입력하세요 (클릭 시 복사)\t",
           "label\t✓ 손쉬운 사용 권한 허용됨\t",
-          "label\t현재 출력: ", "push button\t페어링 코드 새로 만들기\t",
-          "push button\t페어링된 기기 모두 지우기\t", "push button\tQuibox 종료\t"})
+          "label\t현재 출력: ", "button\t페어링 코드 새로 만들기\t",
+          "button\t페어링된 기기 모두 지우기\t", "button\tQuibox 종료\t"})
       EXPECT_NE(shown.find(line), std::string::npos) << line << " in\n" << shown;
     // The code the window shows is the one that pairs; the phone then appears, ready to unpair.
     QuibClient phone;
     phone.connect("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port)));
     ASSERT_EQ(phone.pair(code, "Window Phone").type, ServerMessage::Kind::paired);
     EXPECT_TRUE(eventually([] {
-      return readWindow().find("push button\t  Window Phone\t클릭하면 이 기기의 페어링을 해제합니다") !=
+      return readWindow().find("button\t  Window Phone\t클릭하면 이 기기의 페어링을 해제합니다") !=
              std::string::npos;
     })) << readWindow();
     first.signal(SIGTERM);
@@ -144,7 +144,7 @@ TEST(LinuxProgram, StatusWindowWhenThePanelHasNoTray) {
   EXPECT_EQ(again.wait(), 0) << again.output();
   EXPECT_NE(again.output().find("already running for this user on port " + port), std::string::npos)
       << again.output();
-  EXPECT_NE(readWindow().find("push button\t페어링 코드:  "), std::string::npos);
+  EXPECT_NE(readWindow().find("button\t페어링 코드:  "), std::string::npos);
   // Closing the window (Escape, with the pointer over it: no window manager here) keeps serving.
   run("xdotool mousemove 640 400 key Escape");
   EXPECT_TRUE(eventually([] { return readWindow(true).empty(); }));

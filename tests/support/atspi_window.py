@@ -35,7 +35,10 @@ def walk(node, out):
             continue
         name = child.get_name()
         if name:
-            out.append("%s\t%s\t%s" % (child.get_role_name(), name, child.get_description() or ""))
+            # The role's name from our own table: the one the program's side reports was renamed in
+            # at-spi2-core 2.50 ("push button" became "button").
+            role = Atspi.role_get_name(child.get_role())
+            out.append("%s\t%s\t%s" % (role, name, child.get_description() or ""))
         walk(child, out)
 
 
