@@ -75,6 +75,10 @@ bool MutterInput::motionRelative(double dx, double dy) {
 }
 
 bool MutterInput::button(std::uint32_t evdevButton, bool down) {
+  // Mutter 48 gives a press to the surface it last found under the pointer and looks again only when
+  // the pointer moves (a motion of zero is none): a window that appeared under a resting pointer
+  // would lose the click. A pixel there and back makes it look.
+  if (down && !(motionRelative(1, 0) && motionRelative(-1, 0))) return false;
   return ok(
       session_.call("NotifyPointerButton", g_variant_new("(ib)", static_cast<gint32>(evdevButton), down)));
 }

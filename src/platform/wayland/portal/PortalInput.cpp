@@ -128,7 +128,11 @@ bool PortalInput::motionAbsolute(double, double) {
 }
 
 bool PortalInput::button(std::uint32_t evdevButton, bool down) {
-  return session_.has(PortalSession::kPointer) && buttonCall(evdevButton, down);
+  if (!session_.has(PortalSession::kPointer)) return false;
+  // GNOME 48's portal hands the click to mutter, which finds the surface under the pointer only when
+  // it moves: a pixel there and back, so that a window that appeared under a resting pointer gets it.
+  if (down && !(motionRelative(1, 0) && motionRelative(-1, 0))) return false;
+  return buttonCall(evdevButton, down);
 }
 
 bool PortalInput::axisSteps(Axis axis, int steps) {
