@@ -71,17 +71,6 @@ TEST(ActionsOverWireTest, WithoutAClipboardTheClipboardRequestsFailPlainly) {
   EXPECT_EQ(c->request(request(ClientMessage::Kind::clipboard, "4")).ok, true);
 }
 
-TEST(ActionsOverWireTest, ActionBeforeHalfCloseIsStillAnswered) {
-  TestServer t;
-  auto c = t.connectPaired("phone");
-  c->send(actionRequest({QuibActionKind::volumeUp, {}, {}, {}, {}, {}, {}}, "last"));
-  c->shutdownSend();
-  auto ack = c->readReply();
-  EXPECT_EQ(ack.requestId, "last");
-  EXPECT_EQ(ack.message, "볼륨 올림");
-  EXPECT_TRUE(c->waitForClose());
-}
-
 TEST(ActionsOverWireTest, PipelinedMovesEachGetAnAck) {
   TestServer t;
   auto c = t.connectPaired("phone");

@@ -85,9 +85,12 @@ TEST(HostilePeersTest, RevokedTokensAreToldToPairAgainAndAreNoGuess) {
   }
   EXPECT_EQ(t.connect()->pair(t.server().pairingCode(), "A").type, ServerMessage::Kind::paired);
 
-  // "Forget all" remembers every token it drops, and the list survives a restart of the server.
+  // "Forget all" remembers every token it drops, and the list survives a restart of the server, as
+  // do the devices paired since: a phone returns with its token alone.
   t.connectPaired("B", &forgotten);
   t.server().forgetPairedDevices();
+  std::string kept;
+  t.connectPaired("C", &kept);
   VirtualDesktop desktop;
   MainQueue queue;
   QuibServer::Options options;
@@ -101,6 +104,12 @@ TEST(HostilePeersTest, RevokedTokensAreToldToPairAgainAndAreNoGuess) {
     c.useToken(forgotten);
     EXPECT_EQ(c.request(request(ClientMessage::Kind::ping)).needsPairing, true);
   }
+  QuibClient returning;
+  returning.connect("127.0.0.1", restarted.boundPort());
+  returning.useToken(kept);
+  EXPECT_EQ(returning.request(request(ClientMessage::Kind::clipboard, "r")).type,
+            ServerMessage::Kind::clipboard);
+  EXPECT_EQ(restarted.connectedDevices(), (std::vector<QuibServer::ConnectedDevice>{{"C", kept}}));
   QuibClient fresh;
   fresh.connect("127.0.0.1", restarted.boundPort());
   EXPECT_EQ(fresh.pair(restarted.pairingCode(), "B").type, ServerMessage::Kind::paired);
@@ -146,13 +155,14 @@ TEST(HostilePeersTest, GuessesAreBoundedPerAddressAndInAll) {
   EXPECT_EQ(pairFrom(t, "127.0.0.2").type, ServerMessage::Kind::paired);
 
   // Many addresses together close pairing for everyone; tokens keep working.
-  const int each = PairingGuard::kMaxFailuresPerSource - 1;
-  int spent = 0;
-  for (int a = 10; spent < PairingGuard::kMaxFailures; ++a) {
-    const int n = std::min(each, PairingGuard::kMaxFailures - spent);
-    guess(t, "127.0.0." + std::to_string(a), n);
-    spent += n;
-  }
+  auto closePairing = [&](int a) {
+    for (int spent = 0; spent < PairingGuard::kMaxFailures; ++a) {
+      const int n = std::min(PairingGuard::kMaxFailuresPerSource - 1, PairingGuard::kMaxFailures - spent);
+      guess(t, "127.0.0." + std::to_string(a), n);
+      spent += n;
+    }
+  };
+  closePairing(10);
   EXPECT_TRUE(t.server().pairingClosedUntil().has_value());
   EXPECT_EQ(pairFrom(t, "127.0.0.40").message, kWrongKey);
   auto returning = connectFrom(t, "127.0.0.10");
@@ -166,7 +176,15 @@ TEST(HostilePeersTest, GuessesAreBoundedPerAddressAndInAll) {
   t.clock().advance(PairingGuard::kWindow - 1min);
   EXPECT_FALSE(t.server().pairingClosedUntil().has_value());
   EXPECT_EQ(pairFrom(t, "127.0.0.41").type, ServerMessage::Kind::paired);
+  // A second lockout lasts twice as long.
+  closePairing(50);
+  t.clock().advance(PairingGuard::kWindow);
+  EXPECT_EQ(pairFrom(t, "127.0.0.42").message, kWrongKey);
+  t.clock().advance(PairingGuard::kWindow);
+  EXPECT_EQ(pairFrom(t, "127.0.0.42").type, ServerMessage::Kind::paired);
   // A new code reopens pairing at once, per address too.
+  guess(t, "127.0.0.2", PairingGuard::kMaxFailuresPerSource);
+  closePairing(70);
   t.server().setPairingCode("123456");
   EXPECT_FALSE(t.server().pairingClosedUntil().has_value());
   EXPECT_EQ(pairFrom(t, "127.0.0.2").type, ServerMessage::Kind::paired);
@@ -221,12 +239,17 @@ TEST(HostilePeersTest, LineSizeAndShapeBounds) {
   auto refused = stranger->readReply();
   EXPECT_EQ(refused.message, kWrongKey);
   EXPECT_EQ(refused.needsPairing, true);
+  stranger->sendRaw("{\"type\":\"ping\",\"requestId\":\"after\"}\n");
+  EXPECT_EQ(stranger->readReply().requestId, "after") << "one error, and the connection lives";
 }
 
 TEST(HostilePeersTest, UnauthenticatedConnectionsShedTheBusiestAddress) {
   QuibServer::Options options;
   options.maxKeylessConnections = 4;
   TestServer t(options);
+  auto keyed = t.connect();  // a connection with a key is never shed
+  keyed->usePairingCode(t.server().pairingCode());
+  keyed->request(request(ClientMessage::Kind::ping));
   auto slowPhone = connectFrom(t, "127.0.0.2");  // greeted, has not answered yet
   std::vector<std::unique_ptr<QuibClient>> flood;
   for (int i = 0; i < 8; ++i) flood.push_back(connectFrom(t, "127.0.0.3"));
@@ -234,6 +257,7 @@ TEST(HostilePeersTest, UnauthenticatedConnectionsShedTheBusiestAddress) {
   EXPECT_EQ(slowPhone->pair(t.server().pairingCode(), "slow").type, ServerMessage::Kind::paired);
   flood.back()->sendRaw("{\"type\":\"ping\",\"requestId\":\"newest\"}\n");
   EXPECT_EQ(flood.back()->readReply().requestId, "newest");
+  EXPECT_EQ(keyed->request(request(ClientMessage::Kind::ping, "k")).requestId, "k");
 }
 
 TEST(HostilePeersTest, EndedConnectionsStillFlushingCountAgainstTheCap) {

@@ -102,16 +102,6 @@ TEST(ListenerTest, FramingAcrossWritesAndEmptyLines) {
   EXPECT_TRUE(c->waitForClose());
 }
 
-TEST(ListenerTest, OversizedLineBeforeKeyGetsOneErrorAndConnectionLives) {
-  TestServer t;
-  auto c = t.connect();
-  c->sendRaw(std::string(300 * 1024, 'x') + "\n");
-  auto reply = c->readReply();
-  EXPECT_EQ(reply.message, kWrongKey);
-  c->sendRaw("{\"type\":\"ping\",\"requestId\":\"after\"}\n");
-  EXPECT_EQ(c->readReply().requestId, "after");
-}
-
 TEST(ListenerTest, SealedPingOnPairingKey) {
   TestServer t;
   auto c = t.connect();

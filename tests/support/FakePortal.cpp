@@ -29,12 +29,6 @@ constexpr const char* kPortalXml = R"xml(<node>
   <property name="AvailableDeviceTypes" type="u" access="read"/>
   <property name="version" type="u" access="read"/>
 </interface>
-<interface name="org.freedesktop.portal.ScreenCast">
-  <method name="SelectSources">
-    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
-  <property name="AvailableSourceTypes" type="u" access="read"/>
-  <property name="version" type="u" access="read"/>
-</interface>
 <interface name="org.freedesktop.portal.Session">
   <method name="Close"/>
   <signal name="Closed"><arg type="a{sv}"/></signal>
@@ -105,16 +99,14 @@ void FakeRemoteDesktop::serve(GDBusConnection* connection) {
         const std::string i = interface, p = property;
         if (i == "org.freedesktop.portal.RemoteDesktop")
           return g_variant_new_uint32(p == "version" ? b.version : b.deviceTypes);
-        if (i == "org.freedesktop.portal.ScreenCast") return g_variant_new_uint32(p == "version" ? 4 : 1);
         return g_variant_new_uint32(1);
       },
       nullptr,
       {}};
   std::vector<const char*> interfaces;
   if (behaviour_.remoteDesktop) interfaces.push_back("org.freedesktop.portal.RemoteDesktop");
-  if (behaviour_.screenCast || !behaviour_.remoteDesktop)
-    interfaces.push_back("org.freedesktop.portal.ScreenCast");
-  if (behaviour_.clipboard) interfaces.push_back(FakePortalClipboard::kInterface);
+  if (behaviour_.clipboard || !behaviour_.remoteDesktop)
+    interfaces.push_back(FakePortalClipboard::kInterface);
   // Served either way once the bus answered: a test of a portal that never came checks owned().
   auto serving = [](GDBusConnection*, const gchar*, gpointer self) {
     auto* p = static_cast<FakeRemoteDesktop*>(self);
@@ -218,23 +210,18 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
     clipboard_.method(connection_, path, name, params, invocation);
     return;
   }
-  if (name == "SelectDevices" || name == "SelectSources") {
+  if (name == "SelectDevices") {
     GVariant* options = g_variant_get_child_value(params, 1);
     guint32 types = 0, persist = 0;
     g_variant_lookup(options, "types", "u", &types);
     std::string line = name + " types=" + std::to_string(types);
-    if (name == "SelectDevices") {
-      if (g_variant_lookup(options, "persist_mode", "u", &persist))
-        line += " persist_mode=" + std::to_string(persist);
-      session.persist = persist != 0;
-      const std::string token = option(options, "restore_token");
-      if (!token.empty()) {
-        line += " restore_token=" + token;
-        session.restoreToken = token;
-      }
-    } else {
-      gboolean multiple = FALSE;
-      if (g_variant_lookup(options, "multiple", "b", &multiple) && multiple) line += " multiple";
+    if (g_variant_lookup(options, "persist_mode", "u", &persist))
+      line += " persist_mode=" + std::to_string(persist);
+    session.persist = persist != 0;
+    const std::string restore = option(options, "restore_token");
+    if (!restore.empty()) {
+      line += " restore_token=" + restore;
+      session.restoreToken = restore;
     }
     calls_.push_back(line);
     const std::string token = option(options, "handle_token");
