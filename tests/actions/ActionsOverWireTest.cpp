@@ -12,22 +12,14 @@ ClientMessage actionRequest(QuibAction a, std::string id) {
   return m;
 }
 
-TEST(ActionsOverWireTest, KeystrokeAndClipboardTakeEffect) {
+// What the executor does with each action is its own tests' business; here, what only the
+// server checks and what the ack carries.
+TEST(ActionsOverWireTest, TextBoundAndRefusalsReachThePhone) {
   TestServer t;
   auto c = t.connectPaired("phone");
-  auto ack = c->request(actionRequest({QuibActionKind::keystroke, "c", {"command"}, {}, {}, {}, {}}, "2"));
-  EXPECT_EQ(ack.type, ServerMessage::Kind::ack);
-  EXPECT_EQ(ack.requestId, "2");
-  EXPECT_EQ(ack.ok, true);
-  EXPECT_EQ(ack.message, "command c");
-  EXPECT_EQ(ack.accessibilityGranted, true);
-  std::vector<int> codes;
-  for (const auto& e : t.desktop().events().posted())
-    if (e.type == EventType::keyDown) codes.push_back(e.keyCode);
-  EXPECT_EQ(codes, std::vector<int>{8});
-
   auto set = c->request(actionRequest({QuibActionKind::setClipboard, "from phone", {}, {}, {}, {}, {}}, "3"));
   EXPECT_EQ(set.message, "클립보드에 복사됨");
+  EXPECT_EQ(set.accessibilityGranted, true);
   EXPECT_EQ(t.desktop().pasteboard().string(), "from phone");
 
   // A text past the bound is refused before the desktop sees any of it; counted in characters.
