@@ -6,18 +6,12 @@
 namespace quib::test {
 namespace {
 
-ClientMessage actionRequest(QuibAction a, std::string id) {
-  auto m = request(ClientMessage::Kind::action, std::move(id));
-  m.action = std::move(a);
-  return m;
-}
-
 // What the executor does with each action is its own tests' business; here, what only the
 // server checks and what the ack carries.
 TEST(ActionsOverWireTest, TextBoundAndRefusalsReachThePhone) {
   TestServer t;
   auto c = t.connectPaired("phone");
-  auto set = c->request(actionRequest({QuibActionKind::setClipboard, "from phone", {}, {}, {}, {}, {}}, "3"));
+  auto set = c->request(actionRequest("3", {QuibActionKind::setClipboard, "from phone", {}, {}, {}, {}, {}}));
   EXPECT_EQ(set.message, "클립보드에 복사됨");
   EXPECT_EQ(set.accessibilityGranted, true);
   EXPECT_EQ(t.desktop().pasteboard().string(), "from phone");
@@ -26,16 +20,16 @@ TEST(ActionsOverWireTest, TextBoundAndRefusalsReachThePhone) {
   std::string text;
   for (int i = 0; i < 20001; ++i) text += "가";
   const auto before = t.desktop().events().posted().size();
-  auto tooLong = c->request(actionRequest({QuibActionKind::typeText, text, {}, {}, {}, {}, {}}, "5"));
+  auto tooLong = c->request(actionRequest("5", {QuibActionKind::typeText, text, {}, {}, {}, {}, {}}));
   EXPECT_EQ(tooLong.ok, false);
   EXPECT_EQ(tooLong.message, "텍스트가 너무 깁니다 (최대 20000자)");
   EXPECT_EQ(t.desktop().pasteboard().string(), "from phone");
   EXPECT_EQ(t.desktop().events().posted().size(), before);
   text.resize(text.size() - 3);
-  EXPECT_EQ(c->request(actionRequest({QuibActionKind::typeText, text, {}, {}, {}, {}, {}}, "6")).ok, true);
+  EXPECT_EQ(c->request(actionRequest("6", {QuibActionKind::typeText, text, {}, {}, {}, {}, {}})).ok, true);
 
   t.desktop().accessibility().setTrusted(false);
-  auto refused = c->request(actionRequest({QuibActionKind::pointerMove, {}, {}, {}, {}, 1.0, 1.0}, "4"));
+  auto refused = c->request(actionRequest("4", {QuibActionKind::pointerMove, {}, {}, {}, {}, 1.0, 1.0}));
   EXPECT_EQ(refused.ok, false);
   EXPECT_EQ(refused.message, "손쉬운 사용 권한이 필요합니다");
   EXPECT_EQ(refused.accessibilityGranted, false);
@@ -45,7 +39,7 @@ TEST(ActionsOverWireTest, WithoutAClipboardTheClipboardRequestsFailPlainly) {
   TestServer t;
   auto c = t.connectPaired("phone");
   t.desktop().pasteboard().setAvailable(false);
-  auto set = c->request(actionRequest({QuibActionKind::setClipboard, "from phone", {}, {}, {}, {}, {}}, "1"));
+  auto set = c->request(actionRequest("1", {QuibActionKind::setClipboard, "from phone", {}, {}, {}, {}, {}}));
   EXPECT_EQ(set.ok, false);
   EXPECT_EQ(set.message, "클립보드를 사용할 수 없음");
   auto history = c->request(request(ClientMessage::Kind::clipboard, "2"));
@@ -54,7 +48,7 @@ TEST(ActionsOverWireTest, WithoutAClipboardTheClipboardRequestsFailPlainly) {
   EXPECT_EQ(history.clipboardItems, std::vector<std::string>{});
   // Typing by pasting cannot work either: no shortcut is pressed.
   const auto before = t.desktop().events().posted().size();
-  auto typed = c->request(actionRequest({QuibActionKind::typeText, "x", {}, {}, {}, {}, {}}, "3"));
+  auto typed = c->request(actionRequest("3", {QuibActionKind::typeText, "x", {}, {}, {}, {}, {}}));
   EXPECT_EQ(typed.ok, false);
   EXPECT_EQ(typed.message, "클립보드를 사용할 수 없음");
   EXPECT_EQ(t.desktop().events().posted().size(), before);
@@ -68,7 +62,7 @@ TEST(ActionsOverWireTest, PipelinedMovesEachGetAnAck) {
   auto c = t.connectPaired("phone");
   constexpr int n = 500;  // more than the per-connection bound on outstanding actions
   for (int i = 0; i < n; ++i)
-    c->send(actionRequest({QuibActionKind::pointerMove, {}, {}, {}, {}, 1.0, 0.0}, std::to_string(i)));
+    c->send(actionRequest(std::to_string(i), {QuibActionKind::pointerMove, {}, {}, {}, {}, 1.0, 0.0}));
   for (int i = 0; i < n; ++i) {
     auto ack = c->readReply();
     ASSERT_EQ(ack.requestId, std::to_string(i));

@@ -14,11 +14,6 @@ namespace quib::test {
 namespace {
 
 using namespace std::chrono_literals;
-constexpr const char* kWrongKey = "암호화되지 않았거나 키가 틀립니다";
-
-std::string otherCode(const std::string& code) {
-  return code == "111111" ? "222222" : "111111";
-}
 
 std::unique_ptr<QuibClient> connectFrom(TestServer& t, const std::string& local) {
   return t.connectFrom(local);
@@ -62,12 +57,6 @@ class GatedActions : public ActionPerformer {
   bool open = false;
   int started = 0;
 };
-
-ClientMessage muteAction(const std::string& id) {
-  auto m = request(ClientMessage::Kind::action, id);
-  m.action = QuibAction{QuibActionKind::mute, {}, {}, {}, {}, {}, {}};
-  return m;
-}
 
 TEST(HostilePeersTest, RevokedTokensAreToldToPairAgainAndAreNoGuess) {
   TestServer t;
@@ -270,7 +259,7 @@ TEST(HostilePeersTest, EndedConnectionsStillFlushingCountAgainstTheCap) {
   std::vector<std::unique_ptr<QuibClient>> ended;
   for (int i = 0; i < 5; ++i) {
     ended.push_back(t.connectPaired("p"));
-    ended.back()->send(muteAction(std::to_string(i)));
+    ended.back()->send(actionRequest(std::to_string(i)));
     ended.back()->shutdownSend();
   }
   ASSERT_TRUE(gate.waitStarted(1));
@@ -319,7 +308,7 @@ TEST(HostilePeersTest, HalfCloseWithLargeReplyInFlightStillGetsTheActionReply) {
   icon.appName = "Noise";
   icon.iconSize = 1024;
   phone->send(icon);
-  phone->send(muteAction("act"));
+  phone->send(actionRequest("act"));
   phone->shutdownSend();
   ASSERT_TRUE(gate.waitStarted(1));
   auto first = phone->readReply();

@@ -8,8 +8,6 @@
 namespace quib::test {
 namespace {
 
-constexpr const char* kWrongKey = "암호화되지 않았거나 키가 틀립니다";
-
 TEST(ListenerTest, GreetsWithPlainHelloAndFreshSalt) {
   TestServer t;
   t.desktop().host().setHostName("Studio");
