@@ -124,7 +124,7 @@ TEST_F(SiteIconProviderTest, ChoosingAmongCandidates) {
   } while (std::next_permutation(order.begin(), order.end()));
 }
 
-TEST_F(SiteIconProviderTest, WholeSearchThenCache) {
+TEST_F(SiteIconProviderTest, WholeSearchThenCacheOrFailure) {
   SiteIconProvider provider(options(), 1);
   server.route("/", 200,
                R"(<link rel="icon" href="/small.png" sizes="16x16"><link rel="icon" href="/big.png">)");
@@ -144,16 +144,14 @@ TEST_F(SiteIconProviderTest, WholeSearchThenCache) {
   provider.iconBase64("https://site.test/", 64, [&](std::optional<std::string> r) { answered = r == icon; });
   EXPECT_TRUE(answered);
   EXPECT_EQ(server.requests().size(), before);
-}
 
-TEST_F(SiteIconProviderTest, ImmediateFailures) {
-  SiteIconProvider provider(options(), 1);
+  // What is no web address fails at once; a site with nothing usable is not cached as an icon.
   for (const char* site : {"", "not a url", "example.com", "mailto:x@example.com"}) {
     bool called = false;
     provider.iconBase64(site, 256, [&](std::optional<std::string> r) { called = !r; });
     EXPECT_TRUE(called) << site;
   }
-  EXPECT_FALSE(search(provider, "https://other.test/"));  // nothing usable: not cached, no icon
+  EXPECT_FALSE(search(provider, "https://other.test/missing"));
 }
 
 // Two servers stand for https://a.test and https://www.a.test (and b.test), each with its own

@@ -317,9 +317,9 @@ GVariant* FakeRemoteDesktop::startResults(Session& session, const std::string& p
   if (clipboard_.requested(path))
     g_variant_builder_add(&results, "{sv}", "clipboard_enabled", g_variant_new_boolean(TRUE));
   if (session.persist && behaviour_.version >= 2) {
-    lastToken_ = "token-" + std::to_string(++serial_);
-    validTokens_.insert(lastToken_);
-    g_variant_builder_add(&results, "{sv}", "restore_token", g_variant_new_string(lastToken_.c_str()));
+    const std::string token = "token-" + std::to_string(++serial_);
+    validTokens_.insert(token);
+    g_variant_builder_add(&results, "{sv}", "restore_token", g_variant_new_string(token.c_str()));
   }
   return g_variant_builder_end(&results);
 }

@@ -57,7 +57,6 @@ class FakeRemoteDesktop {
   // Input calls that came while an earlier one was still unanswered.
   int overlapping() { return read(overlapping_); }
   int dialogs() { return read(dialogs_); }
-  std::string lastToken() { return read(lastToken_); }  // the restore token handed out last
 
   // The desktop ends the newest session (its Closed signal); false when there is none.
   bool closeSession();
@@ -126,7 +125,6 @@ class FakeRemoteDesktop {
   std::uint64_t inputCalls_ = 0;
   int overlapping_ = 0;
   int dialogs_ = 0;
-  std::string lastToken_;
   // Input calls waiting for their reply, oldest first, with what the desktop makes of each.
   std::vector<std::pair<GDBusMethodInvocation*, std::string>> pendingInput_;
   std::vector<GDBusMethodInvocation*> unanswered_;
