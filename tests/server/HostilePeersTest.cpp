@@ -107,14 +107,19 @@ TEST(HostilePeersTest, RevokedTokensAreToldToPairAgainAndAreNoGuess) {
 
 TEST(HostilePeersTest, OnlySealedBoxesThatOpenUnderNoKeyAreGuesses) {
   TestServer t;
-  // Not base64, too short for nonce and tag, plain garbage: answered, never counted.
+  // Not base64, too short for nonce and tag, garbage, a plain request other than ping: answered
+  // (without the request's id), never counted.
   for (int i = 0; i < 30; ++i) {
     auto c = t.connect();
-    for (const char* line : {"e:!!!!\n", "e:AAAA\n", "e:\n", "garbage\n"}) {
-      c->sendRaw(line);
+    for (const char* line :
+         {"e:!!!!", "e:AAAA", "e:", "garbage", "{\"type\":\"Ping\",\"requestId\":\"4\"}",
+          "{\"type\":\"action\",\"requestId\":\"3\",\"action\":{\"kind\":\"mute\",\"modifiers\":[]}}"}) {
+      c->sendRaw(std::string(line) + "\n");
       auto reply = c->readReply();
+      EXPECT_EQ(reply.type, ServerMessage::Kind::error) << line;
       EXPECT_EQ(reply.message, kWrongKey);
       EXPECT_EQ(reply.needsPairing, true);
+      EXPECT_EQ(reply.requestId, std::nullopt);
     }
   }
   EXPECT_EQ(t.connect()->pair(t.server().pairingCode(), "x").type, ServerMessage::Kind::paired);
