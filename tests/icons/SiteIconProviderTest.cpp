@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -16,7 +15,6 @@
 #include "icons/SiteIconProvider.h"
 #include "platform/Clock.h"
 #include "support/SilentServer.h"
-#include "support/TempDir.h"
 #include "support/TestHttpsServer.h"
 #include "support/TestImages.h"
 
@@ -154,17 +152,13 @@ TEST_F(SiteIconProviderTest, WholeSearchThenCacheOrFailure) {
   EXPECT_FALSE(search(provider, "https://other.test/missing"));
 }
 
-// Two servers stand for https://a.test and https://www.a.test (and b.test), each with its own
-// certificate; libcurl trusts both.
+// Two servers stand for https://a.test and https://www.a.test (and b.test).
 class RedirectingSiteTest : public SiteIconProviderTest {
  protected:
   TestHttpsServer apex, www;
-  TempDir dir;
   HttpFetcher::Options options() {
     HttpFetcher::Options o;
-    o.caFile = (dir.path() / "both.pem").string();
-    std::ofstream both(o.caFile);
-    both << std::ifstream(apex.caFile()).rdbuf() << std::ifstream(www.caFile()).rdbuf();
+    o.caFile = TestHttpsServer::caFile();
     o.connectTo = apex.connectTo({"a.test"});
     for (const auto& c : www.connectTo({"www.a.test", "b.test"})) o.connectTo.push_back(c);
     o.publicLoopbackPorts = {apex.port(), www.port()};
@@ -208,12 +202,6 @@ TEST_F(SiteIconProviderTest, PageChosenAddressesStayOffThisComputer) {
   secret.route("/", 200, R"(<link rel="icon" href="/secret.png">)");
   const std::string local = "https://127.0.0.1:" + std::to_string(secret.port());
   HttpFetcher::Options o = options();
-  TempDir dir;
-  o.caFile = (dir.path() / "both.pem").string();
-  {
-    std::ofstream both(o.caFile);
-    both << std::ifstream(server.caFile()).rdbuf() << std::ifstream(secret.caFile()).rdbuf();
-  }
   // A public-looking name that connects to the local service: the connected address decides.
   o.connectTo.push_back("sneaky.test:443:127.0.0.1:" + std::to_string(secret.port()));
   server.route("/", 200,
