@@ -15,22 +15,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::unique_ptr<QuibClient> connectFrom(TestServer& t, const std::string& local) {
-  return t.connectFrom(local);
-}
-
 // Spends n wrong-code guesses from one address, a fresh connection per five.
 void guess(TestServer& t, const std::string& local, int n) {
   const std::string wrong = otherCode(t.server().pairingCode());
   std::unique_ptr<QuibClient> c;
   for (int i = 0; i < n; ++i) {
-    if (i % 5 == 0) c = connectFrom(t, local);
+    if (i % 5 == 0) c = t.connectFrom(local);
     EXPECT_EQ(c->pair(wrong, "x").message, kWrongKey);
   }
 }
 
 ServerMessage pairFrom(TestServer& t, const std::string& local) {
-  return connectFrom(t, local)->pair(t.server().pairingCode(), "phone");
+  return t.connectFrom(local)->pair(t.server().pairingCode(), "phone");
 }
 
 // Blocks every action until released, so that a test can hold a reply back.
@@ -137,7 +133,7 @@ TEST(HostilePeersTest, GuessesAreBoundedPerAddressAndInAll) {
   // make the phone drop its token.
   t.clock().advance(PairingGuard::kRefusedTrialInterval);
   for (const bool tried : {true, false}) {
-    auto phone = connectFrom(t, "127.0.0.2");
+    auto phone = t.connectFrom("127.0.0.2");
     phone->useToken(token);
     auto reply = phone->request(request(ClientMessage::Kind::ping, "t"));
     EXPECT_EQ(reply.type, tried ? ServerMessage::Kind::ack : ServerMessage::Kind::error);
@@ -159,7 +155,7 @@ TEST(HostilePeersTest, GuessesAreBoundedPerAddressAndInAll) {
   closePairing(10);
   EXPECT_TRUE(t.server().pairingClosedUntil().has_value());
   EXPECT_EQ(pairFrom(t, "127.0.0.40").message, kWrongKey);
-  auto returning = connectFrom(t, "127.0.0.10");
+  auto returning = t.connectFrom("127.0.0.10");
   returning->useToken(token);
   EXPECT_EQ(returning->request(request(ClientMessage::Kind::ping, "t")).type, ServerMessage::Kind::ack);
   // The right code while pairing is closed is refused but charged to no one: once pairing opens,
@@ -244,9 +240,9 @@ TEST(HostilePeersTest, UnauthenticatedConnectionsShedTheBusiestAddress) {
   auto keyed = t.connect();  // a connection with a key is never shed
   keyed->usePairingCode(t.server().pairingCode());
   keyed->request(request(ClientMessage::Kind::ping));
-  auto slowPhone = connectFrom(t, "127.0.0.2");  // greeted, has not answered yet
+  auto slowPhone = t.connectFrom("127.0.0.2");  // greeted, has not answered yet
   std::vector<std::unique_ptr<QuibClient>> flood;
-  for (int i = 0; i < 8; ++i) flood.push_back(connectFrom(t, "127.0.0.3"));
+  for (int i = 0; i < 8; ++i) flood.push_back(t.connectFrom("127.0.0.3"));
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(flood[i]->waitForClose(5s)) << i;
   EXPECT_EQ(slowPhone->pair(t.server().pairingCode(), "slow").type, ServerMessage::Kind::paired);
   flood.back()->sendRaw("{\"type\":\"ping\",\"requestId\":\"newest\"}\n");
