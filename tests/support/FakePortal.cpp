@@ -29,6 +29,11 @@ constexpr const char* kPortalXml = R"xml(<node>
   <property name="AvailableDeviceTypes" type="u" access="read"/>
   <property name="version" type="u" access="read"/>
 </interface>
+<interface name="org.freedesktop.portal.ScreenCast">
+  <method name="SelectSources">
+    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+  <property name="version" type="u" access="read"/>
+</interface>
 <interface name="org.freedesktop.portal.Session">
   <method name="Close"/>
   <signal name="Closed"><arg type="a{sv}"/></signal>
@@ -103,10 +108,11 @@ void FakeRemoteDesktop::serve(GDBusConnection* connection) {
       },
       nullptr,
       {}};
-  std::vector<const char*> interfaces;
+  // Screen casts are offered as a desktop with PipeWire would, though a sink that asked for one
+  // would see its session refused on one without.
+  std::vector<const char*> interfaces{"org.freedesktop.portal.ScreenCast"};
   if (behaviour_.remoteDesktop) interfaces.push_back("org.freedesktop.portal.RemoteDesktop");
-  if (behaviour_.clipboard || !behaviour_.remoteDesktop)
-    interfaces.push_back(FakePortalClipboard::kInterface);
+  if (behaviour_.clipboard) interfaces.push_back(FakePortalClipboard::kInterface);
   // Served either way once the bus answered: a test of a portal that never came checks owned().
   auto serving = [](GDBusConnection*, const gchar*, gpointer self) {
     auto* p = static_cast<FakeRemoteDesktop*>(self);
@@ -210,7 +216,7 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
     clipboard_.method(connection_, path, name, params, invocation);
     return;
   }
-  if (name == "SelectDevices") {
+  if (name == "SelectDevices" || name == "SelectSources") {
     GVariant* options = g_variant_get_child_value(params, 1);
     guint32 types = 0, persist = 0;
     g_variant_lookup(options, "types", "u", &types);

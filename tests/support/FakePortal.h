@@ -1,5 +1,5 @@
 #pragma once
-// The desktop's RemoteDesktop portal (and its Clipboard portal), played by the test on its own
+// The desktop's RemoteDesktop portal (with its ScreenCast and Clipboard parts), played by the test on its own
 // session bus: it owns org.freedesktop.portal.Desktop, answers each request through the Request's
 // Response signal as the real portal does, and records every call in order. It answers on a thread
 // of its own, as the real portal does, so a client may wait for a reply on the test thread; the
