@@ -1,4 +1,5 @@
 // Pairing, tokens, the device registry and authorization, through real TCP.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "server/DeviceRegistry.h"
@@ -9,21 +10,6 @@ namespace {
 
 using namespace std::chrono_literals;
 constexpr const char* kNeedsPairing = "페어링이 필요합니다";
-
-// 8-4-4-4-12 upper-case hexadecimal digits, version 4, RFC 4122 variant.
-bool isUpperUuid4(const std::string& s) {
-  if (s.size() != 36) return false;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash != (s[i] == '-')) return false;
-    if (!dash && !std::isdigit(static_cast<unsigned char>(s[i])) && (s[i] < 'A' || s[i] > 'F')) return false;
-  }
-  return s[14] == '4' && std::string("89AB").find(s[19]) != std::string::npos;
-}
-
-bool isSixDigits(const std::string& s) {
-  return s.size() == 6 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 class RecordingActions : public ActionPerformer {
  public:
@@ -47,7 +33,9 @@ TEST(PairingTest, FirstPairingIssuesAndStoresToken) {
   EXPECT_EQ(reply.ok, true);
   EXPECT_EQ(reply.accessibilityGranted, true);
   ASSERT_TRUE(reply.token);
-  EXPECT_TRUE(isUpperUuid4(*reply.token)) << *reply.token;
+  // Upper-case hexadecimal, version 4, RFC 4122 variant.
+  EXPECT_THAT(*reply.token,
+              testing::MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}"));
   EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey), std::vector<std::string>{*reply.token});
   EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey),
             (std::map<std::string, std::string>{{*reply.token, "Pixel"}}));
@@ -136,8 +124,7 @@ TEST(PairingTest, NewCodeKeepsKeyedConnectionsAndGovernsNewPairings) {
 
 TEST(PairingTest, CodesAreSixDigits) {
   for (int i = 0; i < 200; ++i) {
-    auto code = QuibServer::makePairingCode();
-    ASSERT_TRUE(isSixDigits(code)) << code;
+    ASSERT_THAT(QuibServer::makePairingCode(), testing::MatchesRegex("[0-9]{6}"));
   }
 }
 
