@@ -9,9 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "crypto/Base64.h"
 #include "icons/AddressFilter.h"
-#include "icons/ImageCodec.h"
 #include "icons/SiteIconProvider.h"
 #include "platform/Clock.h"
 #include "support/SilentServer.h"
@@ -131,11 +129,9 @@ TEST_F(SiteIconProviderTest, WholeSearchThenCacheOrFailure) {
   server.route("/favicon.ico", 200, "not an image");
   auto icon = search(provider, "https://site.test/");
   ASSERT_TRUE(icon);
-  auto png = Base64::decode(*icon);
-  auto image = ImageCodec::decode(std::string(png->begin(), png->end()));
-  ASSERT_TRUE(image);
-  EXPECT_EQ(image->width, 180);
-  EXPECT_EQ(pixel(*image, 90, 90).r, 220);
+  const Image image = fromBase64(icon);
+  ASSERT_EQ(image.width, 180);
+  EXPECT_EQ(pixel(image, 90, 90).r, 220);
   // The second request is answered at once from the cache, on this thread.
   const auto before = server.requests().size();
   bool answered = false;
@@ -189,8 +185,7 @@ TEST_F(RedirectingSiteTest, DeclarationsAndFallbacksFollowTheFinalPage) {
   www.route("/apple-touch-icon.png", 200, pngBytes(solid(120, 120, kRed)));
   auto icon = search(provider, "https://a.test/");
   ASSERT_TRUE(icon);
-  auto png = Base64::decode(*icon);
-  EXPECT_EQ(ImageCodec::decode(std::string(png->begin(), png->end()))->width, 120);
+  EXPECT_EQ(fromBase64(icon).width, 120);
   for (const auto& path : apex.requests()) EXPECT_EQ(path.find("icon"), std::string::npos) << path;
 }
 
@@ -215,9 +210,9 @@ TEST_F(SiteIconProviderTest, PageChosenAddressesStayOffThisComputer) {
     SiteIconProvider provider(o, 1);
     auto icon = search(provider, "https://site.test/");
     ASSERT_TRUE(icon);
-    auto png = Base64::decode(*icon);
-    auto image = ImageCodec::decode(std::string(png->begin(), png->end()));
-    EXPECT_EQ(pixel(*image, 32, 32).b, 200);  // the public icon, not the secret
+    const Image image = fromBase64(icon);
+    ASSERT_FALSE(image.empty());
+    EXPECT_EQ(pixel(image, 32, 32).b, 200);  // the public icon, not the secret
     EXPECT_TRUE(secret.requests().empty());
   }
   // The phone may name the local service itself, and that page's own icons are fetched.
