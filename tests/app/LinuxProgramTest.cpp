@@ -120,8 +120,7 @@ TEST(LinuxProgram, StatusWindowWhenThePanelHasNoTray) {
     const std::string code = shown.substr(at + std::string("button\t페어링 코드:  ").size(), 6);
     for (const char* line :
          {"label\t대기 중 (포트 ", "label\t  아이폰 앱에 이 코드를 입력하세요 (클릭 시 복사)\t",
-          "label\t✓ 손쉬운 사용 권한 허용됨\t",
-          "label\t현재 출력: ", "button\t페어링 코드 새로 만들기\t",
+          "label\t✓ 손쉬운 사용 권한 허용됨\t", "label\t현재 출력: ", "button\t페어링 코드 새로 만들기\t",
           "button\t페어링된 기기 모두 지우기\t", "button\tQuibox 종료\t"})
       EXPECT_NE(shown.find(line), std::string::npos) << line << " in\n" << shown;
     // The code the window shows is the one that pairs; the phone then appears, ready to unpair.
