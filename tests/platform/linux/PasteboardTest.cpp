@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 
 #include "DesktopTools.h"
 #include "actions/ClipboardWatcher.h"
@@ -24,13 +25,8 @@ const std::string kMixed =
 
 std::vector<std::string> lines(const std::string& s) {
   std::vector<std::string> out;
-  std::size_t start = 0;
-  while (start < s.size()) {
-    auto end = s.find('\n', start);
-    if (end == std::string::npos) end = s.size();
-    out.push_back(s.substr(start, end - start));
-    start = end + 1;
-  }
+  std::istringstream in(s);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
   return out;
 }
 
