@@ -180,12 +180,14 @@ TEST_F(ActionExecutorTest, OpeningAddressesAndSites) {
   // An empty authority names no host: the text itself is the answer.
   EXPECT_EQ(open("things:///add?title=Milk"), (ActionResult{true, "things:///add?title=Milk"}));
   EXPECT_EQ(open("https:///example.com"), (ActionResult{true, "https:///example.com"}));
+  EXPECT_EQ(open("https://위키.한국/대문"), (ActionResult{true, "위키.한국"}));  // internationalized
   EXPECT_EQ(open(std::nullopt), (ActionResult{false, "주소가 올바르지 않음"}));
   EXPECT_EQ(open("not a url"), (ActionResult{false, "주소가 올바르지 않음"}));
   EXPECT_EQ(open("http://bad%zz"), (ActionResult{false, "주소가 올바르지 않음"}));
   EXPECT_EQ(desktop.workspace().openedURLs(),
             (std::vector<std::string>{"https://www.example.com/path?q=1", "mailto:someone@example.com",
-                                      "things:///add?title=Milk", "https:///example.com"}));
+                                      "things:///add?title=Milk", "https:///example.com",
+                                      "https://위키.한국/대문"}));
   makeApp("/Applications/YouTube.app");
   EXPECT_EQ(open("https://youtube.com", "YouTube", true), (ActionResult{true, "YouTube 실행"}));
   EXPECT_EQ(open("https://youtube.com", "YouTube", std::nullopt), (ActionResult{true, "youtube.com"}));

@@ -56,10 +56,11 @@ std::string pngBomb(std::uint32_t w, std::uint32_t h, std::uint32_t rows) {
   return "\x89PNG\r\n\x1a\n" + pngChunk("IHDR", ihdr) + pngChunk("IDAT", packed) + pngChunk("IEND", "");
 }
 
-std::string gifBomb() {  // a small screen whose one frame declares 65535 x 65535
+std::string gifBomb() {  // a small screen whose second frame, after an extension, declares 65535 x 65535
+  const std::string data("\x00\x02\x02\x44\x01\x00", 6);
   return std::string("GIF89a") + le16(16) + le16(16) + std::string("\x80\x00\x00", 3) + std::string(6, '\0') +
-         "\x2c" + le16(0) + le16(0) + le16(65535) + le16(65535) +
-         std::string("\x00\x02\x02\x44\x01\x00\x3b", 7);
+         std::string("\x21\xf9\x04\x00\x00\x00\x00\x00", 8) + "\x2c" + le16(0) + le16(0) + le16(16) +
+         le16(16) + data + "\x2c" + le16(0) + le16(0) + le16(65535) + le16(65535) + data + "\x3b";
 }
 
 std::string jpegBomb() {  // a frame header declaring 30000 x 30000, three components
