@@ -3,6 +3,7 @@
 // tools, polling an outside view, the desktop entries a launcher lists, and the phone's requests.
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,15 @@ ServerMessage act(QuibClient& phone, QuibAction a);
 // The checks every desktop passes alike, read back from the test window and the launch records.
 // The start-up lines say input is allowed and name the default output; the phone pairs.
 bool startAndPair(ChildProcess& program, QuibClient& phone);
+// The program on the Wayland session, its menu on its terminal, having said that input and the
+// clipboard go through `sinks`; `phone` is paired with it (none when it did not start or pair).
+std::unique_ptr<ChildProcess> startOnWayland(const std::filesystem::path& data, const std::string& sinks,
+                                             QuibClient& phone);
+// The window that stands in for a tray on a desktop without one (`platform` is the backend), read
+// through AT-SPI as a screen reader reads it. With no phone paired the program opens it by itself,
+// and the code shown there pairs; with a phone paired a start stays quiet, and a second start
+// presents the window and exits 0. Then `closeWindow` (when given) closes it, and the program serves on.
+void checkStatusWindow(const std::string& platform, const std::function<void()>& closeWindow = {});
 // Keys: "a", then command+shift+z, the window showing the command key as `command`.
 void checkKeys(QuibClient& phone, ChildProcess& window, const std::string& command = "control");
 // Texts in every script and keys, sent in one write, arrive each once and in order in the field

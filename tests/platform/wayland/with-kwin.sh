@@ -26,6 +26,7 @@ ENTRY
 fi
 
 start_bus_and_sound
+start_accessibility_bus
 cp "$(command -v kwin_wayland)" "$T/kwin_wayland"
 # The system's menu (the index of desktop entries KWin looks the program up in is built from
 # it); software painting, no lock screen, no shortcuts of its own (Print, the volume keys) taking the
