@@ -68,6 +68,19 @@ ServerMessage act(QuibClient& phone, QuibAction a) {
   return phone.request(m);
 }
 
+std::vector<std::string> history(QuibClient& phone) {
+  ClientMessage m;
+  m.type = ClientMessage::Kind::clipboard;
+  return phone.request(m).clipboardItems.value_or(std::vector<std::string>{});
+}
+
+bool historyComesToStartWith(QuibClient& phone, const std::string& text) {
+  return eventually([&] {
+    const auto items = history(phone);
+    return !items.empty() && items.front() == text;
+  });
+}
+
 QuibAction action(QuibActionKind kind, std::optional<std::string> value, std::vector<std::string> modifiers) {
   QuibAction a;
   a.kind = kind;
@@ -247,6 +260,30 @@ void checkKeys(QuibClient& phone, ChildProcess& window, const std::string& comma
   EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "z", {"command", "shift"})).message,
             "command+shift z");
   EXPECT_TRUE(window.waitFor("key Z shift+" + command + "\n")) << window.output();
+}
+
+void checkClipboardThroughWindow(QuibClient& phone, ChildProcess& window) {
+  act(phone, action(QuibActionKind::keystroke, "a", {"command"}));
+  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
+  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "v", {"command"})).message, "command v");
+  // The window pastes when the clipboard's owner answers: the next key waits for that.
+  EXPECT_TRUE(window.waitFor("text from phone\n")) << window.output();
+  EXPECT_TRUE(act(phone, action(QuibActionKind::typeText, "!")).ok.value_or(false));
+  EXPECT_TRUE(window.waitFor("text from phone!\n")) << window.output();
+  act(phone, action(QuibActionKind::keystroke, "a", {"command"}));
+  act(phone, action(QuibActionKind::keystroke, "c", {"command"}));
+  EXPECT_TRUE(historyComesToStartWith(phone, "from phone!")) << testing::PrintToString(history(phone));
+}
+
+std::pair<int, int> clickedAt(QuibClient& phone, ChildProcess& window) {
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
+  EXPECT_TRUE(window.waitFor("button release 1 ")) << window.output();
+  int x = -1, y = -1;
+  const auto at = window.output().rfind("button press 1 ");
+  if (at == std::string::npos ||
+      std::sscanf(window.output().c_str() + at, "button press 1 %d %d", &x, &y) != 2)
+    ADD_FAILURE() << window.output();
+  return {x, y};
 }
 
 void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y, const std::string& scrollLine) {

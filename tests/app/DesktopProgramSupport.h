@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "client/QuibClient.h"
@@ -26,6 +27,9 @@ std::string readFile(const std::filesystem::path& p);
 void installApplications(const std::filesystem::path& marks);
 
 ServerMessage act(QuibClient& phone, QuibAction a);
+std::vector<std::string> history(QuibClient& phone);
+// Whether the phone's clipboard history comes to start with `text` (the copy is seen by polling).
+bool historyComesToStartWith(QuibClient& phone, const std::string& text);
 // The checks every desktop passes alike, read back from the test window and the launch records.
 // The start-up lines say input is allowed and name the default output; the phone pairs.
 bool startAndPair(ChildProcess& program, QuibClient& phone);
@@ -44,9 +48,13 @@ void checkKeys(QuibClient& phone, ChildProcess& window, const std::string& comma
 // (which holds "a" from checkKeys); then prints how long 1,000 ASCII and 200 Hangul characters
 // take to arrive whole.
 void checkTypedText(QuibClient& phone, ChildProcess& window);
+// The phone's copy pasted in the window (its command+v), and the window's copy in the history.
+void checkClipboardThroughWindow(QuibClient& phone, ChildProcess& window);
 // From the pointer at (x, y): a move by (40, -25), a click, a right click, a scroll up (the window's
 // line for it: wheel clicks, or smooth scrolling where the desktop sends no clicks), and a drag by
 // (30, 30).
+// Where the pointer is, from a left click on the window (on desktops that place it themselves).
+std::pair<int, int> clickedAt(QuibClient& phone, ChildProcess& window);
 void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y,
                   const std::string& scrollLine = "scroll up\n");
 // Launching "notes", opening an https address, and which of two names are installed.

@@ -4,20 +4,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <cstdio>
-
 #include "DesktopProgramSupport.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 namespace quib::test {
 namespace {
-
-std::vector<std::string> history(QuibClient& phone) {
-  ClientMessage m;
-  m.type = ClientMessage::Kind::clipboard;
-  return phone.request(m).clipboardItems.value_or(std::vector<std::string>{});
-}
 
 TEST(GnomeProgram, InputAndClipboardGoThroughMutter) {
   TempDir data;
@@ -37,28 +29,11 @@ TEST(GnomeProgram, InputAndClipboardGoThroughMutter) {
   // way when the selection changes).
   checkTypedText(phone, window);
 
-  // The phone's copy pastes in the window; the window's copy enters the history.
-  act(phone, action(QuibActionKind::keystroke, "a", {"command"}));
-  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
-  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "v", {"command"})).message, "command v");
-  // The window pastes when the clipboard's owner answers: the next key waits for that.
-  ASSERT_TRUE(window.waitFor("text from phone\n")) << window.output();
-  EXPECT_TRUE(act(phone, action(QuibActionKind::typeText, "!")).ok.value_or(false));
-  ASSERT_TRUE(window.waitFor("text from phone!\n")) << window.output();
-  act(phone, action(QuibActionKind::keystroke, "a", {"command"}));
-  act(phone, action(QuibActionKind::keystroke, "c", {"command"}));
-  EXPECT_TRUE(eventually([&] {
-    auto items = history(phone);
-    return !items.empty() && items.front() == "from phone!";
-  })) << testing::PrintToString(history(phone));
+  checkClipboardThroughWindow(phone, window);
 
   // The harness put the pointer near the middle; a click tells where it is in the window (the shell
   // may keep its top bar above it). Moves from there are relative and exact.
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
-  ASSERT_TRUE(window.waitFor("button release 1 ")) << window.output();
-  int x = 0, y = 0;
-  const auto at = window.output().rfind("button press 1 ");
-  ASSERT_EQ(std::sscanf(window.output().c_str() + at, "button press 1 %d %d", &x, &y), 2) << window.output();
+  const auto [x, y] = clickedAt(phone, window);
   checkPointer(phone, window, x, y);
 
   p->signal(SIGTERM);

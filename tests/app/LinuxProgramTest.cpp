@@ -79,12 +79,7 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
   EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
   EXPECT_EQ(run("xclip -selection clipboard -o"), "from phone");
   run("printf 'copied elsewhere' | xclip -selection clipboard -loops 1 >/dev/null 2>&1 &");
-  ClientMessage history;
-  history.type = ClientMessage::Kind::clipboard;
-  EXPECT_TRUE(eventually([&] {
-    auto items = phone.request(history).clipboardItems.value_or(std::vector<std::string>{});
-    return !items.empty() && items.front() == "copied elsewhere";
-  }));
+  EXPECT_TRUE(historyComesToStartWith(phone, "copied elsewhere"));
 
   // Applications and addresses through the desktop's entries and default handlers.
   checkApplicationsAndAddresses(phone, marks.path());

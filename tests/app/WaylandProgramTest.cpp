@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "DesktopProgramSupport.h"
@@ -13,12 +12,6 @@
 
 namespace quib::test {
 namespace {
-
-std::vector<std::string> history(QuibClient& phone) {
-  ClientMessage m;
-  m.type = ClientMessage::Kind::clipboard;
-  return phone.request(m).clipboardItems.value_or(std::vector<std::string>{});
-}
 
 TEST(WaylandProgram, EveryActionActsOnTheSession) {
   TempDir data, marks;
@@ -63,18 +56,12 @@ TEST(WaylandProgram, EveryActionActsOnTheSession) {
   // The clipboard, both ways; a password manager's copy stays out of the history.
   EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
   EXPECT_EQ(run("wl-paste -n"), "from phone");
-  EXPECT_TRUE(eventually([&] {
-    auto items = history(phone);
-    return !items.empty() && items.front() == "from phone";
-  }));
+  EXPECT_TRUE(historyComesToStartWith(phone, "from phone"));
   {
     ChildProcess hinted({QUIB_HINTED_COPY, "correct horse"});
     ASSERT_TRUE(hinted.waitFor("ready\n"));
     ChildProcess copied({"/usr/bin/wl-copy", "--foreground", "copied elsewhere"});
-    EXPECT_TRUE(eventually([&] {
-      auto items = history(phone);
-      return !items.empty() && items.front() == "copied elsewhere";
-    }));
+    EXPECT_TRUE(historyComesToStartWith(phone, "copied elsewhere"));
     const auto items = history(phone);
     EXPECT_EQ(std::find(items.begin(), items.end(), "correct horse"), items.end());
     copied.signal(SIGTERM);
@@ -134,27 +121,11 @@ TEST(KwinProgram, InputGoesThroughFakeInputAndTheClipboardThroughDataControl) {
   checkTypedText(phone, window);
   EXPECT_TRUE(eventually([] { return run("wl-paste -n") == "before"; })) << run("wl-paste -n");
 
-  // The phone's text pasted in the window, and a copy made elsewhere in the history.
-  EXPECT_TRUE(act(phone, action(QuibActionKind::keystroke, "a", {"command"})).ok.value_or(false));
-  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
-  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "v", {"command"})).message, "command v");
-  EXPECT_TRUE(window.waitFor("text from phone\n")) << window.output();
-  {
-    ChildProcess copied({"/usr/bin/wl-copy", "--foreground", "copied elsewhere"});
-    EXPECT_TRUE(eventually([&] {
-      auto items = history(phone);
-      return !items.empty() && items.front() == "copied elsewhere";
-    }));
-    copied.signal(SIGTERM);
-  }
+  checkClipboardThroughWindow(phone, window);
 
   // Where KWin put the pointer, from a click; moves are relative and land exactly from there, and
   // its fake input scrolls smoothly.
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
-  ASSERT_TRUE(window.waitFor("button release 1 ")) << window.output();
-  const std::string out = window.output();
-  int x = -1, y = -1;
-  std::sscanf(out.c_str() + out.rfind("button press 1 "), "button press 1 %d %d", &x, &y);
+  const auto [x, y] = clickedAt(phone, window);
   checkPointer(phone, window, x, y, "scroll smooth up\n");
 
   p->signal(SIGTERM);
