@@ -262,30 +262,6 @@ void checkKeys(QuibClient& phone, ChildProcess& window, const std::string& comma
   EXPECT_TRUE(window.waitFor("key Z shift+" + command + "\n")) << window.output();
 }
 
-void checkClipboardThroughWindow(QuibClient& phone, ChildProcess& window) {
-  act(phone, action(QuibActionKind::keystroke, "a", {"command"}));
-  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
-  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "v", {"command"})).message, "command v");
-  // The window pastes when the clipboard's owner answers: the next key waits for that.
-  EXPECT_TRUE(window.waitFor("text from phone\n")) << window.output();
-  EXPECT_TRUE(act(phone, action(QuibActionKind::typeText, "!")).ok.value_or(false));
-  EXPECT_TRUE(window.waitFor("text from phone!\n")) << window.output();
-  act(phone, action(QuibActionKind::keystroke, "a", {"command"}));
-  act(phone, action(QuibActionKind::keystroke, "c", {"command"}));
-  EXPECT_TRUE(historyComesToStartWith(phone, "from phone!")) << testing::PrintToString(history(phone));
-}
-
-std::pair<int, int> clickedAt(QuibClient& phone, ChildProcess& window) {
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
-  EXPECT_TRUE(window.waitFor("button release 1 ")) << window.output();
-  int x = -1, y = -1;
-  const auto at = window.output().rfind("button press 1 ");
-  if (at == std::string::npos ||
-      std::sscanf(window.output().c_str() + at, "button press 1 %d %d", &x, &y) != 2)
-    ADD_FAILURE() << window.output();
-  return {x, y};
-}
-
 void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y, const std::string& scrollLine) {
   auto at = [](const char* what, int px, int py) {
     return std::string(what) + " " + std::to_string(px) + " " + std::to_string(py) + "\n";
@@ -309,6 +285,59 @@ void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y, const s
   EXPECT_EQ(act(phone, action(QuibActionKind::pointerUp)).message, "드래그 끝");
   EXPECT_TRUE(window.waitFor(at("drag", x + 70, y + 5))) << window.output();
   EXPECT_TRUE(window.waitFor(at("button release 1", x + 70, y + 5))) << window.output();
+}
+
+void checkClipboardThroughWindow(QuibClient& phone, ChildProcess& window) {
+  auto control = [&](const char* key) {
+    return act(phone, action(QuibActionKind::keystroke, key, {"control"})).message;
+  };
+  control("a");
+  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
+  EXPECT_EQ(control("v"), "control v");
+  // The window pastes when the clipboard's owner answers: the next key waits for that.
+  EXPECT_TRUE(window.waitFor("text from phone\n")) << window.output();
+  EXPECT_TRUE(act(phone, action(QuibActionKind::typeText, "!")).ok.value_or(false));
+  EXPECT_TRUE(window.waitFor("text from phone!\n")) << window.output();
+  control("a");
+  control("c");
+  EXPECT_TRUE(historyComesToStartWith(phone, "from phone!")) << testing::PrintToString(history(phone));
+}
+
+namespace {
+
+// Where the pointer is, from a left click on the window.
+std::pair<int, int> clickedAt(QuibClient& phone, ChildProcess& window) {
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
+  EXPECT_TRUE(window.waitFor("button release 1 ")) << window.output();
+  int x = -1, y = -1;
+  const auto at = window.output().rfind("button press 1 ");
+  if (at == std::string::npos ||
+      std::sscanf(window.output().c_str() + at, "button press 1 %d %d", &x, &y) != 2)
+    ADD_FAILURE() << window.output();
+  return {x, y};
+}
+
+}  // namespace
+
+void checkInputOnCompositor(const std::string& sinks, const std::string& scrollLine,
+                            const std::function<void()>& afterTexts) {
+  TempDir data;
+  ChildProcess window(
+      {"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW, "--no-menu"});
+  ASSERT_TRUE(window.waitFor("ready\n", 30s)) << window.output();
+  QuibClient phone;
+  auto p = startOnWayland(data.path(), sinks, phone);
+  ASSERT_TRUE(p);
+  // The first key of the session is not lost; command is Control here.
+  checkKeys(phone, window);
+  checkTypedText(phone, window);
+  if (afterTexts) afterTexts();
+  checkClipboardThroughWindow(phone, window);
+  const auto [x, y] = clickedAt(phone, window);
+  checkPointer(phone, window, x, y, scrollLine);
+  p->signal(SIGTERM);
+  EXPECT_EQ(p->wait(), 0) << p->output();
+  window.signal(SIGTERM);
 }
 
 void checkApplicationsAndAddresses(QuibClient& phone, const fs::path& marks) {

@@ -48,15 +48,19 @@ void checkKeys(QuibClient& phone, ChildProcess& window, const std::string& comma
 // (which holds "a" from checkKeys); then prints how long 1,000 ASCII and 200 Hangul characters
 // take to arrive whole.
 void checkTypedText(QuibClient& phone, ChildProcess& window);
-// The phone's copy pasted in the window (its command+v), and the window's copy in the history.
+// The phone's copy pasted in the window, and the window's copy in the history (through Control's
+// shortcuts, whatever the command key is).
 void checkClipboardThroughWindow(QuibClient& phone, ChildProcess& window);
 // From the pointer at (x, y): a move by (40, -25), a click, a right click, a scroll up (the window's
 // line for it: wheel clicks, or smooth scrolling where the desktop sends no clicks), and a drag by
 // (30, 30).
-// Where the pointer is, from a left click on the window (on desktops that place it themselves).
-std::pair<int, int> clickedAt(QuibClient& phone, ChildProcess& window);
 void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y,
                   const std::string& scrollLine = "scroll up\n");
+// On a compositor that places the pointer itself (GNOME, KDE): the program started with `sinks`;
+// keys, texts (then `afterTexts`), the clipboard both ways through the window, and the pointer from
+// where a click finds it.
+void checkInputOnCompositor(const std::string& sinks, const std::string& scrollLine,
+                            const std::function<void()>& afterTexts = {});
 // Launching "notes", opening an https address, and which of two names are installed.
 void checkApplicationsAndAddresses(QuibClient& phone, const std::filesystem::path& marks);
 QuibAction action(QuibActionKind kind, std::optional<std::string> value = std::nullopt,

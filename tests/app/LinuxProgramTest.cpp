@@ -75,11 +75,7 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
   EXPECT_EQ(act(phone, action(QuibActionKind::audioOutputNext)).message, "출력: Headphones");
   EXPECT_EQ(run("pactl get-default-sink"), "Headphones");
 
-  // The clipboard, both ways.
-  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
-  EXPECT_EQ(run("xclip -selection clipboard -o"), "from phone");
-  run("printf 'copied elsewhere' | xclip -selection clipboard -loops 1 >/dev/null 2>&1 &");
-  EXPECT_TRUE(historyComesToStartWith(phone, "copied elsewhere"));
+  checkClipboardThroughWindow(phone, window);
 
   // Applications and addresses through the desktop's entries and default handlers.
   checkApplicationsAndAddresses(phone, marks.path());
