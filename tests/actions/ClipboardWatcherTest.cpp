@@ -62,7 +62,7 @@ TEST_F(ClipboardWatcherTest, TwoChangesWithinOnePollAreOne) {
   desktop.pasteboard().copyText("second");
   advance(1000ms);
   EXPECT_EQ(watcher->history(), History{"second"});
-  // setClipboard from the phone is recorded; typed text and its restore behave as the Part says.
+  // setClipboard from the phone is recorded (typed text is not: see below).
   executor.perform(action(QuibActionKind::setClipboard, "from phone"));
   advance(1000ms);
   EXPECT_EQ(watcher->history().front(), "from phone");

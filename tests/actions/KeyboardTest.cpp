@@ -55,22 +55,6 @@ TEST_F(KeyboardTest, KeyNamesAndModifierNames) {
   EXPECT_EQ(Keyboard::modifierFlag("ctrl"), EventFlags::control);
 }
 
-TEST_F(KeyboardTest, RefusalsPostNothing) {
-  EXPECT_EQ(executor.perform(action(QuibActionKind::keystroke, "f1", {"command"})),
-            (ActionResult{false, "지원하지 않는 키: f1"}));
-  EXPECT_EQ(executor.perform(action(QuibActionKind::keystroke)), (ActionResult{false, "지원하지 않는 키: "}));
-  desktop.events().failEvents({InputEvent::Kind::keyboard});
-  EXPECT_EQ(executor.perform(action(QuibActionKind::keystroke, "c")),
-            (ActionResult{false, "이벤트 생성 실패"}));
-  desktop.events().failEvents({});
-  desktop.accessibility().setTrusted(false);
-  EXPECT_EQ(executor.perform(action(QuibActionKind::keystroke, "c")),
-            (ActionResult{false, "손쉬운 사용 권한이 필요합니다"}));
-  EXPECT_EQ(executor.perform(action(QuibActionKind::typeText, "x")),
-            (ActionResult{false, "손쉬운 사용 권한이 필요합니다"}));
-  EXPECT_TRUE(posted().empty());
-}
-
 TEST_F(KeyboardTest, ScreenshotIsCommandShift4) {
   EXPECT_EQ(executor.perform(action(QuibActionKind::screenshotRegion)),
             (ActionResult{true, "command+shift 4"}));

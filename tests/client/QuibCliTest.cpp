@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "client/QuibClient.h"
-
 #include "icons/ImageCodec.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -31,14 +30,10 @@ class QuibCliTest : public ::testing::Test {
   void SetUp() override {
     server = std::make_unique<ChildProcess>(
         std::vector<std::string>{QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
-    auto upToPort = server->waitFor("대기 중 (포트 ");
-    ASSERT_TRUE(upToPort);
-    auto rest = server->waitFor(")");
-    ASSERT_TRUE(rest);
-    port = rest->substr(0, rest->size() - 1);
-    auto at = upToPort->rfind("페어링 코드:  ");
-    ASSERT_NE(at, std::string::npos);
-    code = upToPort->substr(at + std::string("페어링 코드:  ").size(), 6);
+    const StartedProgram started = readStart(*server);
+    ASSERT_NE(started.port, 0);
+    port = std::to_string(started.port);
+    code = started.code;
   }
 
   CliRun quib(std::vector<std::string> args) {
@@ -104,8 +99,9 @@ TEST_F(QuibCliTest, WrongCodeAndUnreachableComputer) {
 
 TEST_F(QuibCliTest, BadBytesAndUsageErrorsExitTwoWithOneLine) {
   ASSERT_EQ(quib({"pair", code, "--host", "127.0.0.1", "--port", port}).status, 0);
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"type", "caf\xE9"}, {"clip", "set", "\xFF\xFE"}, {"pair", code, "--name", "\xC3"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"type", "caf\xE9"},
+                                               {"clip", "set", "\xFF\xFE"},
+                                               {"pair", code, "--name", "\xC3"}}) {
     auto run = quib(args);
     EXPECT_EQ(run.status, 2) << run.output;
     EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
@@ -125,8 +121,9 @@ TEST(QuibClientDeadlineTest, TricklingPeerCannotStretchTheDeadline) {
   std::thread peer([&] {
     asio::ip::tcp::socket s(io);
     acceptor.accept(s);
-    asio::write(s, asio::buffer(std::string(
-                       "{\"type\":\"hello\",\"needsPairing\":true,\"salt\":\"AAAAAAAAAAAAAAAAAAAAAA==\"}\n")));
+    asio::write(s,
+                asio::buffer(std::string(
+                    "{\"type\":\"hello\",\"needsPairing\":true,\"salt\":\"AAAAAAAAAAAAAAAAAAAAAA==\"}\n")));
     asio::error_code ec;
     // A byte every 20 ms, for far longer than the client waits.
     for (int i = 0; i < 400 && !done && !ec; ++i) {

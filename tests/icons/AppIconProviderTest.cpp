@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "crypto/Base64.h"
 #include "icons/AppIconProvider.h"
-#include "icons/ImageCodec.h"
 #include "platform/virtual/Desktop.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
@@ -80,11 +78,6 @@ class AppIconProviderTest : public ::testing::Test {
     std::filesystem::create_directories(desktop.files().onDisk(path));
     desktop.applications().setIcon(path, pngBytes(icon));
   }
-  static Image decoded(const std::string& base64) {
-    auto png = Base64::decode(base64);
-    auto bytes = std::string(png->begin(), png->end());
-    return *ImageCodec::decode(bytes);
-  }
 };
 
 TEST_F(AppIconProviderTest, RendersCachesAndBounds) {
@@ -92,14 +85,14 @@ TEST_F(AppIconProviderTest, RendersCachesAndBounds) {
   install("Editor", withMargin(512, 40));
   auto a = provider.iconBase64("Editor", 256);
   ASSERT_TRUE(a);
-  EXPECT_EQ(decoded(*a).width, 256);
-  EXPECT_EQ(pixel(decoded(*a), 0, 0).r, 220);  // trimmed to the content
-  EXPECT_EQ(decoded(*provider.iconBase64("Editor", 100.9)).width, 100);
-  EXPECT_EQ(decoded(*provider.iconBase64("Editor", 64)).width, 64);
+  EXPECT_EQ(fromBase64(*a).width, 256);
+  EXPECT_EQ(pixel(fromBase64(*a), 0, 0).r, 220);  // trimmed to the content
+  EXPECT_EQ(fromBase64(*provider.iconBase64("Editor", 100.9)).width, 100);
+  EXPECT_EQ(fromBase64(*provider.iconBase64("Editor", 64)).width, 64);
   // Cached: a new icon on disk is not picked up for a size already rendered.
   desktop.applications().setIcon("/Applications/Editor.app", pngBytes(solid(8, 8, kWhite)));
   EXPECT_EQ(provider.iconBase64("Editor", 256), a);
-  EXPECT_EQ(decoded(*provider.iconBase64("Editor", 5000)).width, AppIconProvider::kMaxSize);
+  EXPECT_EQ(fromBase64(*provider.iconBase64("Editor", 5000)).width, AppIconProvider::kMaxSize);
   EXPECT_FALSE(provider.iconBase64("Editor", 0));
   EXPECT_FALSE(provider.iconBase64("Editor", -3));
   EXPECT_FALSE(provider.iconBase64("Editor", std::nan("")));
@@ -108,7 +101,7 @@ TEST_F(AppIconProviderTest, RendersCachesAndBounds) {
   EXPECT_FALSE(provider.iconBase64("Blank", 64));
   // A fully transparent icon is drawn as it is.
   install("Ghost", solid(64, 64, kClear));
-  EXPECT_EQ(pixel(decoded(*provider.iconBase64("Ghost", 64)), 32, 32).a, 0);
+  EXPECT_EQ(pixel(fromBase64(*provider.iconBase64("Ghost", 64)), 32, 32).a, 0);
 }
 
 TEST(BoundedCacheTest, BoundedInBytesDroppingTheLeastRecentlyUsed) {

@@ -27,30 +27,6 @@ TEST(ImageCodecTest, PngRoundTripKeepsPremultipliedPixels) {
   EXPECT_EQ(pixel(*decoded, 1, 1).a, 0);
 }
 
-TEST(ImageCodecTest, RefusesGarbageOtherFormatsAndHugeDeclaredSizes) {
-  EXPECT_FALSE(ImageCodec::decode(""));
-  EXPECT_FALSE(ImageCodec::decode("not an image at all"));
-  // XPM is a format gdk-pixbuf knows but icons never need.
-  EXPECT_FALSE(ImageCodec::decode("/* XPM */\nstatic char * x[] = {\"1 1 1 1\", \". c #FF0000\", \".\"};\n"));
-  // A BMP header that declares 5000 x 5000 pixels and carries none of them.
-  std::string bmp(54, '\0');
-  auto put32 = [&](int at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>(v >> (8 * i));
-  };
-  bmp[0] = 'B';
-  bmp[1] = 'M';
-  put32(2, 54 + 5000u * 5000u * 3);
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, 5000);
-  put32(22, 5000);
-  bmp[26] = 1;
-  bmp[28] = 24;
-  EXPECT_FALSE(ImageCodec::decode(bmp));
-  EXPECT_FALSE(
-      ImageCodec::decode(R"(<svg xmlns="http://www.w3.org/2000/svg" width="20000" height="20000"/>)"));
-}
-
 std::string be32(std::uint32_t v) {
   return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
 }
@@ -80,10 +56,11 @@ std::string pngBomb(std::uint32_t w, std::uint32_t h, std::uint32_t rows) {
   return "\x89PNG\r\n\x1a\n" + pngChunk("IHDR", ihdr) + pngChunk("IDAT", packed) + pngChunk("IEND", "");
 }
 
-std::string gifBomb() {  // a small screen whose one frame declares 65535 x 65535
+std::string gifBomb() {  // a small screen whose second frame, after an extension, declares 65535 x 65535
+  const std::string data("\x00\x02\x02\x44\x01\x00", 6);
   return std::string("GIF89a") + le16(16) + le16(16) + std::string("\x80\x00\x00", 3) + std::string(6, '\0') +
-         "\x2c" + le16(0) + le16(0) + le16(65535) + le16(65535) +
-         std::string("\x00\x02\x02\x44\x01\x00\x3b", 7);
+         std::string("\x21\xf9\x04\x00\x00\x00\x00\x00", 8) + "\x2c" + le16(0) + le16(0) + le16(16) +
+         le16(16) + data + "\x2c" + le16(0) + le16(0) + le16(65535) + le16(65535) + data + "\x3b";
 }
 
 std::string jpegBomb() {  // a frame header declaring 30000 x 30000, three components
@@ -178,10 +155,16 @@ TEST(ImageCodecTest, EveryAcceptedFormatDecodesAndOthersNeverReachALoader) {
   ASSERT_TRUE(image);
   EXPECT_EQ(pixel(*image, 0, 0).r, 255);
   // Formats gdk-pixbuf knows but icons never need are not even sniffed as images.
-  EXPECT_FALSE(ImageCodec::readHeader("/* XPM */\nstatic char * x[] = {};\n"));
-  EXPECT_FALSE(ImageCodec::readHeader("P6\n1 1\n255\n\xff\x00\x00"));
-  EXPECT_FALSE(ImageCodec::readHeader(std::string("II*\0", 4)));              // TIFF
-  EXPECT_FALSE(ImageCodec::readHeader(std::string("\x89PNG\r\n\x1a\n", 8)));  // cut off before its header
+  const std::string others[] = {"",
+                                "not an image at all",
+                                "/* XPM */\nstatic char * x[] = {\"1 1 1 1\", \". c #FF0000\", \".\"};\n",
+                                "P6\n1 1\n255\n\xff\x00\x00",
+                                std::string("II*\0", 4),               // TIFF
+                                std::string("\x89PNG\r\n\x1a\n", 8)};  // cut off before its header
+  for (const std::string& bytes : others) {
+    EXPECT_FALSE(ImageCodec::readHeader(bytes)) << bytes;
+    EXPECT_FALSE(ImageCodec::decode(bytes)) << bytes;
+  }
 }
 
 TEST(ImageCodecTest, SvgRendersButCannotReadLocalFiles) {

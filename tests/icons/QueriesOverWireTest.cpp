@@ -1,8 +1,6 @@
 // The query requests over TCP, answered from the virtual desktop and a local HTTPS site.
 #include <gtest/gtest.h>
 
-#include "crypto/Base64.h"
-#include "icons/ImageCodec.h"
 #include "support/TestHttpsServer.h"
 #include "support/TestImages.h"
 #include "support/TestServer.h"
@@ -33,8 +31,7 @@ TEST(QueriesOverWireTest, AppQueries) {
   EXPECT_EQ(reply.type, ServerMessage::Kind::appIcon);
   EXPECT_EQ(reply.ok, true);
   EXPECT_EQ(reply.appName, "Safari");
-  auto png = Base64::decode(*reply.iconPNGBase64);
-  EXPECT_EQ(ImageCodec::decode(std::string(png->begin(), png->end()))->width, 128);
+  EXPECT_EQ(fromBase64(reply.iconPNGBase64).width, 128);
   auto missing = c->request(request(ClientMessage::Kind::appIcon, "m"));
   EXPECT_EQ(missing.ok, false);
   EXPECT_EQ(missing.appName, "");
@@ -90,8 +87,7 @@ TEST(QueriesOverWireTest, SiteIcons) {
   EXPECT_EQ(reply.type, ServerMessage::Kind::siteIcon);
   EXPECT_EQ(reply.ok, true);
   EXPECT_EQ(reply.url, "https://site.test/");
-  auto png = Base64::decode(*reply.iconPNGBase64);
-  EXPECT_EQ(ImageCodec::decode(std::string(png->begin(), png->end()))->width, 180);
+  EXPECT_EQ(fromBase64(reply.iconPNGBase64).width, 180);
 
   m.url = "definitely not a url";
   auto bad = c->request(m);
@@ -128,13 +124,8 @@ TEST(QueriesOverWireTest, AppIconRepliesKeepTheirPlace) {
   std::vector<std::string> ids;
   for (const auto& r : replies) ids.push_back(r.requestId.value_or(""));
   EXPECT_EQ(ids, (std::vector<std::string>{"icon-1", "ping-1", "icon-2", "ping-2", "icon-1"}));
-  auto width = [](const ServerMessage& m) {
-    auto png = Base64::decode(m.iconPNGBase64.value_or(""));
-    auto image = png ? ImageCodec::decode(std::string(png->begin(), png->end())) : std::nullopt;
-    return image ? image->width : 0;
-  };
-  EXPECT_EQ(width(replies[0]), 256);
-  EXPECT_EQ(width(replies[2]), 48);
+  EXPECT_EQ(fromBase64(replies[0].iconPNGBase64).width, 256);
+  EXPECT_EQ(fromBase64(replies[2].iconPNGBase64).width, 48);
   EXPECT_EQ(replies[4].iconPNGBase64, replies[0].iconPNGBase64);
 }
 

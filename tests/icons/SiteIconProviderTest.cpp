@@ -5,18 +5,14 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
 
-#include "crypto/Base64.h"
 #include "icons/AddressFilter.h"
-#include "icons/ImageCodec.h"
 #include "icons/SiteIconProvider.h"
 #include "platform/Clock.h"
 #include "support/SilentServer.h"
-#include "support/TempDir.h"
 #include "support/TestHttpsServer.h"
 #include "support/TestImages.h"
 
@@ -124,7 +120,7 @@ TEST_F(SiteIconProviderTest, ChoosingAmongCandidates) {
   } while (std::next_permutation(order.begin(), order.end()));
 }
 
-TEST_F(SiteIconProviderTest, WholeSearchThenCache) {
+TEST_F(SiteIconProviderTest, WholeSearchThenCacheOrFailure) {
   SiteIconProvider provider(options(), 1);
   server.route("/", 200,
                R"(<link rel="icon" href="/small.png" sizes="16x16"><link rel="icon" href="/big.png">)");
@@ -133,40 +129,32 @@ TEST_F(SiteIconProviderTest, WholeSearchThenCache) {
   server.route("/favicon.ico", 200, "not an image");
   auto icon = search(provider, "https://site.test/");
   ASSERT_TRUE(icon);
-  auto png = Base64::decode(*icon);
-  auto image = ImageCodec::decode(std::string(png->begin(), png->end()));
-  ASSERT_TRUE(image);
-  EXPECT_EQ(image->width, 180);
-  EXPECT_EQ(pixel(*image, 90, 90).r, 220);
+  const Image image = fromBase64(icon);
+  ASSERT_EQ(image.width, 180);
+  EXPECT_EQ(pixel(image, 90, 90).r, 220);
   // The second request is answered at once from the cache, on this thread.
   const auto before = server.requests().size();
   bool answered = false;
   provider.iconBase64("https://site.test/", 64, [&](std::optional<std::string> r) { answered = r == icon; });
   EXPECT_TRUE(answered);
   EXPECT_EQ(server.requests().size(), before);
-}
 
-TEST_F(SiteIconProviderTest, ImmediateFailures) {
-  SiteIconProvider provider(options(), 1);
+  // What is no web address fails at once; a site with nothing usable is not cached as an icon.
   for (const char* site : {"", "not a url", "example.com", "mailto:x@example.com"}) {
     bool called = false;
     provider.iconBase64(site, 256, [&](std::optional<std::string> r) { called = !r; });
     EXPECT_TRUE(called) << site;
   }
-  EXPECT_FALSE(search(provider, "https://other.test/"));  // nothing usable: not cached, no icon
+  EXPECT_FALSE(search(provider, "https://other.test/missing"));
 }
 
-// Two servers stand for https://a.test and https://www.a.test (and b.test), each with its own
-// certificate; libcurl trusts both.
+// Two servers stand for https://a.test and https://www.a.test (and b.test).
 class RedirectingSiteTest : public SiteIconProviderTest {
  protected:
   TestHttpsServer apex, www;
-  TempDir dir;
   HttpFetcher::Options options() {
     HttpFetcher::Options o;
-    o.caFile = (dir.path() / "both.pem").string();
-    std::ofstream both(o.caFile);
-    both << std::ifstream(apex.caFile()).rdbuf() << std::ifstream(www.caFile()).rdbuf();
+    o.caFile = TestHttpsServer::caFile();
     o.connectTo = apex.connectTo({"a.test"});
     for (const auto& c : www.connectTo({"www.a.test", "b.test"})) o.connectTo.push_back(c);
     o.publicLoopbackPorts = {apex.port(), www.port()};
@@ -197,8 +185,7 @@ TEST_F(RedirectingSiteTest, DeclarationsAndFallbacksFollowTheFinalPage) {
   www.route("/apple-touch-icon.png", 200, pngBytes(solid(120, 120, kRed)));
   auto icon = search(provider, "https://a.test/");
   ASSERT_TRUE(icon);
-  auto png = Base64::decode(*icon);
-  EXPECT_EQ(ImageCodec::decode(std::string(png->begin(), png->end()))->width, 120);
+  EXPECT_EQ(fromBase64(icon).width, 120);
   for (const auto& path : apex.requests()) EXPECT_EQ(path.find("icon"), std::string::npos) << path;
 }
 
@@ -210,12 +197,6 @@ TEST_F(SiteIconProviderTest, PageChosenAddressesStayOffThisComputer) {
   secret.route("/", 200, R"(<link rel="icon" href="/secret.png">)");
   const std::string local = "https://127.0.0.1:" + std::to_string(secret.port());
   HttpFetcher::Options o = options();
-  TempDir dir;
-  o.caFile = (dir.path() / "both.pem").string();
-  {
-    std::ofstream both(o.caFile);
-    both << std::ifstream(server.caFile()).rdbuf() << std::ifstream(secret.caFile()).rdbuf();
-  }
   // A public-looking name that connects to the local service: the connected address decides.
   o.connectTo.push_back("sneaky.test:443:127.0.0.1:" + std::to_string(secret.port()));
   server.route("/", 200,
@@ -229,9 +210,9 @@ TEST_F(SiteIconProviderTest, PageChosenAddressesStayOffThisComputer) {
     SiteIconProvider provider(o, 1);
     auto icon = search(provider, "https://site.test/");
     ASSERT_TRUE(icon);
-    auto png = Base64::decode(*icon);
-    auto image = ImageCodec::decode(std::string(png->begin(), png->end()));
-    EXPECT_EQ(pixel(*image, 32, 32).b, 200);  // the public icon, not the secret
+    const Image image = fromBase64(icon);
+    ASSERT_FALSE(image.empty());
+    EXPECT_EQ(pixel(image, 32, 32).b, 200);  // the public icon, not the secret
     EXPECT_TRUE(secret.requests().empty());
   }
   // The phone may name the local service itself, and that page's own icons are fetched.

@@ -40,24 +40,6 @@ TEST(SqliteDefaultsTest, TypedValuesSurviveReopenAndOtherTypesReadAbsent) {
   EXPECT_FALSE(d.string("s"));
 }
 
-TEST(SqliteDefaultsTest, UpdateIsAtomicAcrossConnections) {
-  test::TempDir dir;
-  SqliteDefaults a(dir.path(), "shared"), b(dir.path(), "shared");
-  auto increment = [](std::optional<DefaultsValue> v) -> std::optional<DefaultsValue> {
-    std::int64_t n = v && v->json.is_number_integer() ? v->json.get<std::int64_t>() : 0;
-    return DefaultsValue::of(n + 1);
-  };
-  std::thread ta([&] {
-    for (int i = 0; i < 100; ++i) a.update("n", increment);
-  });
-  std::thread tb([&] {
-    for (int i = 0; i < 100; ++i) b.update("n", increment);
-  });
-  ta.join();
-  tb.join();
-  EXPECT_EQ(a.integer("n"), 200);
-}
-
 TEST(SqliteDefaultsTest, CorruptDatabaseReadsEmptyAndNeverThrows) {
   test::TempDir dir;
   {

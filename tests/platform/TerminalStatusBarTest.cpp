@@ -1,12 +1,12 @@
 // The terminal menu: what it prints, and that a typed number means the menu the user saw.
-#include "platform/terminal/TerminalStatusBar.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <condition_variable>
 #include <future>
 #include <sstream>
+
+#include "platform/terminal/TerminalStatusBar.h"
 
 namespace quib {
 namespace {
@@ -27,7 +27,8 @@ class TerminalStatusBarTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_EQ(pipe(input), 0);
-    bar = std::make_unique<TerminalStatusBar>(queue, out, input[0], [] {}, [] {});
+    bar = std::make_unique<TerminalStatusBar>(
+        queue, out, input[0], [] {}, [] {});
     bar->setOnChoose([this](const MenuItem& item) {
       std::lock_guard lock(mutex);
       chosen.push_back(item.title);
@@ -94,6 +95,13 @@ TEST_F(TerminalStatusBarTest, PrintsChangesOnceWithWhatChoosingDoes) {
   const std::string text = printed();
   EXPECT_NE(text.find("[1]   A  — 클릭하면 이 기기의 페어링을 해제합니다\n"), std::string::npos) << text;
   EXPECT_EQ(text.find("Quibbleton"), text.rfind("Quibbleton"));  // printed once
+  // The pairing code shows on a terminal; in a log (output that is no terminal) only it is hidden.
+  Menu code{MenuItem::command("페어링 코드:  004211", MenuItem::Action::copyCode),
+            MenuItem::command("  Phone 004211", MenuItem::Action::disconnectDevice)};
+  EXPECT_NE(TerminalStatusBar::render(code).find("코드:  004211"), std::string::npos);
+  const std::string log = TerminalStatusBar::render(code, false);
+  EXPECT_EQ(log.find("코드:  004211"), std::string::npos) << log;
+  EXPECT_NE(log.find("  Phone 004211"), std::string::npos) << log;
 }
 
 TEST_F(TerminalStatusBarTest, NumberTypedAgainstAChangedMenuIsNotActedOn) {

@@ -14,28 +14,19 @@ namespace quib::test {
 namespace {
 
 using namespace std::chrono_literals;
-constexpr const char* kWrongKey = "암호화되지 않았거나 키가 틀립니다";
-
-std::string otherCode(const std::string& code) {
-  return code == "111111" ? "222222" : "111111";
-}
-
-std::unique_ptr<QuibClient> connectFrom(TestServer& t, const std::string& local) {
-  return t.connectFrom(local);
-}
 
 // Spends n wrong-code guesses from one address, a fresh connection per five.
 void guess(TestServer& t, const std::string& local, int n) {
   const std::string wrong = otherCode(t.server().pairingCode());
   std::unique_ptr<QuibClient> c;
   for (int i = 0; i < n; ++i) {
-    if (i % 5 == 0) c = connectFrom(t, local);
+    if (i % 5 == 0) c = t.connectFrom(local);
     EXPECT_EQ(c->pair(wrong, "x").message, kWrongKey);
   }
 }
 
 ServerMessage pairFrom(TestServer& t, const std::string& local) {
-  return connectFrom(t, local)->pair(t.server().pairingCode(), "phone");
+  return t.connectFrom(local)->pair(t.server().pairingCode(), "phone");
 }
 
 // Blocks every action until released, so that a test can hold a reply back.
@@ -63,12 +54,6 @@ class GatedActions : public ActionPerformer {
   int started = 0;
 };
 
-ClientMessage muteAction(const std::string& id) {
-  auto m = request(ClientMessage::Kind::action, id);
-  m.action = QuibAction{QuibActionKind::mute, {}, {}, {}, {}, {}, {}};
-  return m;
-}
-
 TEST(HostilePeersTest, RevokedTokensAreToldToPairAgainAndAreNoGuess) {
   TestServer t;
   std::string unpaired, forgotten;
@@ -85,9 +70,12 @@ TEST(HostilePeersTest, RevokedTokensAreToldToPairAgainAndAreNoGuess) {
   }
   EXPECT_EQ(t.connect()->pair(t.server().pairingCode(), "A").type, ServerMessage::Kind::paired);
 
-  // "Forget all" remembers every token it drops, and the list survives a restart of the server.
+  // "Forget all" remembers every token it drops, and the list survives a restart of the server, as
+  // do the devices paired since: a phone returns with its token alone.
   t.connectPaired("B", &forgotten);
   t.server().forgetPairedDevices();
+  std::string kept;
+  t.connectPaired("C", &kept);
   VirtualDesktop desktop;
   MainQueue queue;
   QuibServer::Options options;
@@ -101,6 +89,12 @@ TEST(HostilePeersTest, RevokedTokensAreToldToPairAgainAndAreNoGuess) {
     c.useToken(forgotten);
     EXPECT_EQ(c.request(request(ClientMessage::Kind::ping)).needsPairing, true);
   }
+  QuibClient returning;
+  returning.connect("127.0.0.1", restarted.boundPort());
+  returning.useToken(kept);
+  EXPECT_EQ(returning.request(request(ClientMessage::Kind::clipboard, "r")).type,
+            ServerMessage::Kind::clipboard);
+  EXPECT_EQ(restarted.connectedDevices(), (std::vector<QuibServer::ConnectedDevice>{{"C", kept}}));
   QuibClient fresh;
   fresh.connect("127.0.0.1", restarted.boundPort());
   EXPECT_EQ(fresh.pair(restarted.pairingCode(), "B").type, ServerMessage::Kind::paired);
@@ -109,14 +103,19 @@ TEST(HostilePeersTest, RevokedTokensAreToldToPairAgainAndAreNoGuess) {
 
 TEST(HostilePeersTest, OnlySealedBoxesThatOpenUnderNoKeyAreGuesses) {
   TestServer t;
-  // Not base64, too short for nonce and tag, plain garbage: answered, never counted.
+  // Not base64, too short for nonce and tag, garbage, a plain request other than ping: answered
+  // (without the request's id), never counted.
   for (int i = 0; i < 30; ++i) {
     auto c = t.connect();
-    for (const char* line : {"e:!!!!\n", "e:AAAA\n", "e:\n", "garbage\n"}) {
-      c->sendRaw(line);
+    for (const char* line :
+         {"e:!!!!", "e:AAAA", "e:", "garbage", "{\"type\":\"Ping\",\"requestId\":\"4\"}",
+          "{\"type\":\"action\",\"requestId\":\"3\",\"action\":{\"kind\":\"mute\",\"modifiers\":[]}}"}) {
+      c->sendRaw(std::string(line) + "\n");
       auto reply = c->readReply();
+      EXPECT_EQ(reply.type, ServerMessage::Kind::error) << line;
       EXPECT_EQ(reply.message, kWrongKey);
       EXPECT_EQ(reply.needsPairing, true);
+      EXPECT_EQ(reply.requestId, std::nullopt);
     }
   }
   EXPECT_EQ(t.connect()->pair(t.server().pairingCode(), "x").type, ServerMessage::Kind::paired);
@@ -134,7 +133,7 @@ TEST(HostilePeersTest, GuessesAreBoundedPerAddressAndInAll) {
   // make the phone drop its token.
   t.clock().advance(PairingGuard::kRefusedTrialInterval);
   for (const bool tried : {true, false}) {
-    auto phone = connectFrom(t, "127.0.0.2");
+    auto phone = t.connectFrom("127.0.0.2");
     phone->useToken(token);
     auto reply = phone->request(request(ClientMessage::Kind::ping, "t"));
     EXPECT_EQ(reply.type, tried ? ServerMessage::Kind::ack : ServerMessage::Kind::error);
@@ -146,16 +145,17 @@ TEST(HostilePeersTest, GuessesAreBoundedPerAddressAndInAll) {
   EXPECT_EQ(pairFrom(t, "127.0.0.2").type, ServerMessage::Kind::paired);
 
   // Many addresses together close pairing for everyone; tokens keep working.
-  const int each = PairingGuard::kMaxFailuresPerSource - 1;
-  int spent = 0;
-  for (int a = 10; spent < PairingGuard::kMaxFailures; ++a) {
-    const int n = std::min(each, PairingGuard::kMaxFailures - spent);
-    guess(t, "127.0.0." + std::to_string(a), n);
-    spent += n;
-  }
+  auto closePairing = [&](int a) {
+    for (int spent = 0; spent < PairingGuard::kMaxFailures; ++a) {
+      const int n = std::min(PairingGuard::kMaxFailuresPerSource - 1, PairingGuard::kMaxFailures - spent);
+      guess(t, "127.0.0." + std::to_string(a), n);
+      spent += n;
+    }
+  };
+  closePairing(10);
   EXPECT_TRUE(t.server().pairingClosedUntil().has_value());
   EXPECT_EQ(pairFrom(t, "127.0.0.40").message, kWrongKey);
-  auto returning = connectFrom(t, "127.0.0.10");
+  auto returning = t.connectFrom("127.0.0.10");
   returning->useToken(token);
   EXPECT_EQ(returning->request(request(ClientMessage::Kind::ping, "t")).type, ServerMessage::Kind::ack);
   // The right code while pairing is closed is refused but charged to no one: once pairing opens,
@@ -166,7 +166,15 @@ TEST(HostilePeersTest, GuessesAreBoundedPerAddressAndInAll) {
   t.clock().advance(PairingGuard::kWindow - 1min);
   EXPECT_FALSE(t.server().pairingClosedUntil().has_value());
   EXPECT_EQ(pairFrom(t, "127.0.0.41").type, ServerMessage::Kind::paired);
+  // A second lockout lasts twice as long.
+  closePairing(50);
+  t.clock().advance(PairingGuard::kWindow);
+  EXPECT_EQ(pairFrom(t, "127.0.0.42").message, kWrongKey);
+  t.clock().advance(PairingGuard::kWindow);
+  EXPECT_EQ(pairFrom(t, "127.0.0.42").type, ServerMessage::Kind::paired);
   // A new code reopens pairing at once, per address too.
+  guess(t, "127.0.0.2", PairingGuard::kMaxFailuresPerSource);
+  closePairing(70);
   t.server().setPairingCode("123456");
   EXPECT_FALSE(t.server().pairingClosedUntil().has_value());
   EXPECT_EQ(pairFrom(t, "127.0.0.2").type, ServerMessage::Kind::paired);
@@ -221,19 +229,25 @@ TEST(HostilePeersTest, LineSizeAndShapeBounds) {
   auto refused = stranger->readReply();
   EXPECT_EQ(refused.message, kWrongKey);
   EXPECT_EQ(refused.needsPairing, true);
+  stranger->sendRaw("{\"type\":\"ping\",\"requestId\":\"after\"}\n");
+  EXPECT_EQ(stranger->readReply().requestId, "after") << "one error, and the connection lives";
 }
 
 TEST(HostilePeersTest, UnauthenticatedConnectionsShedTheBusiestAddress) {
   QuibServer::Options options;
   options.maxKeylessConnections = 4;
   TestServer t(options);
-  auto slowPhone = connectFrom(t, "127.0.0.2");  // greeted, has not answered yet
+  auto keyed = t.connect();  // a connection with a key is never shed
+  keyed->usePairingCode(t.server().pairingCode());
+  keyed->request(request(ClientMessage::Kind::ping));
+  auto slowPhone = t.connectFrom("127.0.0.2");  // greeted, has not answered yet
   std::vector<std::unique_ptr<QuibClient>> flood;
-  for (int i = 0; i < 8; ++i) flood.push_back(connectFrom(t, "127.0.0.3"));
+  for (int i = 0; i < 8; ++i) flood.push_back(t.connectFrom("127.0.0.3"));
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(flood[i]->waitForClose(5s)) << i;
   EXPECT_EQ(slowPhone->pair(t.server().pairingCode(), "slow").type, ServerMessage::Kind::paired);
   flood.back()->sendRaw("{\"type\":\"ping\",\"requestId\":\"newest\"}\n");
   EXPECT_EQ(flood.back()->readReply().requestId, "newest");
+  EXPECT_EQ(keyed->request(request(ClientMessage::Kind::ping, "k")).requestId, "k");
 }
 
 TEST(HostilePeersTest, EndedConnectionsStillFlushingCountAgainstTheCap) {
@@ -246,7 +260,7 @@ TEST(HostilePeersTest, EndedConnectionsStillFlushingCountAgainstTheCap) {
   std::vector<std::unique_ptr<QuibClient>> ended;
   for (int i = 0; i < 5; ++i) {
     ended.push_back(t.connectPaired("p"));
-    ended.back()->send(muteAction(std::to_string(i)));
+    ended.back()->send(actionRequest(std::to_string(i)));
     ended.back()->shutdownSend();
   }
   ASSERT_TRUE(gate.waitStarted(1));
@@ -295,7 +309,7 @@ TEST(HostilePeersTest, HalfCloseWithLargeReplyInFlightStillGetsTheActionReply) {
   icon.appName = "Noise";
   icon.iconSize = 1024;
   phone->send(icon);
-  phone->send(muteAction("act"));
+  phone->send(actionRequest("act"));
   phone->shutdownSend();
   ASSERT_TRUE(gate.waitStarted(1));
   auto first = phone->readReply();

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,14 +78,10 @@ TEST(CatalogTest, KeyFaceJsonForms) {
     KeyFace f{c, "v"};
     EXPECT_EQ(keyFaceFromJson(nlohmann::json::parse(toJson(f).dump())), f);
   }
-  for (const char* bad : {"{}", R"({"text":{"_0":"a"},"symbol":{"_0":"b"}})"}) {
-    try {
-      keyFaceFromJson(nlohmann::json::parse(bad));
-      ADD_FAILURE() << bad;
-    } catch (const DecodeError& e) {
-      EXPECT_STREQ(e.what(), "Invalid number of keys found, expected one.");
-    }
-  }
+  for (const char* bad : {"{}", R"({"text":{"_0":"a"},"symbol":{"_0":"b"}})"})
+    EXPECT_THAT(
+        [&] { keyFaceFromJson(nlohmann::json::parse(bad)); },
+        testing::ThrowsMessage<DecodeError>(testing::StrEq("Invalid number of keys found, expected one.")));
   EXPECT_THROW(keyFaceFromJson(nlohmann::json::parse(R"({"emoji":{"_0":"a"}})")), DecodeError);
   EXPECT_THROW(keyFaceFromJson(nlohmann::json::parse(R"({"text":{"_1":"a"}})")), DecodeError);
   EXPECT_EQ(std::hash<KeyFace>{}(face), std::hash<KeyFace>{}(KeyFace{KeyFace::Case::appIcon, "Safari"}));

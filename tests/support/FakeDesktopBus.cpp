@@ -17,11 +17,6 @@ constexpr const char* kNotificationsXml = R"xml(<node><interface name="org.freed
     <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
     <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/><arg type="u" direction="out"/>
   </method>
-  <method name="GetCapabilities"><arg type="as" direction="out"/></method>
-  <method name="GetServerInformation">
-    <arg type="s" direction="out"/><arg type="s" direction="out"/><arg type="s" direction="out"/>
-    <arg type="s" direction="out"/>
-  </method>
 </interface></node>)xml";
 
 // Exports one interface described by `xml` at `path` and owns `name`; *owned turns true once the
@@ -73,25 +68,17 @@ FakeWatcher::~FakeWatcher() {
 
 FakeNotifications::FakeNotifications(SessionBus& bus) : bus_(bus) {
   static const GDBusInterfaceVTable vtable = {
-      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method, GVariant* params,
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* params,
          GDBusMethodInvocation* invocation, gpointer self) {
-        const std::string m = method;
-        if (m == "Notify") {
-          const gchar *app = nullptr, *icon = nullptr, *summary = nullptr, *body = nullptr;
-          guint32 replaces = 0;
-          g_variant_get(params, "(&su&s&s&s@as@a{sv}i)", &app, &replaces, &icon, &summary, &body, nullptr,
-                        nullptr, nullptr);
-          auto* me = static_cast<FakeNotifications*>(self);
-          me->notices.push_back({app, summary, body});
-          g_dbus_method_invocation_return_value(
-              invocation, g_variant_new("(u)", static_cast<guint32>(me->notices.size())));
-        } else if (m == "GetCapabilities") {
-          const gchar* caps[] = {"body", "body-markup", nullptr};
-          g_dbus_method_invocation_return_value(invocation, g_variant_new("(^as)", caps));
-        } else {
-          g_dbus_method_invocation_return_value(invocation,
-                                                g_variant_new("(ssss)", "fake", "test", "1", "1.2"));
-        }
+        // Notify, the one method.
+        const gchar *app = nullptr, *icon = nullptr, *summary = nullptr, *body = nullptr;
+        guint32 replaces = 0;
+        g_variant_get(params, "(&su&s&s&s@as@a{sv}i)", &app, &replaces, &icon, &summary, &body, nullptr,
+                      nullptr, nullptr);
+        auto* me = static_cast<FakeNotifications*>(self);
+        me->notices.push_back({app, summary, body});
+        g_dbus_method_invocation_return_value(invocation,
+                                              g_variant_new("(u)", static_cast<guint32>(me->notices.size())));
       },
       nullptr,
       nullptr,

@@ -32,7 +32,6 @@ constexpr const char* kPortalXml = R"xml(<node>
 <interface name="org.freedesktop.portal.ScreenCast">
   <method name="SelectSources">
     <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
-  <property name="AvailableSourceTypes" type="u" access="read"/>
   <property name="version" type="u" access="read"/>
 </interface>
 <interface name="org.freedesktop.portal.Session">
@@ -105,15 +104,14 @@ void FakeRemoteDesktop::serve(GDBusConnection* connection) {
         const std::string i = interface, p = property;
         if (i == "org.freedesktop.portal.RemoteDesktop")
           return g_variant_new_uint32(p == "version" ? b.version : b.deviceTypes);
-        if (i == "org.freedesktop.portal.ScreenCast") return g_variant_new_uint32(p == "version" ? 4 : 1);
         return g_variant_new_uint32(1);
       },
       nullptr,
       {}};
-  std::vector<const char*> interfaces;
+  // Screen casts are offered as a desktop with PipeWire would, though a sink that asked for one
+  // would see its session refused on one without.
+  std::vector<const char*> interfaces{"org.freedesktop.portal.ScreenCast"};
   if (behaviour_.remoteDesktop) interfaces.push_back("org.freedesktop.portal.RemoteDesktop");
-  if (behaviour_.screenCast || !behaviour_.remoteDesktop)
-    interfaces.push_back("org.freedesktop.portal.ScreenCast");
   if (behaviour_.clipboard) interfaces.push_back(FakePortalClipboard::kInterface);
   // Served either way once the bus answered: a test of a portal that never came checks owned().
   auto serving = [](GDBusConnection*, const gchar*, gpointer self) {
@@ -223,18 +221,13 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
     guint32 types = 0, persist = 0;
     g_variant_lookup(options, "types", "u", &types);
     std::string line = name + " types=" + std::to_string(types);
-    if (name == "SelectDevices") {
-      if (g_variant_lookup(options, "persist_mode", "u", &persist))
-        line += " persist_mode=" + std::to_string(persist);
-      session.persist = persist != 0;
-      const std::string token = option(options, "restore_token");
-      if (!token.empty()) {
-        line += " restore_token=" + token;
-        session.restoreToken = token;
-      }
-    } else {
-      gboolean multiple = FALSE;
-      if (g_variant_lookup(options, "multiple", "b", &multiple) && multiple) line += " multiple";
+    if (g_variant_lookup(options, "persist_mode", "u", &persist))
+      line += " persist_mode=" + std::to_string(persist);
+    session.persist = persist != 0;
+    const std::string restore = option(options, "restore_token");
+    if (!restore.empty()) {
+      line += " restore_token=" + restore;
+      session.restoreToken = restore;
     }
     calls_.push_back(line);
     const std::string token = option(options, "handle_token");
@@ -330,9 +323,9 @@ GVariant* FakeRemoteDesktop::startResults(Session& session, const std::string& p
   if (clipboard_.requested(path))
     g_variant_builder_add(&results, "{sv}", "clipboard_enabled", g_variant_new_boolean(TRUE));
   if (session.persist && behaviour_.version >= 2) {
-    lastToken_ = "token-" + std::to_string(++serial_);
-    validTokens_.insert(lastToken_);
-    g_variant_builder_add(&results, "{sv}", "restore_token", g_variant_new_string(lastToken_.c_str()));
+    const std::string token = "token-" + std::to_string(++serial_);
+    validTokens_.insert(token);
+    g_variant_builder_add(&results, "{sv}", "restore_token", g_variant_new_string(token.c_str()));
   }
   return g_variant_builder_end(&results);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The desktop's RemoteDesktop portal (with its ScreenCast part), played by the test on its own
+// The desktop's RemoteDesktop portal (with its ScreenCast and Clipboard parts), played by the test on its own
 // session bus: it owns org.freedesktop.portal.Desktop, answers each request through the Request's
 // Response signal as the real portal does, and records every call in order. It answers on a thread
 // of its own, as the real portal does, so a client may wait for a reply on the test thread; the
@@ -30,7 +30,6 @@ class FakeRemoteDesktop {
     bool remoteDesktop = true;  // false: a portal without the interface
     std::uint32_t version = 2;
     std::uint32_t deviceTypes = 3;
-    bool screenCast = false;          // also offers screen casts (nothing here asks for one)
     bool clipboard = false;           // also offers the Clipboard portal
     std::uint32_t startResponse = 0;  // what the dialog answers: 1 the user declines
     std::uint32_t grantDevices = 3;
@@ -58,7 +57,6 @@ class FakeRemoteDesktop {
   // Input calls that came while an earlier one was still unanswered.
   int overlapping() { return read(overlapping_); }
   int dialogs() { return read(dialogs_); }
-  std::string lastToken() { return read(lastToken_); }  // the restore token handed out last
 
   // The desktop ends the newest session (its Closed signal); false when there is none.
   bool closeSession();
@@ -127,7 +125,6 @@ class FakeRemoteDesktop {
   std::uint64_t inputCalls_ = 0;
   int overlapping_ = 0;
   int dialogs_ = 0;
-  std::string lastToken_;
   // Input calls waiting for their reply, oldest first, with what the desktop makes of each.
   std::vector<std::pair<GDBusMethodInvocation*, std::string>> pendingInput_;
   std::vector<GDBusMethodInvocation*> unanswered_;

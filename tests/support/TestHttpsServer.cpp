@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "support/LoopbackListener.h"
+#include "support/TempDir.h"
 
 namespace quib::test {
 
@@ -50,13 +51,25 @@ void makeCertificate(const std::string& certPath, const std::string& keyPath) {
   EVP_PKEY_free(key);
 }
 
+// One certificate for every server of the process, made once: any server's caFile() trusts them all.
+const std::filesystem::path& certificates() {
+  static const TempDir dir;
+  [[maybe_unused]] static const bool made = [] {
+    makeCertificate((dir.path() / "ca.pem").string(), (dir.path() / "key.pem").string());
+    return true;
+  }();
+  return dir.path();
+}
+
 }  // namespace
 
+std::string TestHttpsServer::caFile() {
+  return (certificates() / "ca.pem").string();
+}
+
 TestHttpsServer::TestHttpsServer() {
-  const std::string cert = (dir_.path() / "ca.pem").string(), key = (dir_.path() / "key.pem").string();
-  makeCertificate(cert, key);
-  ssl_.use_certificate_chain_file(cert);
-  ssl_.use_private_key_file(key, asio::ssl::context::pem);
+  ssl_.use_certificate_chain_file(caFile());
+  ssl_.use_private_key_file((certificates() / "key.pem").string(), asio::ssl::context::pem);
   port_ = listenOnLoopback(acceptor_);
   acceptNext();
   thread_ = std::thread([this] { io_.run(); });

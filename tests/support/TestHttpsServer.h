@@ -1,6 +1,7 @@
 #pragma once
-// A small HTTPS server on loopback for site-icon tests: a fresh self-signed certificate for
-// "site.test" (written to a CA file that libcurl is told to trust) and fixed answers per path.
+// A small HTTPS server on loopback for site-icon tests: a self-signed certificate for "site.test"
+// and the other test names (written to a CA file that libcurl is told to trust), the same for every
+// server of the process, and fixed answers per path.
 #include <asio.hpp>
 #include <asio/ssl.hpp>
 #include <chrono>
@@ -9,8 +10,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "support/TempDir.h"
 
 namespace quib::test {
 
@@ -29,7 +28,7 @@ class TestHttpsServer {
   void route(const std::string& path, int status, std::string body, std::string location = {},
              std::chrono::milliseconds delay = {});
   std::uint16_t port() const { return port_; }
-  std::string caFile() const { return (dir_.path() / "ca.pem").string(); }
+  static std::string caFile();
   // CONNECT_TO entries that send https://site.test (and other names) here.
   std::vector<std::string> connectTo(const std::vector<std::string>& hosts = {"site.test"}) const;
   // Paths requested so far, in order, and the request heads (request line and headers).
@@ -40,7 +39,6 @@ class TestHttpsServer {
   void acceptNext();
   void serve(std::shared_ptr<asio::ssl::stream<asio::ip::tcp::socket>> stream);
 
-  TempDir dir_;
   asio::io_context io_;
   asio::ssl::context ssl_{asio::ssl::context::tls_server};
   asio::ip::tcp::acceptor acceptor_{io_};

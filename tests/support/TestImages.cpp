@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "crypto/Base64.h"
 #include "icons/ImageCodec.h"
 
 namespace quib::test {
@@ -45,6 +46,11 @@ void fillDisc(Image& img, double cx, double cy, double radius, Rgba c) {
 std::string pngBytes(const Image& img) {
   auto png = ImageCodec::encodePng(img);
   return png ? std::string(png->begin(), png->end()) : std::string();
+}
+
+Image fromBase64(const std::optional<std::string>& base64) {
+  const auto png = base64 ? Base64::decode(*base64) : std::nullopt;
+  return png ? ImageCodec::decode(std::string(png->begin(), png->end())).value_or(Image{}) : Image{};
 }
 
 }  // namespace quib::test

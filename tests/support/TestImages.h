@@ -1,6 +1,7 @@
 #pragma once
 // Synthetic pictures for the image tests, in the premultiplied RGBA of Image.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/Image.h"
@@ -23,5 +24,7 @@ void setPixel(Image& img, int x, int y, Rgba c);
 Rgba pixel(const Image& img, int x, int y);
 // Encoded PNG bytes of the image.
 std::string pngBytes(const Image& img);
+// The picture in a base64 PNG as the icon replies carry it; an empty image when there is none.
+Image fromBase64(const std::optional<std::string>& base64);
 
 }  // namespace quib::test

@@ -85,4 +85,10 @@ ClientMessage request(ClientMessage::Kind type, std::optional<std::string> reque
   return m;
 }
 
+ClientMessage actionRequest(std::optional<std::string> requestId, QuibAction action) {
+  ClientMessage m = request(ClientMessage::Kind::action, std::move(requestId));
+  m.action = std::move(action);
+  return m;
+}
+
 }  // namespace quib::test

@@ -81,5 +81,13 @@ auto TestServer::onMain(F&& f) -> decltype(f()) {
 }
 
 ClientMessage request(ClientMessage::Kind type, std::optional<std::string> requestId = std::nullopt);
+ClientMessage actionRequest(std::optional<std::string> requestId,
+                            QuibAction action = {QuibActionKind::mute, {}, {}, {}, {}, {}, {}});
+// What a line that opens under none of its connection's keys is answered.
+inline constexpr const char* kWrongKey = "암호화되지 않았거나 키가 틀립니다";
+// A pairing code that is not `code`.
+inline std::string otherCode(const std::string& code) {
+  return code == "111111" ? "222222" : "111111";
+}
 
 }  // namespace quib::test
