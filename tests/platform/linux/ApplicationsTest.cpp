@@ -6,9 +6,11 @@
 #include <fstream>
 
 #include "DesktopFixture.h"
+#include "DesktopTools.h"
 #include "actions/AppLocator.h"
 #include "icons/ImageCodec.h"
 #include "platform/linux/Applications.h"
+#include "platform/linux/Workspace.h"
 
 namespace quib {
 namespace {
@@ -100,6 +102,7 @@ TEST_F(LinuxApplicationsTest, LaunchStartsTheEntrysCommand) {
   auto result = locator.launchApp("Painter");
   EXPECT_TRUE(result.ok) << result.message;
   EXPECT_EQ(fixture_.waitForLaunch("painter"), "");
+  // It gets the descriptor limit the program started with, not the one it raised.
   EXPECT_EQ(fixture_.launchedLimit("painter"), std::to_string(kStartedLimit));
   EXPECT_FALSE(apps_.launch("quibtest-absent.desktop"));
 }
@@ -108,17 +111,21 @@ TEST_F(LinuxApplicationsTest, LaunchStartsTheEntrysCommand) {
 TEST_F(LinuxApplicationsTest, EntriesFollowTheDesktopsChangeNotice) {
   const auto file = std::filesystem::path(g_get_user_data_dir()) / "applications" / "quibtest-late.desktop";
   auto waitFor = [&](bool present) {
-    for (int i = 0; i < 500 && apps_.find("Quib Late").has_value() != present; ++i) {
-      while (g_main_context_iteration(nullptr, FALSE)) {
-      }
-      g_usleep(20000);
-    }
-    return apps_.find("Quib Late").has_value() == present;
+    return test::pollUntil([&] { return apps_.find("Quib Late").has_value() == present; });
   };
   std::ofstream(file) << "[Desktop Entry]\nType=Application\nName=Quib Late\nExec=true\n";
   EXPECT_TRUE(waitFor(true));
   std::filesystem::remove(file);
   EXPECT_TRUE(waitFor(false));
+}
+
+TEST_F(LinuxApplicationsTest, AddressesOpenWithTheDefaultHandlerAndUnhandledSchemesAreRefused) {
+  LinuxWorkspace workspace(ChildLimits{kStartedLimit});
+  ASSERT_TRUE(workspace.openURL("https://example.test/a?b=c"));
+  EXPECT_EQ(fixture_.waitForLaunch("browser"), "https://example.test/a?b=c");
+  EXPECT_EQ(fixture_.launchedLimit("browser"), std::to_string(kStartedLimit));
+  for (const char* refused : {"quibnothing://x", "no scheme here", "", "https://\xff"})
+    EXPECT_FALSE(workspace.openURL(refused)) << refused;
 }
 
 }  // namespace

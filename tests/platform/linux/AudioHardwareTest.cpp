@@ -5,6 +5,7 @@
 #include "DesktopTools.h"
 #include "actions/AudioOutput.h"
 #include "platform/linux/AudioHardware.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 namespace quib::test {
@@ -67,22 +68,9 @@ class LinuxAudioTest : public ::testing::Test {
   }
 };
 
-TEST_F(LinuxAudioTest, OutputsAreTheSinksByDescription) {
-  LinuxAudioHardware hw;
-  ASSERT_TRUE(hw.ready());
-  AudioOutput out(hw);
-  auto devices = out.outputDevices();
-  ASSERT_EQ(devices.size(), 2u);
-  EXPECT_EQ(devices[0], (AudioOutput::Device{*sinkIndex("Speakers"), "Speakers"}));
-  EXPECT_EQ(devices[1], (AudioOutput::Device{*sinkIndex("Headphones"), "Headphones"}));
-  EXPECT_EQ(out.currentOutputDevice(), devices[0]);
-  EXPECT_EQ(hw.outputChannelsPerBuffer(devices[1].id), (std::vector<std::uint32_t>{2}));
-  EXPECT_EQ(hw.deviceName(devices[1].id + 1000), std::nullopt);
-}
-
-TEST_F(LinuxAudioTest, SwitchingSetsTheDefaultAndTheStreamFollows) {
+TEST_F(LinuxAudioTest, OutputsAreTheSinksByDescriptionAndSwitchingMovesTheStream) {
   const auto speakers = sinkIndex("Speakers"), headphones = sinkIndex("Headphones");
-  Background player({"pacat", "--playback", "--raw", "--device=Speakers", "/dev/zero"});
+  ChildProcess player({"/usr/bin/pacat", "--playback", "--raw", "--device=Speakers", "/dev/zero"});
   ASSERT_TRUE(pollUntil([&] { return streamSinks() == std::vector{*speakers}; }));
 
   LinuxAudioHardware hw;
@@ -90,6 +78,12 @@ TEST_F(LinuxAudioTest, SwitchingSetsTheDefaultAndTheStreamFollows) {
   int changes = 0;
   hw.setOnChange([&] { ++changes; });
   AudioOutput out(hw);
+  auto devices = out.outputDevices();
+  EXPECT_EQ(devices,
+            (std::vector<AudioOutput::Device>{{*speakers, "Speakers"}, {*headphones, "Headphones"}}));
+  EXPECT_EQ(out.currentOutputDevice(), devices.at(0));
+  EXPECT_EQ(hw.outputChannelsPerBuffer(*headphones), (std::vector<std::uint32_t>{2}));
+  EXPECT_EQ(hw.deviceName(*headphones + 1000), std::nullopt);
   EXPECT_EQ(out.switchToNext(), "Headphones");
   EXPECT_EQ(pactl({"get-default-sink"}), "Headphones");
   ASSERT_TRUE(out.currentOutputDevice());
@@ -158,11 +152,13 @@ TEST_F(LinuxAudioTest, LostServerEmptiesTheOutputsUntilItIsBack) {
   TempDir dir;
   const std::string socket = (dir.path() / "pulse.sock").string();
   auto startServer = [&] {
-    auto server = std::make_unique<Background>(
-        std::vector<std::string>{QUIB_SOUND_SERVER, socket, "Solo"},
-        // Off the session bus, where the desktop's own server holds the name.
-        std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "no-bus").string()});
-    EXPECT_TRUE(server->waitForLine("ready", 15s));
+    // Off the session bus, where the desktop's own server holds the name.
+    auto server = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/bin/env",
+                                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "no-bus").string(),
+                                 QUIB_SOUND_SERVER, socket, "Solo"},
+        ChildProcess::Output::pipe);
+    EXPECT_TRUE(server->waitFor("ready\n", 15s)) << server->output();
     return server;
   };
   auto server = startServer();

@@ -2,13 +2,13 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <glib.h>
-#include <gtk/gtk.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
+
+#include "DesktopTools.h"
 
 namespace quib::test {
 namespace fs = std::filesystem;
@@ -89,7 +89,7 @@ DesktopFixture make() {
 const DesktopFixture& DesktopFixture::get() {
   static const DesktopFixture fixture = [] {
     auto f = make();
-    if (!gtk_init_check(nullptr, nullptr)) throw std::runtime_error("no display");
+    if (!gtkReady()) throw std::runtime_error("no display");
     return f;
   }();
   return fixture;
@@ -102,19 +102,13 @@ std::string DesktopFixture::launchedLimit(const std::string& tag) const {
 }
 
 std::string DesktopFixture::waitForLaunch(const std::string& tag) const {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < deadline) {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
+  std::string args = "(not launched)";
+  pollUntil([&] {
     std::ifstream in(markers / tag);
-    if (in) {
-      std::stringstream s;
-      s << in.rdbuf();
-      return s.str();
-    }
-    g_usleep(20000);
-  }
-  return "(not launched)";
+    if (in) args.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return bool(in);
+  });
+  return args;
 }
 
 }  // namespace quib::test

@@ -5,7 +5,6 @@
 #include <gtk/gtk.h>
 
 #include <chrono>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,76 +98,5 @@ inline std::string trimmed(std::string s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
   return s;
 }
-
-// A program left running in the background (a clipboard owner, a playing stream), killed by its
-// process id when the object goes.
-class Background {
- public:
-  // env: NAME=VALUE settings on top of ours.
-  explicit Background(const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
-    std::vector<const char*> args;
-    for (const auto& a : argv) args.push_back(a.c_str());
-    args.push_back(nullptr);
-    GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE);
-    for (const auto& e : env) {
-      const auto eq = e.find('=');
-      g_subprocess_launcher_setenv(launcher, e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), TRUE);
-    }
-    process_ = g_subprocess_launcher_spawnv(launcher, args.data(), nullptr);
-    g_object_unref(launcher);
-  }
-  ~Background() {
-    if (!process_) return;
-    g_subprocess_force_exit(process_);
-    g_subprocess_wait(process_, nullptr, nullptr);
-    g_object_unref(process_);
-  }
-  Background(const Background&) = delete;
-  Background& operator=(const Background&) = delete;
-
-  bool started() const { return process_ != nullptr; }
-  // The identifier goes once GLib has reaped the process.
-  bool running() { return process_ && g_subprocess_get_identifier(process_); }
-  // Reads its output until the line appears, dispatching meanwhile.
-  bool waitForLine(const std::string& line, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    GInputStream* out = g_subprocess_get_stdout_pipe(process_);
-    std::string seen;
-    struct Read {
-      bool done = false;
-      gssize n = 0;
-      char buf[256];
-    };
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (seen.find(line + "\n") == std::string::npos) {
-      Read r;
-      g_input_stream_read_async(
-          out, r.buf, sizeof r.buf, G_PRIORITY_DEFAULT, nullptr,
-          [](GObject* s, GAsyncResult* res, gpointer p) {
-            auto* rd = static_cast<Read*>(p);
-            rd->n = g_input_stream_read_finish(G_INPUT_STREAM(s), res, nullptr);
-            rd->done = true;
-          },
-          &r);
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (!pumpUntil([&] { return r.done; }, std::max(left, std::chrono::milliseconds(1)))) {
-        // The read must finish before its buffer goes; ending the program ends it.
-        g_subprocess_force_exit(process_);
-        pumpUntil([&] { return r.done; }, std::chrono::seconds(5));
-        return false;
-      }
-      if (r.n <= 0) return false;
-      seen.append(r.buf, static_cast<std::size_t>(r.n));
-    }
-    return true;
-  }
-  // Waits for its end, dispatching meanwhile.
-  bool waitForExit(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    return pumpUntil([&] { return !running(); }, limit);
-  }
-
- private:
-  GSubprocess* process_ = nullptr;
-};
 
 }  // namespace quib::test

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 
 #include "DesktopTools.h"
 #include "actions/ClipboardWatcher.h"
 #include "actions/Keyboard.h"
 #include "platform/linux/Pasteboard.h"
 #include "platform/virtual/Desktop.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 namespace quib::test {
@@ -23,13 +25,8 @@ const std::string kMixed =
 
 std::vector<std::string> lines(const std::string& s) {
   std::vector<std::string> out;
-  std::size_t start = 0;
-  while (start < s.size()) {
-    auto end = s.find('\n', start);
-    if (end == std::string::npos) end = s.size();
-    out.push_back(s.substr(start, end - start));
-    start = end + 1;
-  }
+  std::istringstream in(s);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
   return out;
 }
 
@@ -53,25 +50,30 @@ class LinuxPasteboardTest : public ::testing::Test {
   }
   std::vector<std::string> foreignTargets() { return lines(xclipOut("TARGETS").out); }
 
-  // Another client copies; returns once our side has seen the change.
-  std::unique_ptr<Background> copyForeign(const std::vector<std::string>& argv,
-                                          const std::vector<std::string>& env = {}) {
+  // Another client copies (a program on PATH, env settings first); returns once our side has seen
+  // the change.
+  std::unique_ptr<ChildProcess> copyForeign(std::vector<std::string> argv, bool saysReady) {
     const auto before = pb->changeCount();
-    auto owner = std::make_unique<Background>(argv, env);
-    if (argv[0] == QUIB_CLIPBOARD_OWNER) {
-      EXPECT_TRUE(owner->waitForLine("ready"));
+    argv.insert(argv.begin(), "/usr/bin/env");
+    auto owner = std::make_unique<ChildProcess>(argv, ChildProcess::Output::pipe);
+    if (saysReady) {
+      EXPECT_TRUE(owner->waitFor("ready\n")) << owner->output();
     }
-    EXPECT_TRUE(pumpUntil([&] { return pb->changeCount() != before; })) << argv[0] << " took no ownership";
+    EXPECT_TRUE(pumpUntil([&] { return pb->changeCount() != before; })) << argv[1] << " took no ownership";
     return owner;
   }
-  std::unique_ptr<Background> xclipIn(const std::string& text) {
+  std::unique_ptr<ChildProcess> xclipIn(const std::string& text) {
     const auto file = dir.path() / ("copy" + std::to_string(++files));
     std::ofstream(file, std::ios::binary) << text;
-    return copyForeign({"xclip", "-selection", "clipboard", "-quiet", "-i", file.string()});
+    return copyForeign({"xclip", "-selection", "clipboard", "-quiet", "-i", file.string()}, false);
   }
-  std::unique_ptr<Background> helperOwner(std::vector<std::string> targets) {
-    targets.insert(targets.begin(), QUIB_CLIPBOARD_OWNER);
-    return copyForeign(targets, {"ASAN_OPTIONS=detect_leaks=0"});
+  std::unique_ptr<ChildProcess> helperOwner(std::vector<std::string> targets) {
+    targets.insert(targets.begin(), {"ASAN_OPTIONS=detect_leaks=0", QUIB_CLIPBOARD_OWNER});
+    return copyForeign(targets, true);
+  }
+  // Dispatching meanwhile: our side may still have to tell the server it took the selection.
+  static bool ended(ChildProcess& p) {
+    return pumpUntil([&] { return p.wait(std::chrono::milliseconds(0)) >= 0; });
   }
   TempDir dir;
   int files = 0;
@@ -134,7 +136,7 @@ TEST_F(LinuxPasteboardTest, ForeignCopiesMoveTheCountAndReadBack) {
   for (int i = 0; big.size() < (1u << 20); ++i) big += "줄 " + std::to_string(i) + " \xE2\x9C\x93\n";
   auto second = xclipIn(big);
   EXPECT_GT(pb->changeCount(), afterFirst);
-  EXPECT_TRUE(first->waitForExit());  // the first owner lost the selection
+  EXPECT_TRUE(ended(*first));  // the first owner lost the selection
   auto read = pb->string();
   ASSERT_TRUE(read);
   EXPECT_EQ(read->size(), big.size());
@@ -144,7 +146,7 @@ TEST_F(LinuxPasteboardTest, ForeignCopiesMoveTheCountAndReadBack) {
   const auto beforeClear = pb->changeCount();
   pb->clearContents();
   EXPECT_EQ(pb->changeCount(), beforeClear + 1);
-  EXPECT_TRUE(second->waitForExit());
+  EXPECT_TRUE(ended(*second));
   EXPECT_NE(xclipOut().status, 0);
   EXPECT_EQ(pb->string(), std::nullopt);
   EXPECT_TRUE(pb->items().empty());
@@ -219,7 +221,7 @@ TEST_F(LinuxTypedTextTest, NewerForeignCopyWinsAndEmptyStaysEmpty) {
   auto newer = xclipIn("copied meanwhile");
   advance(600ms);
   EXPECT_EQ(xclipOut().out, "copied meanwhile");
-  EXPECT_TRUE(newer->running());
+  EXPECT_EQ(newer->wait(0ms), -1);  // still serving
 }
 
 }  // namespace

@@ -111,16 +111,21 @@ TEST(WaylandEventPosterTest, ThePointerIsWhereWeLastPutItAndDragsCarryTheButton)
   WaylandInput in;
   TestWindow window(true);
   EXPECT_EQ(in.events.pointerLocation(), (Point{640, 400}));  // the middle until the first move
-  post(in.events, in.events.makeMouseEvent(EventType::mouseMoved, {100.4, 99.6}, MouseButton::left));
-  EXPECT_EQ(in.events.pointerLocation(), (Point{100, 100}));
-  EXPECT_TRUE(window.waitFor("motion 100 100\n")) << window.output();
+  // Somewhere the cursor is not yet (a fresh sway shows it at 100,100): a move to where it is shows
+  // no motion.
+  post(in.events, in.events.makeMouseEvent(EventType::mouseMoved, {200.4, 149.6}, MouseButton::left));
+  EXPECT_EQ(in.events.pointerLocation(), (Point{200, 150}));
+  EXPECT_TRUE(window.waitFor("motion 200 150\n")) << window.output();
 
-  post(in.events, in.events.makeMouseEvent(EventType::leftMouseDown, {100, 100}, MouseButton::left));
-  post(in.events, in.events.makeMouseEvent(EventType::leftMouseDragged, {130, 140}, MouseButton::left));
-  post(in.events, in.events.makeMouseEvent(EventType::leftMouseUp, {130, 140}, MouseButton::left));
-  EXPECT_TRUE(window.waitFor("button press 1 100 100\n")) << window.output();
-  EXPECT_TRUE(window.waitFor("drag 130 140\n")) << window.output();
-  EXPECT_TRUE(window.waitFor("button release 1 130 140\n")) << window.output();
+  post(in.events, in.events.makeMouseEvent(EventType::leftMouseDown, {200, 150}, MouseButton::left));
+  post(in.events, in.events.makeMouseEvent(EventType::leftMouseDragged, {230, 190}, MouseButton::left));
+  post(in.events, in.events.makeMouseEvent(EventType::leftMouseUp, {230, 190}, MouseButton::left));
+  EXPECT_TRUE(window.waitFor("button press 1 200 150\n")) << window.output();
+  EXPECT_TRUE(window.waitFor("drag 230 190\n")) << window.output();
+  EXPECT_TRUE(window.waitFor("button release 1 230 190\n")) << window.output();
+  // The sink's relative moves, for a desktop that takes no absolute ones.
+  ASSERT_TRUE(in.sink->motionRelative(40, -25));
+  EXPECT_TRUE(window.waitFor("motion 270 165\n")) << window.output();
 
   // A click somewhere else goes there first; off the screens the pointer stops at the edge.
   post(in.events, in.events.makeMouseEvent(EventType::rightMouseDown, {-50, 9999}, MouseButton::right));
