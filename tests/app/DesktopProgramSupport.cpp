@@ -1,6 +1,7 @@
 #include "DesktopProgramSupport.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <cstdio>
@@ -8,6 +9,8 @@
 #include <fstream>
 #include <thread>
 #include <tuple>
+
+#include "support/TempDir.h"
 
 namespace quib::test {
 
@@ -65,6 +68,19 @@ ServerMessage act(QuibClient& phone, QuibAction a) {
   return phone.request(m);
 }
 
+std::vector<std::string> history(QuibClient& phone) {
+  ClientMessage m;
+  m.type = ClientMessage::Kind::clipboard;
+  return phone.request(m).clipboardItems.value_or(std::vector<std::string>{});
+}
+
+bool historyComesToStartWith(QuibClient& phone, const std::string& text) {
+  return eventually([&] {
+    const auto items = history(phone);
+    return !items.empty() && items.front() == text;
+  });
+}
+
 QuibAction action(QuibActionKind kind, std::optional<std::string> value, std::vector<std::string> modifiers) {
   QuibAction a;
   a.kind = kind;
@@ -83,6 +99,89 @@ bool startAndPair(ChildProcess& program, QuibClient& phone) {
   EXPECT_NE(program.output().find("현재 출력: Speakers"), std::string::npos) << program.output();
   phone.connect("127.0.0.1", s.port);
   return phone.pair(s.code, "Test Phone").type == ServerMessage::Kind::paired;
+}
+
+std::unique_ptr<ChildProcess> startOnWayland(const fs::path& data, const std::string& sinks,
+                                             QuibClient& phone) {
+  auto p = std::make_unique<ChildProcess>(std::vector<std::string>{QUIBBLETON_BINARY, "--platform", "wayland",
+                                                                   "--port", "0", "--menu", "terminal",
+                                                                   "--data-dir", data.string()});
+  if (!p->waitFor("데스크톱: wayland (Wayland display ")) {
+    ADD_FAILURE() << p->output();
+    return nullptr;
+  }
+  EXPECT_NE(p->output().find("input through " + sinks), std::string::npos) << p->output();
+  if (!startAndPair(*p, phone)) return nullptr;
+  return p;
+}
+
+namespace {
+
+// The status window's lines, or "(exit status) output" when none showed in time; with `absent`,
+// empty when none shows now.
+std::string readWindow(bool absent = false) {
+  std::vector<std::string> argv{"/usr/bin/python3", QUIB_ATSPI_WINDOW, "Quibbleton", "20"};
+  if (absent) argv.push_back("--absent");
+  ChildProcess reader(argv, ChildProcess::Output::pipe);
+  const int status = reader.wait(std::chrono::seconds(30));
+  return status == 0 ? reader.output() : "(" + std::to_string(status) + ") " + reader.output();
+}
+
+}  // namespace
+
+void checkStatusWindow(const std::string& platform, const std::function<void()>& closeWindow) {
+  TempDir data;
+  const std::string port = std::to_string(freePort());
+  const std::vector<std::string> start{QUIBBLETON_BINARY, "--platform",        platform, "--port", port,
+                                       "--data-dir",      data.path().string()};
+  const std::string bridge = std::getenv("NO_AT_BRIDGE") ? std::getenv("NO_AT_BRIDGE") : "";
+  unsetenv("NO_AT_BRIDGE");  // the program's window talks to the accessibility bus
+  {
+    // No phone paired yet: the window opens by itself, the code in it.
+    ChildProcess first(start);
+    ASSERT_TRUE(first.waitFor("the status menu is in a window\n", 60s)) << first.output();
+    const std::string shown = readWindow();
+    const std::string codeLine = "button\t페어링 코드:  ";
+    const auto at = shown.find(codeLine);
+    ASSERT_NE(at, std::string::npos) << shown;
+    const std::string code = shown.substr(at + codeLine.size(), 6);
+    for (const char* line :
+         {"label\t대기 중 (포트 ", "label\t  아이폰 앱에 이 코드를 입력하세요 (클릭 시 복사)\t",
+          "label\t✓ 손쉬운 사용 권한 허용됨\t", "label\t현재 출력: ", "button\t페어링 코드 새로 만들기\t",
+          "button\t페어링된 기기 모두 지우기\t", "button\tQuibox 종료\t"})
+      EXPECT_NE(shown.find(line), std::string::npos) << line << " in\n" << shown;
+    // The code the window shows is the one that pairs; the phone then appears, ready to unpair.
+    QuibClient phone;
+    phone.connect("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port)));
+    ASSERT_EQ(phone.pair(code, "Window Phone").type, ServerMessage::Kind::paired);
+    EXPECT_TRUE(eventually([] {
+      return readWindow().find("button\t  Window Phone\t클릭하면 이 기기의 페어링을 해제합니다") !=
+             std::string::npos;
+    })) << readWindow();
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.wait(), 0) << first.output();
+    EXPECT_EQ(first.output().find(code), std::string::npos) << "the code went to the terminal";
+  }
+  // A phone is paired: the next start stays quiet until the desktop entry starts it again.
+  ChildProcess quiet(start);
+  ASSERT_TRUE(quiet.waitFor("the status menu is in a window\n", 60s)) << quiet.output();
+  EXPECT_EQ(readWindow(true), "");
+  ChildProcess again(start);
+  EXPECT_EQ(again.wait(), 0) << again.output();
+  EXPECT_NE(again.output().find("already running for this user on port " + port), std::string::npos)
+      << again.output();
+  EXPECT_NE(readWindow().find("button\t페어링 코드:  "), std::string::npos);
+  if (closeWindow) {
+    // Closing the window keeps serving.
+    closeWindow();
+    EXPECT_TRUE(eventually([] { return readWindow(true).empty(); }));
+    QuibClient phone;
+    phone.connect("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port)));
+    EXPECT_EQ(phone.hello().type, ServerMessage::Kind::hello);
+  }
+  quiet.signal(SIGTERM);
+  EXPECT_EQ(quiet.wait(), 0) << quiet.output();
+  setenv("NO_AT_BRIDGE", bridge.c_str(), 1);
 }
 
 namespace {
@@ -113,19 +212,24 @@ ClientMessage actionMessage(QuibAction a) {
 
 void checkTypedText(QuibClient& phone, ChildProcess& window) {
   // Sent in one write, as a phone sends what the user queued: each arrives once, in order.
-  phone.sendTogether({actionMessage(action(QuibActionKind::typeText, " alpha")),
-                      actionMessage(action(QuibActionKind::typeText, " beta")),
+  // Two texts the keymap lacks follow each other: where they are pasted, the second must not
+  // replace the first on the clipboard before the window has read it.
+  phone.sendTogether({actionMessage(action(QuibActionKind::typeText, " Alpha")),
+                      actionMessage(action(QuibActionKind::typeText, " b_t?")),
                       actionMessage(action(QuibActionKind::keystroke, "return")),
                       actionMessage(action(QuibActionKind::typeText, " 한글 ✓ e\xcc\x81 👍🏽")),
+                      actionMessage(action(QuibActionKind::typeText, " ✓")),
                       actionMessage(action(QuibActionKind::keystroke, "z", {"shift", "control"}))});
-  for (const char* message : {"입력함 (6자)", "입력함 (5자)", " return", "입력함 (9자)", "shift+control z"}) {
+  for (const char* message :
+       {"입력함 (6자)", "입력함 (5자)", " return", "입력함 (9자)", "입력함 (2자)", "shift+control z"}) {
     auto reply = phone.readReply();
     EXPECT_TRUE(reply.ok.value_or(false)) << reply.message.value_or("");
     EXPECT_EQ(reply.message, message);
   }
-  for (const char* seen : {"text a alpha\n", "text a alpha beta\n", "key Return -\n",
-                           "text a alpha beta \\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd\n",
-                           "key Z shift+control\n"})
+  for (const char* seen :
+       {"text a Alpha\n", "text a Alpha b_t?\n", "key Return -\n",
+        "text a Alpha b_t? \\ud55c\\uae00 \\u2713 e\\u0301 \\U0001f44d\\U0001f3fd \\u2713\n",
+        "key Z shift+control\n"})
     EXPECT_TRUE(window.waitFor(seen)) << seen << " in " << window.output();
 
   // How long a long text takes to arrive whole, typed over the field's whole contents.
@@ -180,6 +284,59 @@ void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y, const s
   EXPECT_EQ(act(phone, action(QuibActionKind::pointerUp)).message, "드래그 끝");
   EXPECT_TRUE(window.waitFor(at("drag", x + 70, y + 5))) << window.output();
   EXPECT_TRUE(window.waitFor(at("button release 1", x + 70, y + 5))) << window.output();
+}
+
+void checkClipboardThroughWindow(QuibClient& phone, ChildProcess& window) {
+  auto control = [&](const char* key) {
+    return act(phone, action(QuibActionKind::keystroke, key, {"control"})).message;
+  };
+  control("a");
+  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
+  EXPECT_EQ(control("v"), "control v");
+  // The window pastes when the clipboard's owner answers: the next key waits for that.
+  EXPECT_TRUE(window.waitFor("text from phone\n")) << window.output();
+  EXPECT_TRUE(act(phone, action(QuibActionKind::typeText, "!")).ok.value_or(false));
+  EXPECT_TRUE(window.waitFor("text from phone!\n")) << window.output();
+  control("a");
+  control("c");
+  EXPECT_TRUE(historyComesToStartWith(phone, "from phone!")) << testing::PrintToString(history(phone));
+}
+
+namespace {
+
+// Where the pointer is, from a left click on the window.
+std::pair<int, int> clickedAt(QuibClient& phone, ChildProcess& window) {
+  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
+  EXPECT_TRUE(window.waitFor("button release 1 ")) << window.output();
+  int x = -1, y = -1;
+  const auto at = window.output().rfind("button press 1 ");
+  if (at == std::string::npos ||
+      std::sscanf(window.output().c_str() + at, "button press 1 %d %d", &x, &y) != 2)
+    ADD_FAILURE() << window.output();
+  return {x, y};
+}
+
+}  // namespace
+
+void checkInputOnCompositor(const std::string& sinks, const std::string& scrollLine,
+                            const std::function<void()>& afterTexts) {
+  TempDir data;
+  ChildProcess window(
+      {"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW, "--no-menu"});
+  ASSERT_TRUE(window.waitFor("ready\n", 30s)) << window.output();
+  QuibClient phone;
+  auto p = startOnWayland(data.path(), sinks, phone);
+  ASSERT_TRUE(p);
+  // The first key of the session is not lost; command is Control here.
+  checkKeys(phone, window);
+  checkTypedText(phone, window);
+  if (afterTexts) afterTexts();
+  checkClipboardThroughWindow(phone, window);
+  const auto [x, y] = clickedAt(phone, window);
+  checkPointer(phone, window, x, y, scrollLine);
+  p->signal(SIGTERM);
+  EXPECT_EQ(p->wait(), 0) << p->output();
+  window.signal(SIGTERM);
 }
 
 void checkApplicationsAndAddresses(QuibClient& phone, const fs::path& marks) {

@@ -3,8 +3,10 @@
 // tools, polling an outside view, the desktop entries a launcher lists, and the phone's requests.
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "client/QuibClient.h"
@@ -25,20 +27,40 @@ std::string readFile(const std::filesystem::path& p);
 void installApplications(const std::filesystem::path& marks);
 
 ServerMessage act(QuibClient& phone, QuibAction a);
+std::vector<std::string> history(QuibClient& phone);
+// Whether the phone's clipboard history comes to start with `text` (the copy is seen by polling).
+bool historyComesToStartWith(QuibClient& phone, const std::string& text);
 // The checks every desktop passes alike, read back from the test window and the launch records.
 // The start-up lines say input is allowed and name the default output; the phone pairs.
 bool startAndPair(ChildProcess& program, QuibClient& phone);
+// The program on the Wayland session, its menu on its terminal, having said that input and the
+// clipboard go through `sinks`; `phone` is paired with it (none when it did not start or pair).
+std::unique_ptr<ChildProcess> startOnWayland(const std::filesystem::path& data, const std::string& sinks,
+                                             QuibClient& phone);
+// The window that stands in for a tray on a desktop without one (`platform` is the backend), read
+// through AT-SPI as a screen reader reads it. With no phone paired the program opens it by itself,
+// and the code shown there pairs; with a phone paired a start stays quiet, and a second start
+// presents the window and exits 0. Then `closeWindow` (when given) closes it, and the program serves on.
+void checkStatusWindow(const std::string& platform, const std::function<void()>& closeWindow = {});
 // Keys: "a", then command+shift+z, the window showing the command key as `command`.
 void checkKeys(QuibClient& phone, ChildProcess& window, const std::string& command = "control");
 // Texts in every script and keys, sent in one write, arrive each once and in order in the field
 // (which holds "a" from checkKeys); then prints how long 1,000 ASCII and 200 Hangul characters
 // take to arrive whole.
 void checkTypedText(QuibClient& phone, ChildProcess& window);
+// The phone's copy pasted in the window, and the window's copy in the history (through Control's
+// shortcuts, whatever the command key is).
+void checkClipboardThroughWindow(QuibClient& phone, ChildProcess& window);
 // From the pointer at (x, y): a move by (40, -25), a click, a right click, a scroll up (the window's
 // line for it: wheel clicks, or smooth scrolling where the desktop sends no clicks), and a drag by
 // (30, 30).
 void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y,
                   const std::string& scrollLine = "scroll up\n");
+// On a compositor that places the pointer itself (GNOME, KDE): the program started with `sinks`;
+// keys, texts (then `afterTexts`), the clipboard both ways through the window, and the pointer from
+// where a click finds it.
+void checkInputOnCompositor(const std::string& sinks, const std::string& scrollLine,
+                            const std::function<void()>& afterTexts = {});
 // Launching "notes", opening an https address, and which of two names are installed.
 void checkApplicationsAndAddresses(QuibClient& phone, const std::filesystem::path& marks);
 QuibAction action(QuibActionKind kind, std::optional<std::string> value = std::nullopt,

@@ -62,6 +62,8 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
   run("xclip -selection clipboard -o -t image/png > " + (marks.path() / "back.png").string());
   EXPECT_TRUE(readFile(marks.path() / "back.png") == png);
   owner.signal(SIGKILL);
+  // Before the right click, whose menu takes the field's keys.
+  checkClipboardThroughWindow(phone, window);
 
   EXPECT_EQ(act(phone, action(QuibActionKind::volumeUp)).message, "볼륨 올림");
   EXPECT_TRUE(window.waitFor("key AudioRaiseVolume -\n")) << window.output();
@@ -75,17 +77,6 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
   EXPECT_EQ(act(phone, action(QuibActionKind::audioOutputNext)).message, "출력: Headphones");
   EXPECT_EQ(run("pactl get-default-sink"), "Headphones");
 
-  // The clipboard, both ways.
-  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
-  EXPECT_EQ(run("xclip -selection clipboard -o"), "from phone");
-  run("printf 'copied elsewhere' | xclip -selection clipboard -loops 1 >/dev/null 2>&1 &");
-  ClientMessage history;
-  history.type = ClientMessage::Kind::clipboard;
-  EXPECT_TRUE(eventually([&] {
-    auto items = phone.request(history).clipboardItems.value_or(std::vector<std::string>{});
-    return !items.empty() && items.front() == "copied elsewhere";
-  }));
-
   // Applications and addresses through the desktop's entries and default handlers.
   checkApplicationsAndAddresses(phone, marks.path());
 
@@ -94,65 +85,9 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
   window.signal(SIGTERM);
 }
 
-// The window that stands in for the tray, read through AT-SPI as a screen reader reads it.
-std::string readWindow(bool absent = false) {
-  std::vector<std::string> argv{"/usr/bin/python3", QUIB_ATSPI_WINDOW, "Quibbleton", "20"};
-  if (absent) argv.push_back("--absent");
-  ChildProcess reader(argv, ChildProcess::Output::pipe);
-  const int status = reader.wait(std::chrono::seconds(30));
-  return status == 0 ? reader.output() : "(" + std::to_string(status) + ") " + reader.output();
-}
-
 TEST(LinuxProgram, StatusWindowWhenThePanelHasNoTray) {
-  TempDir data;
-  const std::string port = std::to_string(freePort());
-  const std::vector<std::string> start{QUIBBLETON_BINARY, "--platform",        "linux", "--port", port,
-                                       "--data-dir",      data.path().string()};
-  const std::string bridge = std::getenv("NO_AT_BRIDGE") ? std::getenv("NO_AT_BRIDGE") : "";
-  unsetenv("NO_AT_BRIDGE");  // the program's window talks to the accessibility bus
-  {
-    // No phone paired yet: the window opens by itself, the code in it.
-    ChildProcess first(start);
-    ASSERT_TRUE(first.waitFor("the status menu is in a window\n")) << first.output();
-    const std::string shown = readWindow();
-    const auto at = shown.find("button\t페어링 코드:  ");
-    ASSERT_NE(at, std::string::npos) << shown;
-    const std::string code = shown.substr(at + std::string("button\t페어링 코드:  ").size(), 6);
-    for (const char* line :
-         {"label\t대기 중 (포트 ", "label\t  아이폰 앱에 이 코드를 입력하세요 (클릭 시 복사)\t",
-          "label\t✓ 손쉬운 사용 권한 허용됨\t", "label\t현재 출력: ", "button\t페어링 코드 새로 만들기\t",
-          "button\t페어링된 기기 모두 지우기\t", "button\tQuibox 종료\t"})
-      EXPECT_NE(shown.find(line), std::string::npos) << line << " in\n" << shown;
-    // The code the window shows is the one that pairs; the phone then appears, ready to unpair.
-    QuibClient phone;
-    phone.connect("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port)));
-    ASSERT_EQ(phone.pair(code, "Window Phone").type, ServerMessage::Kind::paired);
-    EXPECT_TRUE(eventually([] {
-      return readWindow().find("button\t  Window Phone\t클릭하면 이 기기의 페어링을 해제합니다") !=
-             std::string::npos;
-    })) << readWindow();
-    first.signal(SIGTERM);
-    EXPECT_EQ(first.wait(), 0) << first.output();
-    EXPECT_EQ(first.output().find(code), std::string::npos) << "the code went to the terminal";
-  }
-  // A phone is paired: the next start stays quiet until the desktop entry starts it again.
-  ChildProcess quiet(start);
-  ASSERT_TRUE(quiet.waitFor("the status menu is in a window\n")) << quiet.output();
-  EXPECT_EQ(readWindow(true), "");
-  ChildProcess again(start);
-  EXPECT_EQ(again.wait(), 0) << again.output();
-  EXPECT_NE(again.output().find("already running for this user on port " + port), std::string::npos)
-      << again.output();
-  EXPECT_NE(readWindow().find("button\t페어링 코드:  "), std::string::npos);
-  // Closing the window (Escape, with the pointer over it: no window manager here) keeps serving.
-  run("xdotool mousemove 640 400 key Escape");
-  EXPECT_TRUE(eventually([] { return readWindow(true).empty(); }));
-  QuibClient phone;
-  phone.connect("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port)));
-  EXPECT_EQ(phone.hello().type, ServerMessage::Kind::hello);
-  quiet.signal(SIGTERM);
-  EXPECT_EQ(quiet.wait(), 0) << quiet.output();
-  setenv("NO_AT_BRIDGE", bridge.c_str(), 1);
+  // No window manager here: Escape, with the pointer over the window, closes it.
+  checkStatusWindow("linux", [] { run("xdotool mousemove 640 400 key Escape"); });
 }
 
 TEST(LinuxProgram, WithoutADisplayLinuxRefusesAndAutoFallsBack) {

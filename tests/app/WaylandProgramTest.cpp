@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "DesktopProgramSupport.h"
@@ -14,12 +13,6 @@
 namespace quib::test {
 namespace {
 
-std::vector<std::string> history(QuibClient& phone) {
-  ClientMessage m;
-  m.type = ClientMessage::Kind::clipboard;
-  return phone.request(m).clipboardItems.value_or(std::vector<std::string>{});
-}
-
 TEST(WaylandProgram, EveryActionActsOnTheSession) {
   TempDir data, marks;
   installApplications(marks.path());
@@ -28,15 +21,10 @@ TEST(WaylandProgram, EveryActionActsOnTheSession) {
 
   // The program's virtual keyboard comes first: sway drops the first keys of a keyboard made while
   // a window already has the focus.
-  ChildProcess p({QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--menu", "terminal",
-                  "--data-dir", data.path().string()});
-  ASSERT_TRUE(p.waitFor("데스크톱: wayland (Wayland display ")) << p.output();
-  EXPECT_NE(
-      p.output().find("input through wlroots virtual keyboard and pointer, clipboard through data-control"),
-      std::string::npos)
-      << p.output();
   QuibClient phone;
-  ASSERT_TRUE(startAndPair(p, phone));
+  auto p = startOnWayland(data.path(), "wlroots virtual keyboard and pointer, clipboard through data-control",
+                          phone);
+  ASSERT_TRUE(p);
   ChildProcess window({"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW});
   ASSERT_TRUE(window.waitFor("ready\n")) << window.output();
 
@@ -56,6 +44,9 @@ TEST(WaylandProgram, EveryActionActsOnTheSession) {
   EXPECT_EQ(act(phone, action(QuibActionKind::screenshotRegion)).message, "command+shift 4");
   EXPECT_TRUE(window.waitFor("key Print shift\n")) << window.output();
 
+  // The clipboard, both ways (before the right click, whose menu takes the field's focus).
+  checkClipboardThroughWindow(phone, window);
+
   // The pointer starts in the middle of the screen; clicks, moves and a scroll over the field.
   EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "double")).message, "클릭");
   EXPECT_TRUE(window.waitFor("button double 1\n")) << window.output();
@@ -65,21 +56,12 @@ TEST(WaylandProgram, EveryActionActsOnTheSession) {
   EXPECT_EQ(act(phone, action(QuibActionKind::audioOutputNext)).message, "출력: Headphones");
   EXPECT_EQ(run("pactl get-default-sink"), "Headphones");
 
-  // The clipboard, both ways; a password manager's copy stays out of the history.
-  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, "from phone")).message, "클립보드에 복사됨");
-  EXPECT_EQ(run("wl-paste -n"), "from phone");
-  EXPECT_TRUE(eventually([&] {
-    auto items = history(phone);
-    return !items.empty() && items.front() == "from phone";
-  }));
+  // A password manager's copy stays out of the history.
   {
     ChildProcess hinted({QUIB_HINTED_COPY, "correct horse"});
     ASSERT_TRUE(hinted.waitFor("ready\n"));
     ChildProcess copied({"/usr/bin/wl-copy", "--foreground", "copied elsewhere"});
-    EXPECT_TRUE(eventually([&] {
-      auto items = history(phone);
-      return !items.empty() && items.front() == "copied elsewhere";
-    }));
+    EXPECT_TRUE(historyComesToStartWith(phone, "copied elsewhere"));
     const auto items = history(phone);
     EXPECT_EQ(std::find(items.begin(), items.end(), "correct horse"), items.end());
     copied.signal(SIGTERM);
@@ -92,8 +74,8 @@ TEST(WaylandProgram, EveryActionActsOnTheSession) {
   site.preferApp = true;
   EXPECT_EQ(act(phone, site).message, "example.org");
 
-  p.signal(SIGTERM);
-  EXPECT_EQ(p.wait(), 0) << p.output();
+  p->signal(SIGTERM);
+  EXPECT_EQ(p->wait(), 0) << p->output();
   window.signal(SIGTERM);
   before.signal(SIGTERM);
 }
@@ -124,52 +106,18 @@ TEST(WaylandProgram, AutoPicksTheWaylandSessionAndWaylandWithoutOneRefuses) {
 // On KDE Plasma (kwin_wayland, with-kwin.sh), the program granted KWin's fake input through its
 // desktop entry: no portal, no dialog.
 TEST(KwinProgram, InputGoesThroughFakeInputAndTheClipboardThroughDataControl) {
-  TempDir data;
+  // What the keymap lacks is pasted through data-control, and the copy there before comes back.
   ChildProcess before({"/usr/bin/wl-copy", "--foreground", "before"});
-  ChildProcess window({"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW});
-  ASSERT_TRUE(window.waitFor("ready\n")) << window.output();
-  ChildProcess p({QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--menu", "terminal",
-                  "--data-dir", data.path().string()});
-  ASSERT_TRUE(p.waitFor("데스크톱: wayland (Wayland display ")) << p.output();
-  EXPECT_NE(p.output().find("input through KWin fake input (granted through the installed desktop entry), "
-                            "clipboard through data-control"),
-            std::string::npos)
-      << p.output();
-  QuibClient phone;
-  ASSERT_TRUE(startAndPair(p, phone));
-
-  checkKeys(phone, window);
-  auto typed = act(phone, action(QuibActionKind::typeText, "Hello, KDE 5.27!"));
-  EXPECT_TRUE(typed.ok.value_or(false)) << typed.message.value_or("");
-  EXPECT_TRUE(window.waitFor("text aHello, KDE 5.27!\n")) << window.output();
-  EXPECT_EQ(run("wl-paste -n"), "before") << "typed, not pasted";
-
-  // The phone's text pasted in the window, and a copy made elsewhere in the history.
-  EXPECT_EQ(act(phone, action(QuibActionKind::setClipboard, " from phone")).message, "클립보드에 복사됨");
-  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "v", {"command"})).message, "command v");
-  EXPECT_TRUE(window.waitFor("text aHello, KDE 5.27! from phone\n")) << window.output();
-  {
-    ChildProcess copied({"/usr/bin/wl-copy", "--foreground", "copied elsewhere"});
-    EXPECT_TRUE(eventually([&] {
-      auto items = history(phone);
-      return !items.empty() && items.front() == "copied elsewhere";
-    }));
-    copied.signal(SIGTERM);
-  }
-
-  // Where KWin put the pointer, from a click; moves are relative and land exactly from there, and
-  // its fake input scrolls smoothly.
-  EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "left")).message, "클릭");
-  ASSERT_TRUE(window.waitFor("button release 1 ")) << window.output();
-  const std::string out = window.output();
-  int x = -1, y = -1;
-  std::sscanf(out.c_str() + out.rfind("button press 1 "), "button press 1 %d %d", &x, &y);
-  checkPointer(phone, window, x, y, "scroll smooth up\n");
-
-  p.signal(SIGTERM);
-  EXPECT_EQ(p.wait(), 0) << p.output();
-  window.signal(SIGTERM);
+  checkInputOnCompositor(
+      "KWin fake input (granted through the installed desktop entry), clipboard through data-control",
+      "scroll smooth up\n",
+      [] { EXPECT_TRUE(eventually([] { return run("wl-paste -n") == "before"; })) << run("wl-paste -n"); });
   before.signal(SIGTERM);
+}
+
+// Plasma's compositor alone has no tray: the window stands in.
+TEST(KwinProgram, StatusWindowWhenThePanelHasNoTray) {
+  checkStatusWindow("wayland");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ session_type=wayland
 mkdir -p "$T/share/gnome-shell/modes"
 printf '{"parentMode": "user", "hasOverview": false}\n' >"$T/share/gnome-shell/modes/quibtest.json"
 start_bus_and_sound
+start_accessibility_bus
 dbus-daemon --session --nofork --nopidfile --address="unix:path=$T/system-bus" --print-address=4 \
   4>"$T/system-bus.addr" &
 pids+=($!)

@@ -32,6 +32,7 @@ cat >"$T/etc/xdg/menus/applications.menu" <<'MENU'
 MENU
 
 start_bus_and_sound
+start_accessibility_bus
 cp "$(command -v kwin_wayland)" "$T/kwin_wayland"
 # That menu, else the system's (the index of desktop entries KWin looks the program up in is built
 # from it); software painting, no lock screen, no shortcuts of its own (Print, the volume keys) taking the
