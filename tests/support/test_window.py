@@ -92,6 +92,10 @@ def main():
         # On Wayland the window is ready once it covers the output (a shell may place it below its
         # top bar first, then make it fullscreen).
         gdk_window = window.get_window()
+        if wayland and state["said"] and not gdk_window.get_state() & Gdk.WindowState.FULLSCREEN:
+            # A shell that takes it out of fullscreen (under its top bar) moves every pointer
+            # position the tests expect: put it back.
+            window.fullscreen()
         if not state["mapped"] or state["said"]:
             return False
         if wayland and not gdk_window.get_state() & Gdk.WindowState.FULLSCREEN:

@@ -128,7 +128,9 @@ TEST_F(WlrootsInputTest, LongTextLeavesTheMainLoopRunning) {
       "[ figure ] 20000 characters sent in %lld ms, main loop held at most %lld ms\n",
       static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()),
       static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(ticks.longest).count()));
-  EXPECT_LT(ticks.longest, std::chrono::milliseconds(250));
+  // Measured against the send itself, so a loaded machine that slows both does not fail it; a send
+  // that holds the loop throughout does.
+  EXPECT_TRUE(ticks.longest < std::chrono::milliseconds(50) || ticks.longest * 4 < took);
 }
 
 }  // namespace
