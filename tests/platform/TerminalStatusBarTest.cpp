@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/terminal/TerminalStatusBar.h"
+#include "support/QueueCall.h"
 
 namespace quib {
 namespace {
@@ -45,12 +46,7 @@ class TerminalStatusBarTest : public ::testing::Test {
   }
   template <typename F>
   void onMain(F f) {
-    std::promise<void> done;
-    queue.post([&] {
-      f();
-      done.set_value();
-    });
-    done.get_future().get();
+    onQueue(queue, f);
   }
   // Types a line and waits until the main queue has handled it (the reader thread posts it there).
   void type(const std::string& line) {

@@ -8,6 +8,7 @@
 
 #include "platform/tray/TrayStatusBar.h"
 #include "support/FakeDesktopBus.h"
+#include "support/QueueCall.h"
 
 namespace quib::test {
 namespace {
@@ -69,12 +70,7 @@ class TrayTest : public ::testing::Test {
   }
   template <typename F>
   void onMain(F f) {
-    std::promise<void> done;
-    queue.post([&] {
-      f();
-      done.set_value();
-    });
-    done.get_future().get();
+    onQueue(queue, f);
   }
   // The first menu the panel reads that satisfies `ready`.
   ShownMenu menuWhen(const std::function<bool(const ShownMenu&)>& ready) {

@@ -19,6 +19,7 @@
 #include "platform/SqliteDefaults.h"
 #include "platform/virtual/Desktop.h"
 #include "server/QuibServer.h"
+#include "support/QueueCall.h"
 #include "support/TempDir.h"
 
 namespace quib::test {
@@ -74,10 +75,7 @@ class TestServer {
 
 template <typename F>
 auto TestServer::onMain(F&& f) -> decltype(f()) {
-  std::packaged_task<decltype(f())()> task(std::forward<F>(f));
-  auto result = task.get_future();
-  mainQueue_.post([&task] { task(); });
-  return result.get();
+  return onQueue(mainQueue_, std::forward<F>(f));
 }
 
 ClientMessage request(ClientMessage::Kind type, std::optional<std::string> requestId = std::nullopt);
