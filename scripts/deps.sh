@@ -24,7 +24,9 @@ codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
 # PipeWire serves the session would have both claim the session's sound socket at the next login.
 case "$codename" in
   bookworm) pkgs+=(pulseaudio) ;;
-  trixie) pkgs+=(pipewire-pulse wireplumber) ;;
+  # GNOME 48's own RemoteDesktop portal, whose consent dialog the GNOME test answers (GNOME 43's
+  # cannot remember consent: the program uses mutter there).
+  trixie) pkgs+=(pipewire-pulse wireplumber xdg-desktop-portal xdg-desktop-portal-gnome) ;;
   *)
     pkgs+=(pipewire-pulse wireplumber)
     echo "deps.sh: supported releases are Debian 12 (bookworm) and 13 (trixie), not '${codename:-unknown}'; trying anyway" >&2 ;;

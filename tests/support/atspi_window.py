@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """Reads a window of a running program the way a screen reader does, through AT-SPI.
 
-Usage: atspi_window.py TITLE SECONDS [--absent]
+Usage: atspi_window.py TITLE SECONDS [--absent | --press NAME...]
 Waits up to SECONDS for a showing window called TITLE on the accessibility bus and prints one line
 per named element inside it, "role<TAB>name<TAB>tooltip-or-empty", in reading order; exits 1 when
-none shows in time. With --absent: exits 0 when no such window shows now, else 1.
+none shows in time. With --absent: exits 0 when no such window shows now, else 1. With --press:
+then, as a user would, turns on each named switch that is off and clicks each named button, in
+order (typing through GNOME's shell where a switch needs the keyboard); exits 1 when one has no
+such control or it does not take the press.
 """
 import sys
 import time
@@ -42,6 +45,100 @@ def walk(node, out):
         walk(child, out)
 
 
+def find(window, name, acting):
+    """The first element called `name` (breadth first), or with `acting` the first that has actions."""
+    pending = [window]
+    while pending:
+        node = pending.pop(0)
+        for i in range(node.get_child_count()):
+            child = node.get_child_at_index(i)
+            if child is None:
+                continue
+            if child.get_name() == name:
+                action = child.get_action_iface()
+                if not acting or (action is not None and action.get_n_actions() > 0):
+                    return child
+            pending.append(child)
+    return None
+
+
+def focused(window):
+    pending = [window]
+    while pending:
+        node = pending.pop(0)
+        for i in range(node.get_child_count()):
+            child = node.get_child_at_index(i)
+            if child is None:
+                continue
+            if child.get_state_set().contains(Atspi.StateType.FOCUSED):
+                return child
+            pending.append(child)
+    return None
+
+
+class ShellKeyboard:
+    """GNOME's shell takes typed keys from its own remote-desktop session only."""
+
+    def __init__(self):
+        from gi.repository import Gio
+
+        self.bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+        self.name = "org.gnome.Mutter.RemoteDesktop"
+        self.path = self.bus.call_sync(self.name, "/org/gnome/Mutter/RemoteDesktop", self.name, "CreateSession",
+                                       None, None, 0, 5000, None).unpack()[0]
+        self.call("Start")
+
+    def call(self, method, args=None):
+        self.bus.call_sync(self.name, self.path, self.name + ".Session", method, args, None, 0, 5000, None)
+
+    def key(self, keysym):
+        from gi.repository import GLib
+
+        for down in (True, False):
+            self.call("NotifyKeyboardKeysym", GLib.Variant("(ub)", (keysym, down)))
+
+    def close(self):
+        self.call("Stop")
+
+
+def checked(node):
+    return node.get_state_set().contains(Atspi.StateType.CHECKED)
+
+
+def press(window, name):
+    """Clicks the button called `name`, or turns on the switch so called where it is off; a switch row
+    whose action does nothing (libadwaita's) is reached with Tab and turned on with Space, as the
+    keyboard's user does. Waits up to five seconds for the control to take it."""
+    deadline = time.monotonic() + 5
+    target = find(window, name, acting=False)
+    if target is None:
+        return False
+    if target.get_state_set().contains(Atspi.StateType.CHECKABLE):
+        if checked(target):
+            return True
+        keyboard = ShellKeyboard()
+        try:
+            for _ in range(20):
+                now = focused(window)
+                if now is not None and now.get_name() == name:
+                    break
+                keyboard.key(0xFF09)  # Tab
+                time.sleep(0.2)
+            keyboard.key(0x20)  # space
+        finally:
+            keyboard.close()
+        while not checked(target) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        return checked(target)
+    target = find(window, name, acting=True)
+    # A button the dialog has not yet made sensitive refuses the click.
+    while target is not None and not target.get_action_iface().do_action(0):
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.1)
+    return target is not None
+
+
 def main():
     title, seconds = sys.argv[1], float(sys.argv[2])
     if "--absent" in sys.argv[3:]:
@@ -57,6 +154,11 @@ def main():
     lines = []
     walk(window, lines)
     print("\n".join(lines))
+    if "--press" in sys.argv[3:]:
+        for name in sys.argv[sys.argv.index("--press") + 1:]:
+            if not press(window, name):
+                print("could not press %r" % name)
+                sys.exit(1)
 
 
 main()

@@ -4,7 +4,12 @@
 # X11 harness. The shell asks the system bus for logind and others; a private system bus where
 # nothing answers keeps it off the machine's own. Everything started here is stopped by process id.
 # Exits 77 (skipped) when gnome-shell is not installed.
+# Usage: with-gnome.sh [--portal] COMMAND...; --portal also starts the desktop's own portal
+# (xdg-desktop-portal with GNOME's backend) on the private bus, its dialogs on the accessibility
+# bus, and sets QUIB_PORTAL=1 for the command; it exits 77 where GNOME's portal is not installed.
 set -uo pipefail
+portal=0
+if [ "${1:-}" = "--portal" ]; then portal=1; shift; fi
 command -v gnome-shell >/dev/null || { echo "with-gnome: gnome-shell is not installed" >&2; exit 77; }
 session_type=wayland
 . "$(dirname "$0")/../linux/private-session.sh"
@@ -64,4 +69,25 @@ for dx, dy in ((1, 1), (3000, 3000), (-639, -399)):
     call("NotifyPointerMotionRelative", GLib.Variant("(dd)", (dx, dy)))
 call("Stop")
 PY
+if [ $portal -eq 1 ]; then
+  [ -x /usr/libexec/xdg-desktop-portal ] && [ -x /usr/libexec/xdg-desktop-portal-gnome ] ||
+    { echo "with-gnome: GNOME's portal is not installed" >&2; exit 77; }
+  # Started here rather than by the bus, so that each is stopped by its process id (the permission
+  # store, which the shell has the bus start, ends with the bus); GTK 4 reaches the accessibility
+  # bus only when asked.
+  mkdir -p "$XDG_CONFIG_HOME/xdg-desktop-portal"
+  # GTK's switches change at the end of their animation: none, so that a dialog's state can be read
+  # back at once.
+  printf '[org/gnome/desktop/interface]\nenable-animations=false\n' >>"$XDG_CONFIG_HOME/glib-2.0/settings/keyfile"
+  printf '[preferred]\ndefault=gnome;\n' >"$XDG_CONFIG_HOME/xdg-desktop-portal/portals.conf"
+  for service in xdg-desktop-portal-gnome:org.freedesktop.impl.portal.desktop.gnome \
+    xdg-desktop-portal:org.freedesktop.portal.Desktop; do
+    env -u NO_AT_BRIDGE GTK_A11Y=atspi GDK_BACKEND=wayland GSETTINGS_BACKEND=keyfile "/usr/libexec/${service%%:*}" \
+      >"$T/${service%%:*}.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 300); do has_owner "${service#*:}" && break; sleep 0.1; done
+    has_owner "${service#*:}" || { echo "with-gnome: ${service%%:*} did not start" >&2; cat "$T/${service%%:*}.log" >&2; exit 1; }
+  done
+  export QUIB_PORTAL=1
+fi
 run_inside "$@"

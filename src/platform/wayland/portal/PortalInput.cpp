@@ -23,19 +23,21 @@ GVariant* noOptions() {
 
 PortalInput::PortalInput(PortalInputOptions options)
     : options_(std::move(options)),
-      session_(PortalSessionOptions{options_.bus, options_.restoreTokenFile, options_.onStateChange,
-                                    [this] {
-                                      heldKeys_.clear();
-                                      heldButtons_.clear();
-                                      if (pasteboard_) pasteboard_->sessionStarted();
-                                      // Some desktops drop the first key event of a new session: a
-                                      // release of a key nobody holds is harmless either way.
-                                      if (session_.has(PortalSession::kKeyboard))
-                                        call("NotifyKeyboardKeysym",
-                                             g_variant_new("(o@a{sv}iu)", session_.handle().c_str(),
-                                                           noOptions(), static_cast<gint32>(kShiftL), 0u));
-                                    },
-                                    options_.clipboard}) {
+      session_(PortalSessionOptions{
+          options_.bus, options_.restoreTokenFile, options_.onStateChange,
+          [this] {
+            heldKeys_.clear();
+            heldButtons_.clear();
+            if (pasteboard_) pasteboard_->sessionStarted();
+            // Some desktops drop the first key event of a new session, and GNOME ignores the
+            // release of a key it did not see pressed: a tap of Shift, which types nothing, is what
+            // gets dropped.
+            if (session_.has(PortalSession::kKeyboard))
+              for (const guint32 state : {1u, 0u})
+                call("NotifyKeyboardKeysym", g_variant_new("(o@a{sv}iu)", session_.handle().c_str(),
+                                                           noOptions(), static_cast<gint32>(kShiftL), state));
+          },
+          options_.clipboard}) {
   if (options_.clipboard) pasteboard_ = std::make_unique<PortalPasteboard>(session_);
 }
 
