@@ -101,6 +101,10 @@ class ShellKeyboard:
         self.call("Stop")
 
 
+def identity(node):
+    return None if node is None else (node.get_role(), node.get_name())
+
+
 def checked(node):
     return node.get_state_set().contains(Atspi.StateType.CHECKED)
 
@@ -108,8 +112,8 @@ def checked(node):
 def press(window, name):
     """Clicks the button called `name`, or turns on the switch so called where it is off; a switch row
     whose action does nothing (libadwaita's) is reached with Tab and turned on with Space, as the
-    keyboard's user does. Waits up to five seconds for the control to take it."""
-    deadline = time.monotonic() + 5
+    keyboard's user does. Waits up to ten seconds for the control to take it."""
+    deadline = time.monotonic() + 10
     target = find(window, name, acting=False)
     if target is None:
         return False
@@ -119,11 +123,15 @@ def press(window, name):
         keyboard = ShellKeyboard()
         try:
             for _ in range(20):
-                now = focused(window)
-                if now is not None and now.get_name() == name:
+                before = identity(focused(window))
+                if before is not None and before[1] == name:
                     break
                 keyboard.key(0xFF09)  # Tab
-                time.sleep(0.2)
+                # The next Tab only once this one has moved the focus, which a loaded machine
+                # reports late.
+                moved = time.monotonic() + 3
+                while identity(focused(window)) == before and time.monotonic() < moved:
+                    time.sleep(0.05)
             keyboard.key(0x20)  # space
         finally:
             keyboard.close()
