@@ -6,11 +6,19 @@
 # Exits 77 (skipped) when gnome-shell is not installed.
 # Usage: with-gnome.sh [--portal] COMMAND...; --portal also starts the desktop's own portal
 # (xdg-desktop-portal with GNOME's backend) on the private bus, its dialogs on the accessibility
-# bus, and sets QUIB_PORTAL=1 for the command; it exits 77 where GNOME's portal is not installed.
+# bus, and sets QUIB_PORTAL=1 for the command; it exits 77 where GNOME's portal is not installed
+# or is older than GNOME 48's.
 set -uo pipefail
 portal=0
 if [ "${1:-}" = "--portal" ]; then portal=1; shift; fi
 command -v gnome-shell >/dev/null || { echo "with-gnome: gnome-shell is not installed" >&2; exit 77; }
+if [ $portal -eq 1 ]; then
+  major=$(gnome-shell --version | sed -n 's/^GNOME Shell \([0-9]*\).*/\1/p')
+  [ "${major:-0}" -ge 48 ] ||
+    { echo "with-gnome: GNOME ${major:-?}'s portal (RemoteDesktop 1) cannot remember consent: the program uses mutter" >&2; exit 77; }
+  [ -x /usr/libexec/xdg-desktop-portal ] && [ -x /usr/libexec/xdg-desktop-portal-gnome ] ||
+    { echo "with-gnome: GNOME's portal is not installed" >&2; exit 77; }
+fi
 session_type=wayland
 . "$(dirname "$0")/../linux/private-session.sh"
 
@@ -70,8 +78,6 @@ for dx, dy in ((1, 1), (3000, 3000), (-639, -399)):
 call("Stop")
 PY
 if [ $portal -eq 1 ]; then
-  [ -x /usr/libexec/xdg-desktop-portal ] && [ -x /usr/libexec/xdg-desktop-portal-gnome ] ||
-    { echo "with-gnome: GNOME's portal is not installed" >&2; exit 77; }
   # Started here rather than by the bus, so that each is stopped by its process id (the permission
   # store, which the shell has the bus start, ends with the bus); GTK 4 reaches the accessibility
   # bus only when asked.
