@@ -46,7 +46,7 @@ class TerminalStatusBarTest : public ::testing::Test {
   }
   template <typename F>
   void onMain(F f) {
-    onQueue(queue, f);
+    test::onQueue(queue, f);
   }
   // Types a line and waits until the main queue has handled it (the reader thread posts it there).
   void type(const std::string& line) {

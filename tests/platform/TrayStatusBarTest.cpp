@@ -70,7 +70,7 @@ class TrayTest : public ::testing::Test {
   }
   template <typename F>
   void onMain(F f) {
-    onQueue(queue, f);
+    test::onQueue(queue, f);
   }
   // The first menu the panel reads that satisfies `ready`.
   ShownMenu menuWhen(const std::function<bool(const ShownMenu&)>& ready) {
