@@ -1,6 +1,7 @@
-// The quibbleton program on GNOME (gnome-shell headless, no portal): input and the clipboard go
-// through mutter's remote-desktop session. A phone paired over TCP acts, and each effect is read
-// back from the GTK window on the shell, the phone's clipboard history and AT-SPI.
+// The quibbleton program on GNOME (gnome-shell headless): without a portal, input and the clipboard
+// go through mutter's remote-desktop session; with GNOME 48's portal, through the RemoteDesktop
+// portal once its dialog is answered. A phone paired over TCP acts, and each effect is read back
+// from the GTK window on the shell, the phone's clipboard history and AT-SPI.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
