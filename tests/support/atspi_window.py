@@ -45,8 +45,8 @@ def walk(node, out):
         walk(child, out)
 
 
-def find(window, name, acting):
-    """The first element called `name` (breadth first), or with `acting` the first that has actions."""
+def first(window, matches):
+    """The first element below `window`, breadth first, for which `matches` holds."""
     pending = [window]
     while pending:
         node = pending.pop(0)
@@ -54,26 +54,24 @@ def find(window, name, acting):
             child = node.get_child_at_index(i)
             if child is None:
                 continue
-            if child.get_name() == name:
-                action = child.get_action_iface()
-                if not acting or (action is not None and action.get_n_actions() > 0):
-                    return child
-            pending.append(child)
-    return None
-
-
-def focused(window):
-    pending = [window]
-    while pending:
-        node = pending.pop(0)
-        for i in range(node.get_child_count()):
-            child = node.get_child_at_index(i)
-            if child is None:
-                continue
-            if child.get_state_set().contains(Atspi.StateType.FOCUSED):
+            if matches(child):
                 return child
             pending.append(child)
     return None
+
+
+def find(window, name, acting):
+    """The first element called `name`, or with `acting` the first such that has actions."""
+    def matches(child):
+        if child.get_name() != name:
+            return False
+        action = child.get_action_iface()
+        return not acting or (action is not None and action.get_n_actions() > 0)
+    return first(window, matches)
+
+
+def focused(window):
+    return first(window, lambda child: child.get_state_set().contains(Atspi.StateType.FOCUSED))
 
 
 class ShellKeyboard:
