@@ -4,7 +4,7 @@
 # committed HEAD cloned into it, the test command run inside. Exits with the test command's status.
 # Needs root. Talks to nothing but the Debian mirror. Usage: scripts/release-check.sh [--prepare] [RELEASE]
 # (default trixie); --prepare stops once the packages are in, so that slow part can overlap other work.
-# QUIB_FUZZ_SECONDS is passed on to the test command.
+# QUIB_FUZZ_SECONDS and QUIB_TEST_FILTER are passed on to the test command.
 set -euo pipefail
 prepare_only=0
 if [ "${1:-}" = "--prepare" ]; then prepare_only=1; shift; fi
@@ -88,7 +88,7 @@ attach /tmp -t tmpfs -o mode=1777 tmpfs
 inside() {
   chroot "$jail" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    ${QUIB_FUZZ_SECONDS:+QUIB_FUZZ_SECONDS=$QUIB_FUZZ_SECONDS} ${CI:+CI=$CI} \
+    ${QUIB_FUZZ_SECONDS:+QUIB_FUZZ_SECONDS=$QUIB_FUZZ_SECONDS} ${QUIB_TEST_FILTER:+QUIB_TEST_FILTER=$QUIB_TEST_FILTER} ${CI:+CI=$CI} \
     bash -c "cd $src && $1"
 }
 inside "bash scripts/deps.sh"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer, runs every
-# test; with QUIB_FUZZ_SECONDS set (CI sets 60) also runs each fuzz target that long.
+# test; with QUIB_FUZZ_SECONDS set (CI sets 60) also runs each fuzz target that long. QUIB_TEST_FILTER, a
+# ctest regular expression, runs only the tests it names (one area while working on it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/deps.sh"
@@ -12,7 +13,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIB_S
 cmake --build "$build"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-(cd "$build" && ctest --output-on-failure -j2 --timeout 300)
+(cd "$build" && ctest --output-on-failure -j2 --timeout 300 ${QUIB_TEST_FILTER:+-R "$QUIB_TEST_FILTER"})
 if [ -n "${QUIB_FUZZ_SECONDS:-}" ]; then
   bash "$root/scripts/fuzz.sh" "$QUIB_FUZZ_SECONDS"
 fi
