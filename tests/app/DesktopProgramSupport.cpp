@@ -89,12 +89,13 @@ QuibAction action(QuibActionKind kind, std::optional<std::string> value, std::ve
   return a;
 }
 
-bool startAndPair(ChildProcess& program, QuibClient& phone) {
+bool startAndPair(ChildProcess& program, QuibClient& phone, const Consent& consent) {
   StartedProgram s = readStart(program);
   if (s.port == 0) {
     ADD_FAILURE() << program.output();
     return false;
   }
+  if (consent) consent(program);
   EXPECT_NE(program.output().find("✓ 손쉬운 사용 권한 허용됨"), std::string::npos) << program.output();
   EXPECT_NE(program.output().find("현재 출력: Speakers"), std::string::npos) << program.output();
   phone.connect("127.0.0.1", s.port);
@@ -102,7 +103,7 @@ bool startAndPair(ChildProcess& program, QuibClient& phone) {
 }
 
 std::unique_ptr<ChildProcess> startOnWayland(const fs::path& data, const std::string& sinks,
-                                             QuibClient& phone) {
+                                             QuibClient& phone, const Consent& consent) {
   auto p = std::make_unique<ChildProcess>(std::vector<std::string>{QUIBBLETON_BINARY, "--platform", "wayland",
                                                                    "--port", "0", "--menu", "terminal",
                                                                    "--data-dir", data.string()});
@@ -111,7 +112,7 @@ std::unique_ptr<ChildProcess> startOnWayland(const fs::path& data, const std::st
     return nullptr;
   }
   EXPECT_NE(p->output().find("input through " + sinks), std::string::npos) << p->output();
-  if (!startAndPair(*p, phone)) return nullptr;
+  if (!startAndPair(*p, phone, consent)) return nullptr;
   return p;
 }
 
@@ -319,13 +320,14 @@ std::pair<int, int> clickedAt(QuibClient& phone, ChildProcess& window) {
 }  // namespace
 
 void checkInputOnCompositor(const std::string& sinks, const std::string& scrollLine,
-                            const std::function<void()>& afterTexts) {
-  TempDir data;
+                            const std::function<void()>& afterTexts, const fs::path& data,
+                            const Consent& consent) {
+  TempDir fresh;
   ChildProcess window(
       {"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW, "--no-menu"});
   ASSERT_TRUE(window.waitFor("ready\n", 30s)) << window.output();
   QuibClient phone;
-  auto p = startOnWayland(data.path(), sinks, phone);
+  auto p = startOnWayland(data.empty() ? fresh.path() : data, sinks, phone, consent);
   ASSERT_TRUE(p);
   // The first key of the session is not lost; command is Control here.
   checkKeys(phone, window);

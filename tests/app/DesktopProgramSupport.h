@@ -31,12 +31,14 @@ std::vector<std::string> history(QuibClient& phone);
 // Whether the phone's clipboard history comes to start with `text` (the copy is seen by polling).
 bool historyComesToStartWith(QuibClient& phone, const std::string& text);
 // The checks every desktop passes alike, read back from the test window and the launch records.
-// The start-up lines say input is allowed and name the default output; the phone pairs.
-bool startAndPair(ChildProcess& program, QuibClient& phone);
+// The start-up lines say input is allowed (after `consent`, when given, answered the desktop's
+// dialog) and name the default output; the phone pairs.
+using Consent = std::function<void(ChildProcess& program)>;
+bool startAndPair(ChildProcess& program, QuibClient& phone, const Consent& consent = {});
 // The program on the Wayland session, its menu on its terminal, having said that input and the
 // clipboard go through `sinks`; `phone` is paired with it (none when it did not start or pair).
 std::unique_ptr<ChildProcess> startOnWayland(const std::filesystem::path& data, const std::string& sinks,
-                                             QuibClient& phone);
+                                             QuibClient& phone, const Consent& consent = {});
 // The window that stands in for a tray on a desktop without one (`platform` is the backend), read
 // through AT-SPI as a screen reader reads it. With no phone paired the program opens it by itself,
 // and the code shown there pairs; with a phone paired a start stays quiet, and a second start
@@ -56,11 +58,13 @@ void checkClipboardThroughWindow(QuibClient& phone, ChildProcess& window);
 // (30, 30).
 void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y,
                   const std::string& scrollLine = "scroll up\n");
-// On a compositor that places the pointer itself (GNOME, KDE): the program started with `sinks`;
-// keys, texts (then `afterTexts`), the clipboard both ways through the window, and the pointer from
-// where a click finds it.
+// On a compositor that places the pointer itself (GNOME, KDE): the program started with `sinks`
+// (its data in `data`, a fresh folder when empty; `consent` as for startAndPair); keys, texts (then
+// `afterTexts`), the clipboard both ways through the window, and the pointer from where a click
+// finds it.
 void checkInputOnCompositor(const std::string& sinks, const std::string& scrollLine,
-                            const std::function<void()>& afterTexts = {});
+                            const std::function<void()>& afterTexts = {},
+                            const std::filesystem::path& data = {}, const Consent& consent = {});
 // Launching "notes", opening an https address, and which of two names are installed.
 void checkApplicationsAndAddresses(QuibClient& phone, const std::filesystem::path& marks);
 QuibAction action(QuibActionKind kind, std::optional<std::string> value = std::nullopt,

@@ -29,45 +29,40 @@ TEST(GnomeProgram, StatusWindowWhenThePanelHasNoTray) {
 }
 
 // Under with-gnome.sh --portal: GNOME's own RemoteDesktop portal asks once, in its dialog, with
-// "Allow Remote Interaction" off until the user turns it on; the restore token it hands back lets
-// the next start go without asking.
+// "Allow Remote Interaction" off until the user turns it on; through the session it grants, input
+// and the clipboard pass the checks mutter's path passes. The restore token it hands back lets the
+// next start go without asking.
 TEST(GnomeProgram, PortalAsksOnceThenRemembers) {
   if (!std::getenv("QUIB_PORTAL")) GTEST_SKIP() << "needs GNOME's portal: run under with-gnome.sh --portal";
   TempDir data;
+  const std::string sinks = "RemoteDesktop portal";
+  // Until consent is given the menu asks for it; the second start gets it with no one answering.
+  const auto consent = [](bool answer) {
+    return [answer](ChildProcess& program) {
+      if (answer) {
+        ChildProcess dialog({"/usr/bin/python3", QUIB_ATSPI_WINDOW, "Remote Desktop", "30", "--press",
+                             "Allow Remote Interaction", "Share"},
+                            ChildProcess::Output::pipe);
+        ASSERT_EQ(dialog.wait(std::chrono::seconds(40)), 0) << dialog.output();
+      }
+      ASSERT_TRUE(program.waitFor("✓ 손쉬운 사용 권한 허용됨", 30s)) << program.output();
+      if (!answer)
+        EXPECT_EQ(run(std::string("/usr/bin/python3 ") + QUIB_ATSPI_WINDOW +
+                      " 'Remote Desktop' 0 --absent; echo $?"),
+                  "0");
+    };
+  };
+  checkInputOnCompositor(sinks, "scroll up\n", {}, data.path(), consent(true));
+  // The second start: no dialog, yet input is allowed.
   ChildProcess window(
       {"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW, "--no-menu"});
   ASSERT_TRUE(window.waitFor("ready\n", 30s)) << window.output();
-  const std::string sink = "input through RemoteDesktop portal";
-  const std::vector<std::string> start{QUIBBLETON_BINARY, "--platform", "wayland",
-                                       "--port",          "0",          "--menu",
-                                       "terminal",        "--data-dir", data.path().string()};
-  for (const bool first : {true, false}) {
-    SCOPED_TRACE(first ? "first start" : "second start");
-    ChildProcess program(start);
-    ASSERT_TRUE(program.waitFor("데스크톱: wayland (Wayland display ")) << program.output();
-    ASSERT_NE(program.output().find(sink), std::string::npos) << program.output();
-    const StartedProgram started = readStart(program);
-    ASSERT_NE(started.port, 0) << program.output();
-    if (first) {
-      ChildProcess dialog({"/usr/bin/python3", QUIB_ATSPI_WINDOW, "Remote Desktop", "30", "--press",
-                           "Allow Remote Interaction", "Share"},
-                          ChildProcess::Output::pipe);
-      ASSERT_EQ(dialog.wait(std::chrono::seconds(40)), 0) << dialog.output();
-    }
-    // Until consent is given the menu asks for it; the second start gets it with no one answering.
-    ASSERT_TRUE(program.waitFor("✓ 손쉬운 사용 권한 허용됨", 30s)) << program.output();
-    if (!first) {
-      EXPECT_EQ(
-          run(std::string("/usr/bin/python3 ") + QUIB_ATSPI_WINDOW + " 'Remote Desktop' 0 --absent; echo $?"),
-          "0");
-    }
-    QuibClient phone;
-    phone.connect("127.0.0.1", started.port);
-    ASSERT_EQ(phone.pair(started.code, "Test Phone").type, ServerMessage::Kind::paired);
-    checkKeys(phone, window);
-    program.signal(SIGTERM);
-    EXPECT_EQ(program.wait(), 0) << program.output();
-  }
+  QuibClient phone;
+  auto program = startOnWayland(data.path(), sinks, phone, consent(false));
+  ASSERT_TRUE(program);
+  checkKeys(phone, window);
+  program->signal(SIGTERM);
+  EXPECT_EQ(program->wait(), 0) << program->output();
   window.signal(SIGTERM);
 }
 
