@@ -46,10 +46,11 @@ TEST(GnomeProgram, PortalAsksOnceThenRemembers) {
         ASSERT_EQ(dialog.wait(std::chrono::seconds(40)), 0) << dialog.output();
       }
       ASSERT_TRUE(program.waitFor("✓ 손쉬운 사용 권한 허용됨", 30s)) << program.output();
-      if (!answer)
+      if (!answer) {
         EXPECT_EQ(run(std::string("/usr/bin/python3 ") + QUIB_ATSPI_WINDOW +
                       " 'Remote Desktop' 0 --absent; echo $?"),
                   "0");
+      }
     };
   };
   checkInputOnCompositor(sinks, "scroll up\n", {}, data.path(), consent(true));

@@ -89,8 +89,10 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(WaylandDesktopOptions optio
       why = version ? " (the RemoteDesktop portal here would ask at every start)"
                     : " (no RemoteDesktop portal here)";
     } else if (options.makePortalSink) {
+      // GNOME's seat has no keyboard until the session makes one: until then nothing is known to
+      // be typable, and GNOME drops what its keymap lacks without a word.
       sink = options.makePortalSink(
-          [k = keymap.get()](std::uint32_t keysym) { return !k->known() || k->has(keysym); });
+          [k = keymap.get()](std::uint32_t keysym) { return !k->catchUp() || k->has(keysym); });
       if (version >= 2) why = " (it remembers your consent)";
     }
     if (bus) g_object_unref(bus);
