@@ -1,53 +1,51 @@
 #include "support/FakePortal.h"
 
-#include <chrono>
-#include <cstdio>
+#include <fcntl.h>
+#include <gio/gunixfdlist.h>
+#include <unistd.h>
 
 namespace quib::test {
 namespace {
 
-constexpr const char* kPortalXml = R"xml(<node>
+// Arguments are in-arguments unless marked.
+constexpr const char* kXml = R"xml(<node>
 <interface name="org.freedesktop.portal.RemoteDesktop">
-  <method name="CreateSession"><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
-  <method name="SelectDevices">
-    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
-  <method name="Start">
-    <arg type="o" direction="in"/><arg type="s" direction="in"/><arg type="a{sv}" direction="in"/>
-    <arg type="o" direction="out"/></method>
-  <method name="NotifyPointerMotion">
-    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="d" direction="in"/>
-    <arg type="d" direction="in"/></method>
-  <method name="NotifyPointerButton">
-    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
-    <arg type="u" direction="in"/></method>
-  <method name="NotifyPointerAxisDiscrete">
-    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="u" direction="in"/>
-    <arg type="i" direction="in"/></method>
-  <method name="NotifyKeyboardKeysym">
-    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
-    <arg type="u" direction="in"/></method>
-  <property name="AvailableDeviceTypes" type="u" access="read"/>
+  <method name="CreateSession"><arg type="a{sv}"/><arg type="o" direction="out"/></method>
+  <method name="SelectDevices"><arg type="o"/><arg type="a{sv}"/><arg type="o" direction="out"/></method>
+  <method name="Start"><arg type="o"/><arg type="s"/><arg type="a{sv}"/><arg type="o" direction="out"/></method>
+  <method name="NotifyPointerMotion"><arg type="o"/><arg type="a{sv}"/><arg type="d"/><arg type="d"/></method>
+  <method name="NotifyPointerButton"><arg type="o"/><arg type="a{sv}"/><arg type="i"/><arg type="u"/></method>
+  <method name="NotifyPointerAxisDiscrete"><arg type="o"/><arg type="a{sv}"/><arg type="u"/><arg type="i"/></method>
+  <method name="NotifyKeyboardKeysym"><arg type="o"/><arg type="a{sv}"/><arg type="i"/><arg type="u"/></method>
   <property name="version" type="u" access="read"/>
 </interface>
-<interface name="org.freedesktop.portal.ScreenCast">
-  <method name="SelectSources">
-    <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+<interface name="org.freedesktop.portal.Clipboard">
+  <method name="RequestClipboard"><arg type="o"/><arg type="a{sv}"/></method>
+  <method name="SetSelection"><arg type="o"/><arg type="a{sv}"/></method>
+  <method name="SelectionWrite"><arg type="o"/><arg type="u"/><arg type="h" direction="out"/></method>
+  <method name="SelectionWriteDone"><arg type="o"/><arg type="u"/><arg type="b"/></method>
+  <method name="SelectionRead"><arg type="o"/><arg type="s"/><arg type="h" direction="out"/></method>
   <property name="version" type="u" access="read"/>
 </interface>
-<interface name="org.freedesktop.portal.Session">
-  <method name="Close"/>
-  <signal name="Closed"><arg type="a{sv}"/></signal>
-  <property name="version" type="u" access="read"/>
-</interface>
+<interface name="org.freedesktop.portal.Session"><method name="Close"/></interface>
 </node>)xml";
 
 constexpr const char* kObject = "/org/freedesktop/portal/desktop";
+constexpr const char* kName = "org.freedesktop.portal.Desktop";
+constexpr const char* kClipboard = "org.freedesktop.portal.Clipboard";
+constexpr const char* kSession = "org.freedesktop.portal.Session";
 
-std::string escapedSender(const char* sender) {
-  std::string s = sender[0] == ':' ? sender + 1 : sender;
+GDBusInterfaceInfo* info(const char* name) {
+  static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kXml, nullptr);
+  return g_dbus_node_info_lookup_interface(node, name);
+}
+
+// Where the portal puts a request's or a session's object for this caller.
+std::string objectFor(const char* kind, const std::string& sender, const std::string& token) {
+  std::string s = sender.substr(1);
   for (char& c : s)
     if (c == '.') c = '_';
-  return s;
+  return std::string(kObject) + "/" + kind + "/" + s + "/" + token;
 }
 
 std::string option(GVariant* options, const char* key) {
@@ -55,156 +53,99 @@ std::string option(GVariant* options, const char* key) {
   return g_variant_lookup(options, key, "&s", &value) ? value : "";
 }
 
-// One value as printf's `format` writes it.
-template <class T>
-std::string printed(const char* format, T value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
+GVariant* noResults() {
+  return g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
 }
 
-GDBusInterfaceInfo* interfaceInfo(const char* name) {
-  if (std::string_view(name) == FakePortalClipboard::kInterface) return FakePortalClipboard::info();
-  static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kPortalXml, nullptr);
-  return g_dbus_node_info_lookup_interface(node, name);
+void callBus(GDBusConnection* c, const char* method, GVariant* params) {
+  if (GVariant* reply = g_dbus_connection_call_sync(c, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                    "org.freedesktop.DBus", method, params, nullptr,
+                                                    G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr))
+    g_variant_unref(reply);
 }
 
 }  // namespace
 
-FakeRemoteDesktop::FakeRemoteDesktop(SessionBus& bus, Behaviour b) : behaviour_(std::move(b)) {
+FakeRemoteDesktop::FakeRemoteDesktop(SessionBus& bus, Behaviour b) : behaviour_(b) {
   thread_ = std::make_unique<BusThread>(
-      bus.address(), [this](GDBusConnection* c) { serve(c); },
-      [this](GDBusConnection*) {
+      bus.address(),
+      [this](GDBusConnection* c) {
+        if (!(connection_ = c)) return;
+        registrations_.push_back(register_(kObject, "org.freedesktop.portal.RemoteDesktop"));
+        if (behaviour_.clipboard) registrations_.push_back(register_(kObject, kClipboard));
+        // Owned before the constructor returns: the first call finds the portal.
+        callBus(c, "RequestName", g_variant_new("(su)", kName, 0u));
+      },
+      [this](GDBusConnection* c) {
         // Whatever still waits for an answer is told the portal went away.
-        for (auto& pending : pendingInput_) unanswered_.push_back(pending.first);
-        pendingInput_.clear();
-        for (GDBusMethodInvocation* invocation : unanswered_)
+        for (GDBusMethodInvocation* invocation : pendingInput_)
           g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.NoReply",
                                                      "gone");
-        unanswered_.clear();
-        if (owner_) g_bus_unown_name(owner_);
-        for (guint r : registrations_) g_dbus_connection_unregister_object(connection_, r);
-        for (auto& [path, session] : sessions_)
-          g_dbus_connection_unregister_object(connection_, session.registration);
+        delayed_.clear();
+        for (auto& [serial, fd] : writing_) ::close(fd);
+        if (!c) return;
+        callBus(c, "ReleaseName", g_variant_new("(s)", kName));
+        for (guint r : registrations_) g_dbus_connection_unregister_object(c, r);
+        for (auto& [path, session] : sessions_) g_dbus_connection_unregister_object(c, session.registration);
       });
-  std::unique_lock lock(mutex_);
-  cv_.wait_for(lock, std::chrono::seconds(15), [this] { return serving_; });
 }
 
-void FakeRemoteDesktop::serve(GDBusConnection* connection) {
-  connection_ = connection;
+guint FakeRemoteDesktop::register_(const std::string& path, const char* interface) {
   static const GDBusInterfaceVTable vtable = {
       [](GDBusConnection*, const gchar*, const gchar*, const gchar* interface, const gchar* method,
          GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
         static_cast<FakeRemoteDesktop*>(self)->method(interface, method, params, invocation);
       },
-      [](GDBusConnection*, const gchar*, const gchar*, const gchar* interface, const gchar* property,
-         GError**, gpointer self) -> GVariant* {
-        const auto& b = static_cast<FakeRemoteDesktop*>(self)->behaviour_;
-        const std::string i = interface, p = property;
-        if (i == "org.freedesktop.portal.RemoteDesktop")
-          return g_variant_new_uint32(p == "version" ? b.version : b.deviceTypes);
-        return g_variant_new_uint32(1);
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GError**, gpointer self) {
+        return g_variant_new_uint32(static_cast<FakeRemoteDesktop*>(self)->behaviour_.version);
       },
       nullptr,
       {}};
-  // Screen casts are offered as a desktop with PipeWire would, though a sink that asked for one
-  // would see its session refused on one without.
-  std::vector<const char*> interfaces{"org.freedesktop.portal.ScreenCast"};
-  if (behaviour_.remoteDesktop) interfaces.push_back("org.freedesktop.portal.RemoteDesktop");
-  if (behaviour_.clipboard) interfaces.push_back(FakePortalClipboard::kInterface);
-  // Served either way once the bus answered: a test of a portal that never came checks owned().
-  auto serving = [](GDBusConnection*, const gchar*, gpointer self) {
-    auto* p = static_cast<FakeRemoteDesktop*>(self);
-    std::lock_guard lock(p->mutex_);
-    p->serving_ = true;
-    p->cv_.notify_all();
-  };
-  if (!connection_) {
-    serving(nullptr, nullptr, this);
-    return;
-  }
-  for (const char* name : interfaces)
-    registrations_.push_back(g_dbus_connection_register_object(connection_, kObject, interfaceInfo(name),
-                                                               &vtable, this, nullptr, nullptr));
-  owner_ = g_bus_own_name_on_connection(
-      connection_, "org.freedesktop.portal.Desktop", G_BUS_NAME_OWNER_FLAGS_NONE,
-      [](GDBusConnection*, const gchar*, gpointer self) {
-        auto* p = static_cast<FakeRemoteDesktop*>(self);
-        std::lock_guard lock(p->mutex_);
-        p->owned_ = p->serving_ = true;
-        p->cv_.notify_all();
-      },
-      serving, this, nullptr);
+  return g_dbus_connection_register_object(connection_, path.c_str(), info(interface), &vtable, this, nullptr,
+                                           nullptr);
 }
 
-FakeRemoteDesktop::~FakeRemoteDesktop() {
-  thread_.reset();
-}
-
-void FakeRemoteDesktop::run(const std::function<void()>& work) {
-  thread_->run(work);
-}
-
-void FakeRemoteDesktop::change(const std::function<void(Behaviour&)>& edit) {
-  run([&] { edit(behaviour_); });
-}
-
-std::vector<std::string> FakeRemoteDesktop::callsFrom(std::size_t from) {
-  const std::vector<std::string> all = calls();
+std::vector<std::string> FakeRemoteDesktop::calls(std::size_t from) {
+  const std::vector<std::string> all = read(calls_);
   return {all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end()};
 }
 
-void FakeRemoteDesktop::respond(GDBusMethodInvocation* invocation, const std::string& token,
-                                std::uint32_t response, GVariant* results) {
-  const std::string sender = g_dbus_method_invocation_get_sender(invocation);
-  const std::string path = std::string(kObject) + "/request/" + escapedSender(sender.c_str()) + "/" + token;
-  g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", path.c_str()));
-  g_dbus_connection_emit_signal(connection_, sender.c_str(), path.c_str(), "org.freedesktop.portal.Request",
-                                "Response", g_variant_new("(u@a{sv})", response, results), nullptr);
+void FakeRemoteDesktop::emit(const std::string& sender, const std::string& path, const char* interface,
+                             const char* signal, GVariant* params) {
+  g_dbus_connection_emit_signal(connection_, sender.c_str(), path.c_str(), interface, signal, params,
+                                nullptr);
 }
 
 void FakeRemoteDesktop::method(const std::string& interface, const std::string& name, GVariant* params,
                                GDBusMethodInvocation* invocation) {
-  const char* sender = g_dbus_method_invocation_get_sender(invocation);
-  auto emptyResults = [] { return g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0); };
-  if (interface == "org.freedesktop.portal.Session") {  // Close
-    calls_.push_back("Close");
-    removeSession(g_dbus_method_invocation_get_object_path(invocation));
-    g_dbus_method_invocation_return_value(invocation, nullptr);
-    return;
-  }
+  const std::string sender = g_dbus_method_invocation_get_sender(invocation);
+  // Requests answer through their Response signal after the reply that names them, unless the
+  // dialog is held open.
+  auto respond = [&](GVariant* options, std::optional<std::uint32_t> response, GVariant* results) {
+    const std::string request = objectFor("request", sender, option(options, "handle_token"));
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", request.c_str()));
+    if (response)
+      emit(sender, request, "org.freedesktop.portal.Request", "Response",
+           g_variant_new("(u@a{sv})", *response, results));
+    return request;
+  };
+  GVariant* options = nullptr;
   if (name == "CreateSession") {
-    GVariant* options = g_variant_get_child_value(params, 0);
-    const std::string token = option(options, "handle_token");
-    const std::string path = std::string(kObject) + "/session/" + escapedSender(sender) + "/" +
-                             option(options, "session_handle_token");
-    g_variant_unref(options);
-    calls_.push_back("CreateSession");
-    Session session;
-    session.sender = sender;
-    static const GDBusInterfaceVTable sessionVtable = {
-        [](GDBusConnection*, const gchar*, const gchar*, const gchar* interface, const gchar* method,
-           GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
-          static_cast<FakeRemoteDesktop*>(self)->method(interface, method, params, invocation);
-        },
-        nullptr,
-        nullptr,
-        {}};
-    session.registration = g_dbus_connection_register_object(connection_, path.c_str(),
-                                                             interfaceInfo("org.freedesktop.portal.Session"),
-                                                             &sessionVtable, this, nullptr, nullptr);
-    sessions_[path] = session;
+    calls_.push_back(name);
+    options = g_variant_get_child_value(params, 0);
+    const std::string path = objectFor("session", sender, option(options, "session_handle_token"));
+    sessions_[path] = Session{sender, register_(path, kSession), {}};
     sessionOrder_.push_back(path);
     GVariantBuilder results;
     g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
     g_variant_builder_add(&results, "{sv}", "session_handle", g_variant_new_string(path.c_str()));
-    respond(invocation, token, 0, g_variant_builder_end(&results));
+    respond(options, 0, g_variant_builder_end(&results));
+    g_variant_unref(options);
     return;
   }
   // Every other call names a session of the caller's.
-  const gchar* path = nullptr;
-  g_variant_get_child(params, 0, "&o", &path);
+  const gchar* path = g_dbus_method_invocation_get_object_path(invocation);
+  if (interface != kSession) g_variant_get_child(params, 0, "&o", &path);
   auto found = sessions_.find(path);
   if (found == sessions_.end() || found->second.sender != sender) {
     g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.portal.Error.NotFound",
@@ -212,180 +153,213 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
     return;
   }
   Session& session = found->second;
-  if (interface == FakePortalClipboard::kInterface) {
-    clipboard_.method(connection_, path, name, params, invocation);
-    return;
-  }
-  if (name == "SelectDevices" || name == "SelectSources") {
-    GVariant* options = g_variant_get_child_value(params, 1);
+  if (interface == kSession) {
+    calls_.push_back("Close");
+    removeSession(path, false);
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+  } else if (interface == kClipboard) {
+    clipboardMethod(session, name, params, invocation);
+  } else if (name == "SelectDevices") {
+    options = g_variant_get_child_value(params, 1);
     guint32 types = 0, persist = 0;
     g_variant_lookup(options, "types", "u", &types);
     std::string line = name + " types=" + std::to_string(types);
     if (g_variant_lookup(options, "persist_mode", "u", &persist))
       line += " persist_mode=" + std::to_string(persist);
     session.persist = persist != 0;
-    const std::string restore = option(options, "restore_token");
-    if (!restore.empty()) {
-      line += " restore_token=" + restore;
-      session.restoreToken = restore;
+    if (!(session.restoreToken = option(options, "restore_token")).empty())
+      line += " restore_token=" + session.restoreToken;
+    calls_.push_back(line);
+    respond(options, 0, noResults());
+  } else if (name == "Start") {
+    options = g_variant_get_child_value(params, 2);
+    // A token handed out earlier, and not spent yet, restores the choice without a dialog.
+    const bool restored = validTokens_.erase(session.restoreToken) == 1;
+    calls_.push_back(restored ? "Start restored" : "Start dialog");
+    dialogs_ += restored ? 0 : 1;
+    const auto response = restored                ? 0
+                          : behaviour_.holdDialog ? std::nullopt
+                                                  : std::optional(behaviour_.startResponse);
+    const std::string request =
+        respond(options, response, response == 0u ? startResults(session) : noResults());
+    if (!response) held_.emplace(request, path);
+  } else {
+    input(name, params, invocation);
+  }
+  if (options) g_variant_unref(options);
+}
+
+void FakeRemoteDesktop::input(const std::string& name, GVariant* params, GDBusMethodInvocation* invocation) {
+  ++inputCalls_;
+  if (recordInput) {
+    // "KeyboardKeysym 97 1": the call's name and its arguments after the session and options.
+    std::string line = name.substr(6);
+    for (gsize i = 2; i < g_variant_n_children(params); ++i) {
+      GVariant* value = g_variant_get_child_value(params, i);
+      gchar* text = g_variant_print(value, FALSE);
+      line += std::string(" ") + text;
+      g_free(text);
+      g_variant_unref(value);
     }
     calls_.push_back(line);
-    const std::string token = option(options, "handle_token");
-    g_variant_unref(options);
-    respond(invocation, token, 0, emptyResults());
-    return;
   }
-  if (name == "Start") {
-    GVariant* options = g_variant_get_child_value(params, 2);
-    const std::string token = option(options, "handle_token");
-    g_variant_unref(options);
-    // A token handed out earlier, and not spent yet, restores the choice without a dialog.
-    const bool restored = session.restoreToken && validTokens_.erase(*session.restoreToken) == 1;
-    calls_.push_back(restored ? "Start restored" : "Start dialog");
-    if (restored) {
-      respond(invocation, token, 0, startResults(session, path));
-      return;
-    }
-    ++dialogs_;
-    if (behaviour_.holdDialog) {
-      const std::string requestPath =
-          std::string(kObject) + "/request/" + escapedSender(sender) + "/" + token;
-      g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", requestPath.c_str()));
-      held_ = HeldDialog{sender, requestPath, path};
-      return;
-    }
-    respond(invocation, token, behaviour_.startResponse,
-            behaviour_.startResponse == 0 ? startResults(session, path) : emptyResults());
-    return;
-  }
-  // The input calls.
-  ++inputCalls_;
-  std::string line;
-  if (recordInput) {
-    if (name == "NotifyKeyboardKeysym" || name == "NotifyPointerButton") {
-      gint32 code = 0;
-      guint32 state = 0;
-      g_variant_get(params, "(&o@a{sv}iu)", nullptr, nullptr, &code, &state);
-      line = std::string(name == "NotifyKeyboardKeysym" ? "Keysym " : "Button ") +
-             printed("0x%x", static_cast<std::uint32_t>(code)) + (state ? " press" : " release");
-    } else if (name == "NotifyPointerMotion") {
-      double dx = 0, dy = 0;
-      g_variant_get(params, "(&o@a{sv}dd)", nullptr, nullptr, &dx, &dy);
-      line = "Motion " + printed("%g", dx) + " " + printed("%g", dy);
-    } else if (name == "NotifyPointerAxisDiscrete") {
-      guint32 axis = 0;
-      gint32 steps = 0;
-      g_variant_get(params, "(&o@a{sv}ui)", nullptr, nullptr, &axis, &steps);
-      line = "AxisDiscrete " + std::to_string(axis) + " " + std::to_string(steps);
-    }
-  }
-  if (!pendingInput_.empty() || !unanswered_.empty()) ++overlapping_;
+  if (!pendingInput_.empty()) ++overlapping_;
   if (behaviour_.unansweredInput > 0) {
     // The desktop may still act on it; the caller never hears.
     --behaviour_.unansweredInput;
-    if (recordInput) calls_.push_back(line);
-    unanswered_.push_back(invocation);  // the call's own reference, given back when answered
-    return;
+    pendingInput_.push_back(invocation);
+  } else if (behaviour_.inputDelayMs <= 0) {
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+  } else {
+    // Answered late, and those that overlap in reverse order, as the worker threads of a busy
+    // portal may: a client that does not wait sees its input reordered.
+    delayed_.push_back(invocation);
+    pendingInput_.push_back(invocation);
+    if (delayed_.size() > 1) return;
+    GSource* later = g_timeout_source_new(static_cast<guint>(behaviour_.inputDelayMs));
+    g_source_set_callback(
+        later,
+        [](gpointer p) -> gboolean {
+          auto* self = static_cast<FakeRemoteDesktop*>(p);
+          for (auto it = self->delayed_.rbegin(); it != self->delayed_.rend(); ++it) {
+            std::erase(self->pendingInput_, *it);
+            g_dbus_method_invocation_return_value(*it, nullptr);
+          }
+          self->delayed_.clear();
+          return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
+    g_source_attach(later, thread_->context());
+    g_source_unref(later);
   }
-  if (behaviour_.inputDelayMs <= 0) {
-    if (recordInput) calls_.push_back(line);
+}
+
+void FakeRemoteDesktop::clipboardMethod(Session& session, const std::string& name, GVariant* params,
+                                        GDBusMethodInvocation* invocation) {
+  int fds[2] = {-1, -1};
+  if (name == "RequestClipboard") {
+    calls_.push_back(name);
+    session.clipboard = true;
+  } else if (name == "SetSelection") {
+    GVariant* options = g_variant_get_child_value(params, 1);
+    const gchar** types = nullptr;
+    std::string line = name;
+    if (g_variant_lookup(options, "mime_types", "^a&s", &types))
+      for (int i = 0; types[i]; ++i) line += (i ? "," : " ") + std::string(types[i]);
+    g_free(types);
+    g_variant_unref(options);
+    calls_.push_back(line);
+  } else if (name == "SelectionRead" && pipe(fds) == 0) {
+    if (::write(fds[1], foreignText_.data(), foreignText_.size()) < 0) foreignText_.clear();
+    std::swap(fds[0], fds[1]);
+  } else if (name == "SelectionWrite" && pipe(fds) == 0) {
+    guint32 serial = 0;
+    g_variant_get(params, "(&ou)", nullptr, &serial);
+    writing_[serial] = fds[0];
+    fds[0] = -1;
+  } else if (name == "SelectionWriteDone") {
+    guint32 serial = 0;
+    gboolean ok = FALSE;
+    g_variant_get(params, "(&oub)", nullptr, &serial, &ok);
+    std::string data;
+    if (auto found = writing_.find(serial); found != writing_.end()) {
+      // The writer is done: all there is can be read at once, without waiting for the end of
+      // the pipe (the copy of the write end that went out with the reply may still be open).
+      fcntl(found->second, F_SETFL, O_NONBLOCK);
+      char buf[4096];
+      for (ssize_t n; (n = ::read(found->second, buf, sizeof buf)) > 0;)
+        data.append(buf, static_cast<std::size_t>(n));
+      ::close(found->second);
+      writing_.erase(found);
+    }
+    pasted_[serial] = ok ? data : "(failed)";
+  }
+  if (fds[0] >= 0) ::close(fds[0]);
+  if (fds[1] < 0) {
     g_dbus_method_invocation_return_value(invocation, nullptr);
     return;
   }
-  pendingInput_.emplace_back(invocation, line);
-  if (pendingInput_.size() > 1) return;
-  GSource* later = g_timeout_source_new(static_cast<guint>(behaviour_.inputDelayMs));
-  g_source_set_callback(
-      later,
-      [](gpointer self) -> gboolean {
-        static_cast<FakeRemoteDesktop*>(self)->answerInput();
-        return G_SOURCE_REMOVE;
-      },
-      this, nullptr);
-  g_source_attach(later, thread_->context());
-  g_source_unref(later);
+  GUnixFDList* list = g_unix_fd_list_new_from_array(&fds[1], 1);  // takes it
+  g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0), list);
+  g_object_unref(list);
 }
 
-void FakeRemoteDesktop::answerInput() {
-  // Newest first: what the worker threads of a busy portal may do to calls that overlap.
-  auto pending = std::move(pendingInput_);
-  pendingInput_.clear();
-  for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
-    if (recordInput) calls_.push_back(it->second);
-    g_dbus_method_invocation_return_value(it->first, nullptr);  // gives back the call's reference
-  }
-}
-
-GVariant* FakeRemoteDesktop::startResults(Session& session, const std::string& path) {
+GVariant* FakeRemoteDesktop::startResults(Session& session) {
   GVariantBuilder results;
   g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
   g_variant_builder_add(&results, "{sv}", "devices", g_variant_new_uint32(behaviour_.grantDevices));
-  if (clipboard_.requested(path))
+  if (session.clipboard)
     g_variant_builder_add(&results, "{sv}", "clipboard_enabled", g_variant_new_boolean(TRUE));
   if (session.persist && behaviour_.version >= 2) {
-    const std::string token = "token-" + std::to_string(++serial_);
+    const std::string token = "token-" + std::to_string(++tokens_);
     validTokens_.insert(token);
     g_variant_builder_add(&results, "{sv}", "restore_token", g_variant_new_string(token.c_str()));
   }
   return g_variant_builder_end(&results);
 }
 
-bool FakeRemoteDesktop::answerDialog(std::uint32_t response) {
-  bool result = false;
+bool FakeRemoteDesktop::answerDialog() {
+  bool answered = false;
   run([&] {
-    result = [&]() -> bool {
-      if (!held_) return false;
-      const HeldDialog held = *held_;
-      held_.reset();
-      auto found = sessions_.find(held.session);
-      GVariant* results = found != sessions_.end() && response == 0
-                              ? startResults(found->second, held.session)
-                              : g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
-      g_dbus_connection_emit_signal(connection_, held.sender.c_str(), held.requestPath.c_str(),
-                                    "org.freedesktop.portal.Request", "Response",
-                                    g_variant_new("(u@a{sv})", response, results), nullptr);
-      return true;
-    }();
+    if (!held_ || !sessions_.contains(held_->second)) return;
+    Session& session = sessions_.at(held_->second);
+    emit(session.sender, held_->first, "org.freedesktop.portal.Request", "Response",
+         g_variant_new("(u@a{sv})", 0u, startResults(session)));
+    held_.reset();
+    answered = true;
   });
-  return result;
+  return answered;
 }
 
-bool FakeRemoteDesktop::closeSession() {
-  bool result = false;
+bool FakeRemoteDesktop::onNewest(bool signalClosed) {
+  bool found = false;
   run([&] {
-    result = [&]() -> bool {
-      if (sessionOrder_.empty()) return false;
-      const std::string path = sessionOrder_.back();
-      const std::string sender = sessions_[path].sender;
-      GVariant* details = g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
-      g_dbus_connection_emit_signal(connection_, sender.c_str(), path.c_str(),
-                                    "org.freedesktop.portal.Session", "Closed",
-                                    g_variant_new("(@a{sv})", details), nullptr);
-      removeSession(path);
-      return true;
-    }();
+    if ((found = !sessionOrder_.empty())) removeSession(sessionOrder_.back(), signalClosed);
   });
-  return result;
+  return found;
 }
 
-bool FakeRemoteDesktop::forgetSession() {
-  bool result = false;
-  run([&] {
-    result = [&]() -> bool {
-      if (sessionOrder_.empty()) return false;
-      removeSession(sessionOrder_.back());
-      return true;
-    }();
-  });
-  return result;
-}
-
-void FakeRemoteDesktop::removeSession(const std::string& path) {
-  auto found = sessions_.find(path);
-  if (found == sessions_.end()) return;
+void FakeRemoteDesktop::removeSession(const std::string& path, bool signalClosed) {
+  const auto found = sessions_.find(path);
+  if (signalClosed)
+    emit(found->second.sender, path, kSession, "Closed", g_variant_new("(@a{sv})", noResults()));
   g_dbus_connection_unregister_object(connection_, found->second.registration);
   sessions_.erase(found);
   std::erase(sessionOrder_, path);
+}
+
+std::optional<std::string> FakeRemoteDesktop::paste(SessionBus& bus, const std::string& mime) {
+  std::uint32_t serial = 0;
+  run([&] {
+    serial = ++transfers_;
+    const std::string& session = sessionOrder_.back();
+    emit(sessions_[session].sender, kObject, kClipboard, "SelectionTransfer",
+         g_variant_new("(osu)", session.c_str(), mime.c_str(), serial));
+  });
+  std::optional<std::string> out;
+  bus.pump([&] {
+    run([&] {
+      if (pasted_.contains(serial)) out = pasted_[serial];
+    });
+    return out.has_value();
+  });
+  return out;
+}
+
+void FakeRemoteDesktop::copy(const std::vector<std::string>& types, const std::string& text) {
+  run([&] {
+    foreignText_ = text;
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+    std::vector<const gchar*> names;
+    for (const auto& t : types) names.push_back(t.c_str());
+    g_variant_builder_add(&options, "{sv}", "mime_types",
+                          g_variant_new_strv(names.data(), std::ssize(names)));
+    g_variant_builder_add(&options, "{sv}", "session_is_owner", g_variant_new_boolean(FALSE));
+    const std::string& session = sessionOrder_.back();
+    emit(sessions_[session].sender, kObject, kClipboard, "SelectionOwnerChanged",
+         g_variant_new("(oa{sv})", session.c_str(), &options));
+  });
 }
 
 }  // namespace quib::test
