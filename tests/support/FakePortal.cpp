@@ -346,15 +346,15 @@ std::optional<std::string> FakeRemoteDesktop::paste(SessionBus& bus, const std::
   return out;
 }
 
-void FakeRemoteDesktop::copy(const std::vector<std::string>& types, const std::string& text) {
+void FakeRemoteDesktop::copy(const std::vector<std::string>& types, const std::string& text, bool asGnome) {
   run([&] {
     foreignText_ = text;
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
     std::vector<const gchar*> names;
     for (const auto& t : types) names.push_back(t.c_str());
-    g_variant_builder_add(&options, "{sv}", "mime_types",
-                          g_variant_new_strv(names.data(), std::ssize(names)));
+    GVariant* list = g_variant_new_strv(names.data(), std::ssize(names));
+    g_variant_builder_add(&options, "{sv}", "mime_types", asGnome ? g_variant_new_tuple(&list, 1) : list);
     g_variant_builder_add(&options, "{sv}", "session_is_owner", g_variant_new_boolean(FALSE));
     const std::string& session = sessionOrder_.back();
     emit(sessions_[session].sender, kObject, kClipboard, "SelectionOwnerChanged",

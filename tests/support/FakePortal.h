@@ -63,8 +63,9 @@ class FakeRemoteDesktop {
   // Someone pastes `mime` from the newest session's copy: what the session wrote, once it said it
   // is done ("(failed)" when it said it failed); none within the bus's pump time.
   std::optional<std::string> paste(SessionBus& bus, const std::string& mime);
-  // Another program copies `text`, offered as `types`, while the newest session lives.
-  void copy(const std::vector<std::string>& types, const std::string& text);
+  // Another program copies `text`, offered as `types` (in a tuple of one where `asGnome`, as GNOME
+  // sends them), while the newest session lives.
+  void copy(const std::vector<std::string>& types, const std::string& text, bool asGnome = false);
 
  private:
   struct Session {

@@ -179,14 +179,22 @@ void PortalPasteboard::onOwnerChanged(GVariant* options) {
   gboolean ours = FALSE;
   if (g_variant_lookup(options, "session_is_owner", "b", &ours) && ours) return;  // counted when written
   std::vector<std::string> types;
-  GVariantIter* list = nullptr;
-  if (g_variant_lookup(options, "mime_types", "as", &list)) {
+  GVariant* list = g_variant_lookup_value(options, "mime_types", nullptr);
+  // GNOME sends the list wrapped in a tuple of one.
+  if (list && g_variant_is_of_type(list, G_VARIANT_TYPE("(as)"))) {
+    GVariant* inner = g_variant_get_child_value(list, 0);
+    g_variant_unref(list);
+    list = inner;
+  }
+  if (list && g_variant_is_of_type(list, G_VARIANT_TYPE_STRING_ARRAY)) {
+    GVariantIter it;
+    g_variant_iter_init(&it, list);
     const gchar* t = nullptr;
     // What one copy may announce: a peer must not grow our memory without end.
-    while (g_variant_iter_next(list, "&s", &t))
+    while (g_variant_iter_next(&it, "&s", &t))
       if (types.size() < 128 && std::string_view(t).size() <= 256) types.emplace_back(t);
-    g_variant_iter_free(list);
   }
+  if (list) g_variant_unref(list);
   read_.reset();
   const char* const* textType = std::find_if(std::begin(kTextTypes), std::end(kTextTypes),
                                              [&](const char* t) { return has(types, t); });

@@ -141,6 +141,8 @@ TEST_F(PortalInputTest, AsksOnceThenRestoresAndSendsEachCallAfterThePreviousRepl
   EXPECT_EQ(clipboard.string(), "copied elsewhere");
   const auto types = clipboard.types();
   EXPECT_NE(std::find(types.begin(), types.end(), PasteboardType::concealed), types.end());
+  portal.copy({"text/plain", "UTF8_STRING"}, "copied on GNOME", true);
+  EXPECT_TRUE(bus.pump([&] { return clipboard.string() == "copied on GNOME"; }));
 }
 
 // Each way a start can end short of a session: what is still sent, what the user is told, and
