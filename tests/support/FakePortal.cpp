@@ -54,7 +54,7 @@ std::string option(GVariant* options, const char* key) {
 }
 
 GVariant* noResults() {
-  return g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
+  return g_variant_new_parsed("@a{sv} {}");
 }
 
 void callBus(GDBusConnection* c, const char* method, GVariant* params) {
@@ -71,8 +71,9 @@ FakeRemoteDesktop::FakeRemoteDesktop(SessionBus& bus, Behaviour b) : behaviour_(
       bus.address(),
       [this](GDBusConnection* c) {
         if (!(connection_ = c)) return;
-        registrations_.push_back(register_(kObject, "org.freedesktop.portal.RemoteDesktop"));
-        if (behaviour_.clipboard) registrations_.push_back(register_(kObject, kClipboard));
+        // Left registered: the connection closes with the fake.
+        register_(kObject, "org.freedesktop.portal.RemoteDesktop");
+        if (behaviour_.clipboard) register_(kObject, kClipboard);
         // Owned before the constructor returns: the first call finds the portal.
         callBus(c, "RequestName", g_variant_new("(su)", kName, 0u));
       },
@@ -83,10 +84,7 @@ FakeRemoteDesktop::FakeRemoteDesktop(SessionBus& bus, Behaviour b) : behaviour_(
                                                      "gone");
         delayed_.clear();
         for (auto& [serial, fd] : writing_) ::close(fd);
-        if (!c) return;
-        callBus(c, "ReleaseName", g_variant_new("(s)", kName));
-        for (guint r : registrations_) g_dbus_connection_unregister_object(c, r);
-        for (auto& [path, session] : sessions_) g_dbus_connection_unregister_object(c, session.registration);
+        if (c) callBus(c, "ReleaseName", g_variant_new("(s)", kName));
       });
 }
 
@@ -136,10 +134,7 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
     const std::string path = objectFor("session", sender, option(options, "session_handle_token"));
     sessions_[path] = Session{sender, register_(path, kSession), {}};
     sessionOrder_.push_back(path);
-    GVariantBuilder results;
-    g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
-    g_variant_builder_add(&results, "{sv}", "session_handle", g_variant_new_string(path.c_str()));
-    respond(options, 0, g_variant_builder_end(&results));
+    respond(options, 0, g_variant_new_parsed("{'session_handle': <%s>}", path.c_str()));
     g_variant_unref(options);
     return;
   }
@@ -349,16 +344,13 @@ std::optional<std::string> FakeRemoteDesktop::paste(SessionBus& bus, const std::
 void FakeRemoteDesktop::copy(const std::vector<std::string>& types, const std::string& text, bool asGnome) {
   run([&] {
     foreignText_ = text;
-    GVariantBuilder options;
-    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
     std::vector<const gchar*> names;
     for (const auto& t : types) names.push_back(t.c_str());
     GVariant* list = g_variant_new_strv(names.data(), std::ssize(names));
-    g_variant_builder_add(&options, "{sv}", "mime_types", asGnome ? g_variant_new_tuple(&list, 1) : list);
-    g_variant_builder_add(&options, "{sv}", "session_is_owner", g_variant_new_boolean(FALSE));
     const std::string& session = sessionOrder_.back();
     emit(sessions_[session].sender, kObject, kClipboard, "SelectionOwnerChanged",
-         g_variant_new("(oa{sv})", session.c_str(), &options));
+         g_variant_new_parsed("(%o, {'mime_types': <%*>, 'session_is_owner': <false>})", session.c_str(),
+                              asGnome ? g_variant_new_tuple(&list, 1) : list));
   });
 }
 

@@ -1,11 +1,9 @@
 #pragma once
-// The desktop's RemoteDesktop portal (with its Clipboard part), played by the test on its own session
-// bus in the ways a real one cannot be made to behave on demand: it declines, grants part, holds its
-// dialog open, leaves a call unanswered, closes or forgets the session. It owns
-// org.freedesktop.portal.Desktop, answers each request through the Request's Response signal as the
-// real portal does, and records every call in order. It answers on a thread of its own, as the real
-// portal does, so a client may wait for a reply on the test thread; the public functions run their
-// work there and wait for it.
+// The desktop's RemoteDesktop portal (with its Clipboard part) on the test's own bus, behaving as a
+// real one cannot be made to on demand: it declines, grants part, holds its dialog open, leaves a
+// call unanswered, closes or forgets the session. It records every call in order, and answers on a
+// thread of its own, as the real portal does, so a client may wait for a reply on the test thread;
+// the public functions run their work there and wait for it.
 #include <gio/gio.h>
 
 #include <cstdint>
@@ -101,7 +99,6 @@ class FakeRemoteDesktop {
   std::uint32_t transfers_ = 0;
   // Input calls not answered yet; of them, those to be answered after the delay.
   std::vector<GDBusMethodInvocation*> pendingInput_, delayed_;
-  std::vector<guint> registrations_;
   std::map<std::string, Session> sessions_;  // by path
   std::vector<std::string> sessionOrder_;
   std::set<std::string> validTokens_;
