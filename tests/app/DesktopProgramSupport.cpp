@@ -338,6 +338,8 @@ void checkInputOnCompositor(const std::string& sinks, const std::string& scrollL
   checkPointer(phone, window, x, y, scrollLine);
   p->signal(SIGTERM);
   EXPECT_EQ(p->wait(), 0) << p->output();
+  // What the program said, for a failure above that only shows the window's side.
+  if (testing::Test::HasFailure()) std::printf("%s\n", p->output().c_str());
   window.signal(SIGTERM);
 }
 
