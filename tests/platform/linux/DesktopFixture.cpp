@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "DesktopTools.h"
@@ -13,12 +12,6 @@
 namespace quib::test {
 namespace fs = std::filesystem;
 namespace {
-
-fs::path envPath(const char* name) {
-  const char* v = std::getenv(name);
-  if (!v || !*v) throw std::runtime_error(std::string(name) + " is not set; run under with-desktop.sh");
-  return v;
-}
 
 void write(const fs::path& p, const std::string& text) {
   fs::create_directories(p.parent_path());
@@ -32,15 +25,18 @@ std::string entry(const std::string& extra) {
 DesktopFixture make() {
   // Korean first so Name[ko] is the name a launcher shows.
   setenv("LANGUAGE", "ko", 1);
-  fs::path data = envPath("XDG_DATA_HOME"), config = envPath("XDG_CONFIG_HOME"), home = envPath("HOME");
+  if (!std::getenv("XDG_DATA_HOME"))
+    throw std::runtime_error("XDG_DATA_HOME is not set; run under with-desktop.sh");
+  fs::path data = std::getenv("XDG_DATA_HOME"), config = std::getenv("XDG_CONFIG_HOME"),
+           home = std::getenv("HOME");
   DesktopFixture f;
   f.markers = home / "launch-markers";
   fs::create_directories(f.markers);
   fs::path script = home / "record-launch.sh";
-  // Also records the descriptor limit it got, in "<tag>.nofile", before the marker appears.
-  write(script, "#!/bin/sh\ntag=$1; shift\nulimit -n > \"" + f.markers.string() + "/$tag.nofile\"\n" +
-                    "printf '%s' \"$*\" > \"" + f.markers.string() + "/$tag.tmp\"\nmv \"" +
-                    f.markers.string() + "/$tag.tmp\" \"" + f.markers.string() + "/$tag\"\n");
+  // Records "<descriptor limit> <arguments>" under the entry's tag, whole once the file appears.
+  write(script, "#!/bin/sh\ntag=$1; shift\necho \"$(ulimit -n) $*\" > \"" + f.markers.string() +
+                    "/$tag.tmp\"\nmv \"" + f.markers.string() + "/$tag.tmp\" \"" + f.markers.string() +
+                    "/$tag\"\n");
   fs::permissions(script, fs::perms::owner_all);
   auto exec = [&](const std::string& tag) { return "Exec=" + script.string() + " " + tag + " %u\n"; };
   fs::path apps = data / "applications";
@@ -95,20 +91,13 @@ const DesktopFixture& DesktopFixture::get() {
   return fixture;
 }
 
-std::string DesktopFixture::launchedLimit(const std::string& tag) const {
-  std::string limit;
-  std::ifstream(markers / (tag + ".nofile")) >> limit;
-  return limit;
-}
-
 std::string DesktopFixture::waitForLaunch(const std::string& tag) const {
-  std::string args = "(not launched)";
+  std::string line = "(not launched)";
   pollUntil([&] {
     std::ifstream in(markers / tag);
-    if (in) args.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return bool(in);
+    return bool(std::getline(in, line));
   });
-  return args;
+  return line;
 }
 
 }  // namespace quib::test

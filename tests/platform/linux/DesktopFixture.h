@@ -9,11 +9,10 @@ namespace quib::test {
 struct DesktopFixture {
   // Writes everything once per process; later calls return the same folders.
   static const DesktopFixture& get();
-  // The arguments the fixture's entry `tag` was last started with; none until it has run.
-  // Dispatches the default main context while waiting, up to a few seconds.
+  // "<soft descriptor limit> <arguments>" the fixture's entry `tag` last started with (as the
+  // shell's ulimit -n tells it); "(not launched)" when it has not run within a few seconds, during
+  // which the default main context is dispatched.
   std::string waitForLaunch(const std::string& tag) const;
-  // The soft descriptor limit entry `tag` last started with, as the shell's ulimit -n tells it.
-  std::string launchedLimit(const std::string& tag) const;
   std::filesystem::path markers;
 };
 
