@@ -1,13 +1,14 @@
-// Desktop entries, default handlers and icons as GIO and the icon theme read them, from the
-// entries DesktopFixture writes; launches recorded by the entries' own script.
+// Desktop entries, default handlers and icons as GIO and the icon theme read them.
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 
-#include "DesktopFixture.h"
 #include "DesktopTools.h"
 #include "actions/AppLocator.h"
 #include "icons/ImageCodec.h"
@@ -17,13 +18,111 @@
 namespace quib {
 namespace {
 
+namespace fs = std::filesystem;
+
+// Desktop entries, an icon theme and default handlers written into the private desktop's XDG
+// folders before GIO first reads them, plus a launcher script that records how it was started.
+struct DesktopFixture {
+  // Writes everything once per process; later calls return the same folders.
+  static const DesktopFixture& get();
+  // "<soft descriptor limit> <arguments>" the entry `tag` last started with (as the shell's ulimit -n
+  // tells it); "(not launched)" when it has not run within a few seconds of dispatching.
+  std::string waitForLaunch(const std::string& tag) const;
+  fs::path markers;
+};
+
+void write(const fs::path& p, const std::string& text) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p) << text;
+}
+
+std::string entry(const std::string& extra) {
+  return "[Desktop Entry]\nType=Application\n" + extra;
+}
+
+DesktopFixture make() {
+  // Korean first so Name[ko] is the name a launcher shows.
+  setenv("LANGUAGE", "ko", 1);
+  if (!std::getenv("XDG_DATA_HOME"))
+    throw std::runtime_error("XDG_DATA_HOME is not set; run under with-desktop.sh");
+  fs::path data = std::getenv("XDG_DATA_HOME"), config = std::getenv("XDG_CONFIG_HOME"),
+           home = std::getenv("HOME");
+  DesktopFixture f;
+  f.markers = home / "launch-markers";
+  fs::create_directories(f.markers);
+  fs::path script = home / "record-launch.sh";
+  // Records "<descriptor limit> <arguments>" under the entry's tag, whole once the file appears.
+  write(script, "#!/bin/sh\ntag=$1; shift\necho \"$(ulimit -n) $*\" > \"" + f.markers.string() +
+                    "/$tag.tmp\"\nmv \"" + f.markers.string() + "/$tag.tmp\" \"" + f.markers.string() +
+                    "/$tag\"\n");
+  fs::permissions(script, fs::perms::owner_all);
+  auto exec = [&](const std::string& tag) { return "Exec=" + script.string() + " " + tag + " %u\n"; };
+  fs::path apps = data / "applications";
+  write(apps / "quibtest-browser.desktop",
+        entry("Name=Quib Browser\nMimeType=x-scheme-handler/https;\nCategories=Network;WebBrowser;\n" +
+              exec("browser")));
+  write(apps / "quibtest-files.desktop",
+        entry("Name=Quib Files\nName[ko]=퀴브 파일\nStartupWMClass=QuibFilesWindow\nIcon=quibtest-files\n"
+              "MimeType=inode/directory;\n" +
+              exec("files")));
+  write(apps / "org.quibtest.Painter.desktop",
+        entry("Name=Painter\nIcon=org.quibtest.Painter\nCategories=Graphics;\n" + exec("painter")));
+  write(apps / "quibtest-terminal.desktop",
+        entry("Name=Terminal\nCategories=Utility;\n" + exec("terminal-named")));
+  write(apps / "quibtest-console.desktop",
+        entry("Name=Quib Console\nCategories=System;TerminalEmulator;\n" + exec("console")));
+  write(apps / "quibtest-calc.desktop",
+        entry("Name=Quib Calc\nCategories=Utility;Calculator;\n" + exec("calc")));
+  write(apps / "quibtest-hidden.desktop", entry("Name=Quib Hidden\nNoDisplay=true\n" + exec("hidden")));
+  write(apps / "quibtest-missing.desktop",
+        entry("Name=Quib Missing\nTryExec=/nonexistent/quib\n" + exec("missing")));
+  write(apps / "quibtest-copy.desktop", entry("Name=Quib Calc\n" + exec("copy")));
+  write(config / "mimeapps.list",
+        "[Default Applications]\nx-scheme-handler/https=quibtest-browser.desktop\n"
+        "inode/directory=quibtest-files.desktop\n");
+
+  fs::path theme = data / "icons" / "hicolor";
+  write(theme / "index.theme",
+        "[Icon Theme]\nName=Hicolor\nDirectories=256x256/apps,scalable/apps\n\n"
+        "[256x256/apps]\nSize=256\nType=Fixed\n\n"
+        "[scalable/apps]\nSize=128\nMinSize=8\nMaxSize=1024\nType=Scalable\n");
+  fs::create_directories(theme / "256x256" / "apps");
+  GdkPixbuf* png = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 256, 256);
+  gdk_pixbuf_fill(png, 0x3366ccff);
+  gdk_pixbuf_save(png, (theme / "256x256/apps/quibtest-files.png").c_str(), "png", nullptr, nullptr);
+  g_object_unref(png);
+  // Left half opaque, right half clear: rendered at any size the edge stays one pixel wide.
+  write(theme / "scalable/apps/org.quibtest.Painter.svg",
+        "<svg xmlns='http://www.w3.org/2000/svg' width='16' height='16' viewBox='0 0 16 16'>"
+        "<rect x='0' y='0' width='8' height='16' fill='#c03030'/></svg>");
+  return f;
+}
+
+const DesktopFixture& DesktopFixture::get() {
+  static const DesktopFixture fixture = [] {
+    auto f = make();
+    if (!test::gtkReady()) throw std::runtime_error("no display");
+    return f;
+  }();
+  return fixture;
+}
+
+std::string DesktopFixture::waitForLaunch(const std::string& tag) const {
+  std::string line = "(not launched)";
+  test::pollUntil([&] {
+    std::ifstream in(markers / tag);
+    return bool(std::getline(in, line));
+  });
+  return line;
+}
+
 // Below any descriptor limit a test runs with, so that a child given it can be told apart.
 constexpr rlim_t kStartedLimit = 777;
 
 class LinuxApplicationsTest : public ::testing::Test {
  protected:
   // The folders exist and GTK is up before the icon theme is made.
-  const test::DesktopFixture& fixture_ = test::DesktopFixture::get();
+  const DesktopFixture& fixture_ = DesktopFixture::get();
   LinuxApplications apps_{ChildLimits{kStartedLimit}};
 };
 

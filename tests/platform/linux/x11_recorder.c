@@ -23,10 +23,8 @@ static void drain(Display* d) {
     XNextEvent(d, &ev);
     switch (ev.type) {
       case KeyPress:
-        printKey(&ev.xkey, "press");
-        break;
       case KeyRelease:
-        printKey(&ev.xkey, "release");
+        printKey(&ev.xkey, ev.type == KeyPress ? "press" : "release");
         break;
       case ButtonPress:
       case ButtonRelease:
