@@ -78,7 +78,7 @@ class TrayTest : public ::testing::Test {
   }
 };
 
-TEST_F(TrayTest, MenuReachesThePanelAndClicksComeBack) {
+TEST_F(TrayTest, MenuReachesThePanelClicksComeBackAndALaterPanelIsTold) {
   Menu menu{MenuItem::info("1대 연결됨"), MenuItem::command("  Phone_A", MenuItem::Action::disconnectDevice),
             MenuItem::separator(), MenuItem::command("Quibox 종료", MenuItem::Action::quit)};
   menu[1].toolTip = "클릭하면 이 기기의 페어링을 해제합니다";
@@ -110,9 +110,8 @@ TEST_F(TrayTest, MenuReachesThePanelAndClicksComeBack) {
   EXPECT_FALSE(clickItem(m.items[1].id));
   EXPECT_TRUE(clickItem(next.items[1].id));
   onMain([&] { EXPECT_EQ(chosen, (std::vector<std::string>{"  Phone_A", "  Phone B"})); });
-}
 
-TEST_F(TrayTest, RegistersWithAWatcherThatComesLater) {
+  // A panel that comes later is told of the item.
   FakeWatcher watcher(bus);
   ASSERT_TRUE(watcher.owned());
   EXPECT_TRUE(bus.pump([&] { return !watcher.items.empty(); }));

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <tuple>
 
 #include "DesktopTools.h"
 #include "actions/AppLocator.h"
@@ -36,10 +37,6 @@ void write(const fs::path& p, const std::string& text) {
   std::ofstream(p) << text;
 }
 
-std::string entry(const std::string& extra) {
-  return "[Desktop Entry]\nType=Application\n" + extra;
-}
-
 DesktopFixture make() {
   // Korean first so Name[ko] is the name a launcher shows.
   setenv("LANGUAGE", "ko", 1);
@@ -56,27 +53,25 @@ DesktopFixture make() {
                     "/$tag.tmp\"\nmv \"" + f.markers.string() + "/$tag.tmp\" \"" + f.markers.string() +
                     "/$tag\"\n");
   fs::permissions(script, fs::perms::owner_all);
-  auto exec = [&](const std::string& tag) { return "Exec=" + script.string() + " " + tag + " %u\n"; };
-  fs::path apps = data / "applications";
-  write(apps / "quibtest-browser.desktop",
-        entry("Name=Quib Browser\nMimeType=x-scheme-handler/https;\nCategories=Network;WebBrowser;\n" +
-              exec("browser")));
-  write(apps / "quibtest-files.desktop",
-        entry("Name=Quib Files\nName[ko]=퀴브 파일\nStartupWMClass=QuibFilesWindow\nIcon=quibtest-files\n"
-              "MimeType=inode/directory;\n" +
-              exec("files")));
-  write(apps / "org.quibtest.Painter.desktop",
-        entry("Name=Painter\nIcon=org.quibtest.Painter\nCategories=Graphics;\n" + exec("painter")));
-  write(apps / "quibtest-terminal.desktop",
-        entry("Name=Terminal\nCategories=Utility;\n" + exec("terminal-named")));
-  write(apps / "quibtest-console.desktop",
-        entry("Name=Quib Console\nCategories=System;TerminalEmulator;\n" + exec("console")));
-  write(apps / "quibtest-calc.desktop",
-        entry("Name=Quib Calc\nCategories=Utility;Calculator;\n" + exec("calc")));
-  write(apps / "quibtest-hidden.desktop", entry("Name=Quib Hidden\nNoDisplay=true\n" + exec("hidden")));
-  write(apps / "quibtest-missing.desktop",
-        entry("Name=Quib Missing\nTryExec=/nonexistent/quib\n" + exec("missing")));
-  write(apps / "quibtest-copy.desktop", entry("Name=Quib Calc\n" + exec("copy")));
+  // File id, then the entry's keys and the tag its launches are recorded under.
+  const std::tuple<const char*, const char*, const char*> entries[] = {
+      {"quibtest-browser",
+       "Name=Quib Browser\nMimeType=x-scheme-handler/https;\nCategories=Network;WebBrowser;", "browser"},
+      {"quibtest-files",
+       "Name=Quib Files\nName[ko]=퀴브 파일\nStartupWMClass=QuibFilesWindow\n"
+       "Icon=quibtest-files\nMimeType=inode/directory;",
+       "files"},
+      {"org.quibtest.Painter", "Name=Painter\nIcon=org.quibtest.Painter\nCategories=Graphics;", "painter"},
+      {"quibtest-terminal", "Name=Terminal\nCategories=Utility;", "terminal-named"},
+      {"quibtest-console", "Name=Quib Console\nCategories=System;TerminalEmulator;", "console"},
+      {"quibtest-calc", "Name=Quib Calc\nCategories=Utility;Calculator;", "calc"},
+      {"quibtest-hidden", "Name=Quib Hidden\nNoDisplay=true", "hidden"},
+      {"quibtest-missing", "Name=Quib Missing\nTryExec=/nonexistent/quib", "missing"},
+      {"quibtest-copy", "Name=Quib Calc", "copy"}};
+  for (const auto& [id, keys, tag] : entries)
+    write(data / "applications" / (std::string(id) + ".desktop"),
+          std::string("[Desktop Entry]\nType=Application\n") + keys + "\nExec=" + script.string() + " " +
+              tag + " %u\n");
   write(config / "mimeapps.list",
         "[Default Applications]\nx-scheme-handler/https=quibtest-browser.desktop\n"
         "inode/directory=quibtest-files.desktop\n");

@@ -2,13 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 
 #include "DesktopTools.h"
 #include "actions/ClipboardWatcher.h"
 #include "platform/linux/Pasteboard.h"
 #include "support/ChildProcess.h"
-#include "support/TempDir.h"
 
 namespace quib::test {
 namespace {
@@ -35,18 +33,19 @@ class LinuxPasteboardTest : public ::testing::Test {
   ToolResult xclipOut(const std::string& target = "UTF8_STRING") {
     return runTool({"xclip", "-selection", "clipboard", "-o", "-t", target});
   }
-  // Another client copies (env settings first); returns once our side has seen the change.
-  std::unique_ptr<ChildProcess> copyForeign(std::vector<std::string> argv) {
+  // Another client copies (env settings first, `input` on its standard input); returns once our
+  // side has seen the change.
+  std::unique_ptr<ChildProcess> copyForeign(std::vector<std::string> argv, const std::string& input = "") {
     const auto before = pb->changeCount();
     argv.insert(argv.begin(), "/usr/bin/env");
     auto owner = std::make_unique<ChildProcess>(argv, ChildProcess::Output::pipe);
+    owner->write(input);
+    owner->closeInput();
     EXPECT_TRUE(pumpUntil([&] { return pb->changeCount() != before; })) << argv[1] << " took no ownership";
     return owner;
   }
   std::unique_ptr<ChildProcess> xclipIn(const std::string& text) {
-    const auto file = dir.path() / ("copy" + std::to_string(++files));
-    std::ofstream(file, std::ios::binary) << text;
-    return copyForeign({"xclip", "-selection", "clipboard", "-quiet", "-i", file.string()});
+    return copyForeign({"xclip", "-selection", "clipboard", "-quiet", "-i"}, text);
   }
   std::unique_ptr<ChildProcess> helperOwner(std::vector<std::string> targets) {
     targets.insert(targets.begin(), {"ASAN_OPTIONS=detect_leaks=0", QUIB_CLIPBOARD_OWNER});
@@ -56,8 +55,6 @@ class LinuxPasteboardTest : public ::testing::Test {
   static bool ended(ChildProcess& p) {
     return pumpUntil([&] { return p.wait(std::chrono::milliseconds(0)) >= 0; });
   }
-  TempDir dir;
-  int files = 0;
   std::optional<LinuxPasteboard> pb;
 };
 
