@@ -40,7 +40,7 @@ class TestServer {
   const std::filesystem::path& dataDir() const { return dir_.path(); }
 
   // A client connected to the server, greeting read.
-  std::unique_ptr<QuibClient> connect();
+  std::unique_ptr<QuibClient> connect() { return connectFrom("127.0.0.1"); }
   // The same from a given loopback address (127.0.0.2, ...), as another machine would.
   std::unique_ptr<QuibClient> connectFrom(const std::string& localAddress);
   // A client paired with the current code; its token is in the client's last reply.
