@@ -52,19 +52,19 @@ TEST(HostilePeersTest, RevokedTokensAndUnopenableLinesAreNoGuesses) {
   // Far more tries than the guard allows guesses, from one address and in all.
   for (int i = 0; i < 30; ++i) {
     auto c = t.connect();
-    for (const char* line :
-         {"e:!!!!", "e:AAAA", "e:", "garbage", "{\"type\":\"Ping\",\"requestId\":\"4\"}",
-          "{\"type\":\"action\",\"requestId\":\"3\",\"action\":{\"kind\":\"mute\",\"modifiers\":[]}}"}) {
-      c->sendRaw(std::string(line) + "\n");
-      auto reply = c->readReply();
-      EXPECT_EQ(reply.message, kWrongKey) << line;
-      EXPECT_EQ(reply.needsPairing, true);
-      EXPECT_EQ(reply.requestId, std::nullopt);
-    }
     c->useToken(unpaired);
     auto reply = c->request(request(ClientMessage::Kind::ping, "p"));
     EXPECT_EQ(reply.message, kWrongKey);
     EXPECT_EQ(reply.needsPairing, true);
+    for (const char* line :
+         {"e:!!!!", "e:AAAA", "e:", "garbage", "{\"type\":\"Ping\",\"requestId\":\"4\"}",
+          "{\"type\":\"action\",\"requestId\":\"3\",\"action\":{\"kind\":\"mute\",\"modifiers\":[]}}"}) {
+      c->sendRaw(std::string(line) + "\n");
+      auto answer = c->readReply();
+      EXPECT_EQ(answer.message, kWrongKey) << line;
+      EXPECT_EQ(answer.needsPairing, true);
+      EXPECT_EQ(answer.requestId, std::nullopt);
+    }
   }
   EXPECT_EQ(t.connect()->pair(t.server().pairingCode(), "A").type, ServerMessage::Kind::paired);
 
@@ -238,19 +238,21 @@ TEST(HostilePeersTest, EndedConnectionsFlushTheirRepliesWithinTheCap) {
       setPixel(noise, x, y,
                {static_cast<std::uint8_t>(x * 7 + y * 13), static_cast<std::uint8_t>(x * y), 90, 255});
   t.desktop().applications().setIcon("/Applications/Noise.app", pngBytes(noise));
-  auto icon = request(ClientMessage::Kind::appIcon, "icon");
-  icon.appName = "Noise";
-  icon.iconSize = 1024;
+  auto iconRequest = request(ClientMessage::Kind::appIcon, "icon");
+  iconRequest.appName = "Noise";
+  iconRequest.iconSize = 1024;
   std::vector<std::unique_ptr<QuibClient>> ended;
   for (int i = 0; i < 5; ++i) {
     ended.push_back(t.connectPaired("p"));
-    if (i == 4) ended.back()->send(icon);
+    if (i == 4) ended.back()->send(iconRequest);
     ended.back()->send(actionRequest(std::to_string(i)));
     ended.back()->shutdownSend();
   }
   ASSERT_TRUE(gate.started.try_acquire_for(10s));
   for (int i = 0; i < 2; ++i) EXPECT_TRUE(ended[i]->waitForClose(5s)) << i;
-  EXPECT_EQ(ended[4]->readReply().ok, true);
+  auto icon = ended[4]->readReply();
+  EXPECT_EQ(icon.requestId, "icon");
+  EXPECT_EQ(icon.ok, true);
   gate.open.count_down();
   for (int i = 2; i < 5; ++i) {
     auto reply = ended[i]->readReply();

@@ -18,7 +18,8 @@ const std::string kId1 = "0F8FAD5B-D9CB-469F-A165-70867728950E";
 const std::string kId2 = "7C9E6679-7425-40DE-944B-E07FC1F90AE7";
 
 // A new suite, and one that cannot be opened at all (whose writes go nowhere), read the defaults;
-// stored values no port can hold read as the default rather than wrapping.
+// what one opening writes the next reads, and stored values no port can hold read as the default
+// rather than wrapping.
 TEST(SharedStoreTest, DefaultsAndValuesThatCannotBeRead) {
   test::TempDir dir;
   for (const std::filesystem::path& where : {dir.path(), std::filesystem::path("/proc/quib-cannot-exist")}) {
@@ -33,9 +34,19 @@ TEST(SharedStoreTest, DefaultsAndValuesThatCannotBeRead) {
     EXPECT_EQ(s.widgetButtonIDs(), QuibSharedStore::defaultWidgetButtons());
     EXPECT_FALSE(s.lastResult());
   }
-  QuibSharedStore s(dir.path());
+  QuibSharedStore s(dir.path()), other(dir.path());  // another process's view of the same suite
+  s.setToken("TOKEN");
+  s.setLastHost("studio.local");
+  s.setMacName("Studio");
+  s.setConnectionPaused(true);
   s.setLastPort(8080);
-  EXPECT_EQ(s.lastPort(), 8080);
+  EXPECT_EQ(other.token(), "TOKEN");
+  EXPECT_EQ(other.lastHost(), "studio.local");
+  EXPECT_EQ(other.macName(), "Studio");
+  EXPECT_TRUE(other.connectionPaused());
+  EXPECT_EQ(other.lastPort(), 8080);
+  s.setToken(std::nullopt);
+  EXPECT_EQ(other.token(), std::nullopt);
   for (int port : {0, 70000, -5}) {
     s.open()->setInteger("lastPort", port);
     EXPECT_EQ(s.lastPort(), 50913) << port;
