@@ -13,6 +13,19 @@ using Lines = std::vector<std::string>;
 TEST(ListenerTest, GreetingFramingAndReports) {
   TestServer t;
   EXPECT_EQ(t.states(), Lines{"대기 중 (포트 " + std::to_string(t.port()) + ")"});
+  {  // a second server on the same port says why it cannot serve
+    SqliteDefaults defaults(t.dataDir(), "other");
+    VirtualDesktop desktop;
+    MainQueue queue;
+    QuibServer::Options options;
+    options.port = t.port();
+    options.advertise = false;
+    QuibServer second(desktop.platform(), defaults, queue, options);
+    Lines states;
+    second.onStateChange = [&](const std::string& s) { states.push_back(s); };
+    second.start();
+    EXPECT_EQ(states, Lines{"실패: Address already in use"});
+  }
   t.desktop().host().setHostName("Studio");
   t.desktop().accessibility().setTrusted(false);
   auto a = t.connect(), b = t.connect();
@@ -55,21 +68,6 @@ TEST(ListenerTest, GreetingFramingAndReports) {
   EXPECT_LT(t.counts().size() - before, 40u);
   EXPECT_EQ(t.states().back(), "중지됨");
   EXPECT_TRUE(b->waitForClose());
-}
-
-TEST(ListenerTest, PortTakenIsReported) {
-  TestServer first;
-  SqliteDefaults defaults(first.dataDir(), "other");
-  VirtualDesktop desktop;
-  MainQueue queue;
-  QuibServer::Options options;
-  options.port = first.port();
-  options.advertise = false;
-  QuibServer second(desktop.platform(), defaults, queue, options);
-  Lines states;
-  second.onStateChange = [&](const std::string& s) { states.push_back(s); };
-  second.start();
-  EXPECT_EQ(states, Lines{"실패: Address already in use"});
 }
 
 TEST(LineBufferTest, SplitsChunksAndDropsOversizedLines) {
