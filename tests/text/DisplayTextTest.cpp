@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "text/DisplayText.h"
+#include "text/Url.h"
 
 namespace quib {
 namespace {
@@ -22,6 +23,14 @@ TEST(DisplayTextTest, UnsafeCharactersAreReplacedAndLongNamesCut) {
   std::string hangul;
   for (int i = 0; i < 100; ++i) hangul += "가";
   EXPECT_EQ(displaySafe(hangul, 5), "가가가가가…");
+}
+
+// An internationalized address is one; spaces and broken escapes are not.
+TEST(UrlTest, WhatReadsAsAnAddress) {
+  for (const char* text : {"https://bücher.example/straße", "/relative?q=1", "a%20b"})
+    EXPECT_TRUE(Url::isParseable(text)) << text;
+  for (const char* text : {"", "two words", "a%2", "a%zz", "tab\there"})
+    EXPECT_FALSE(Url::isParseable(text)) << text;
 }
 
 }  // namespace
