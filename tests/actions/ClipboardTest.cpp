@@ -21,7 +21,7 @@ class ClipboardTest : public ::testing::Test {
   ActionExecutor executor{desktop.platform(), queue};
   VirtualPasteboard& board = desktop.pasteboard();
 
-  ActionResult type(const std::string& text) { return executor.perform({QuibActionKind::typeText, text}); }
+  ActionResult type(const std::string& text) { return executor.perform({QuibActionKind::typeText, text, {}, {}, {}, {}, {}}); }
   void advance(std::chrono::milliseconds d) {
     clock.advance(d);
     queue.runUntilIdle();
@@ -102,7 +102,7 @@ TEST_F(ClipboardHistoryTest, RecordsNewTextNewestFirstOnce) {
   board.copyText("first");
   board.copyText("second");
   advance(1000ms);
-  executor.perform({QuibActionKind::setClipboard, "from phone"});
+  executor.perform({QuibActionKind::setClipboard, "from phone", {}, {}, {}, {}, {}});
   advance(1000ms);
   EXPECT_EQ(watcher->history(), (History{"from phone", "second", "cafe\xCC\x81", "A", "B"}));
 }

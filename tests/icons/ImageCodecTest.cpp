@@ -129,7 +129,9 @@ TEST(ImageCodecTest, FormatsAndBounds) {
   for (const Case& c : cases) {
     const auto header = ImageCodec::readHeader(c.bytes);
     EXPECT_EQ(header ? header->format : "", c.format) << c.name;
-    if (header && !c.width) EXPECT_GT(header->width * header->height, ImageCodec::kMaxPixels) << c.name;
+    if (header && !c.width) {
+      EXPECT_GT(header->width * header->height, ImageCodec::kMaxPixels) << c.name;
+    }
     if (!c.width) continue;
     const auto image = ImageCodec::decode(c.bytes);
     ASSERT_TRUE(image) << c.name;
@@ -144,7 +146,9 @@ TEST(ImageCodecTest, FormatsAndBounds) {
   // The decoders' libraries were loaded above; what is measured is what the refused pictures cost.
   const long long grown = peakGrowthKiB([&] {
     for (const Case& c : cases)
-      if (!c.width) EXPECT_FALSE(ImageCodec::decode(c.bytes)) << c.name;
+      if (!c.width) {
+        EXPECT_FALSE(ImageCodec::decode(c.bytes)) << c.name;
+      }
     EXPECT_FALSE(
         ImageCodec::decode(R"(<svg xmlns="http://www.w3.org/2000/svg" width="30000" height="30000"/>)"));
   });
@@ -159,7 +163,9 @@ TEST(ImageCodecTest, SvgCannotReadLocalFilesAndCanvasEdges) {
       R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" )"
       R"(width="10" height="10"><image width="10" height="10" xlink:href="file://)" +
       red.string() + R"("/></svg>)");
-  if (decoded) EXPECT_EQ(pixel(*decoded, 5, 5).a, 0);  // the local file was not drawn
+  if (decoded) {
+    EXPECT_EQ(pixel(*decoded, 5, 5).a, 0);  // the local file was not drawn
+  }
 
   EXPECT_FALSE(Canvas::create(0, 5));
   const Image img = solid(4, 4, kRed);

@@ -78,11 +78,11 @@ TEST_F(QueriesOverWireTest, AppsClipboardAndSites) {
   auto m = request(ClientMessage::Kind::siteIcon, "s");
   m.url = "https://site.test/";
   m.iconSize = 32;  // not used: site icons come at up to 256
-  auto reply = c->request(m, std::chrono::seconds(30));
-  EXPECT_EQ(reply.type, ServerMessage::Kind::siteIcon);
-  EXPECT_EQ(reply.ok, true);
-  EXPECT_EQ(reply.url, "https://site.test/");
-  EXPECT_EQ(fromBase64(reply.iconPNGBase64).width, 180);
+  auto siteIcon = c->request(m, std::chrono::seconds(30));
+  EXPECT_EQ(siteIcon.type, ServerMessage::Kind::siteIcon);
+  EXPECT_EQ(siteIcon.ok, true);
+  EXPECT_EQ(siteIcon.url, "https://site.test/");
+  EXPECT_EQ(fromBase64(siteIcon.iconPNGBase64).width, 180);
 
   m.url = "definitely not a url";
   auto bad = c->request(m);

@@ -119,9 +119,6 @@ TEST_F(SiteIconProviderTest, CandidateOrder) {
 
 TEST_F(SiteIconProviderTest, ChoosingAmongCandidates) {
   using C = SiteIconProvider::Candidate;
-  const std::vector<C> mixed{C{{}, 120, false, true}, C{{}, 64, false, false}, C{{}, 100, true, false}};
-  EXPECT_EQ(SiteIconProvider::choose(mixed), 2u);
-  EXPECT_EQ(SiteIconProvider::choose({C{{}, 128, false, false}, C{{}, 128, false, false}}), 0u);
   EXPECT_EQ(SiteIconProvider::choose({C{{}, 50, false, true}, C{{}, 200, false, true}}), 1u);
   EXPECT_FALSE(SiteIconProvider::choose({}));
   // Folding one candidate at a time, in any arrival order, keeps the choice of the whole list:
