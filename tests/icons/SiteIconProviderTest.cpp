@@ -75,17 +75,11 @@ TEST_F(SiteIconProviderTest, FetcherFollowsWebRedirectsWithinItsBounds) {
 TEST_F(SiteIconProviderTest, CandidateOrder) {
   SiteIconProvider provider(options(), 1);
   HttpFetcher fetcher(options());
-  server.route("/links.html", 200,
-               R"(<link rel="icon" href="/a.png" sizes="32x32">)"
-               R"(<link rel="apple-touch-icon" href="/b.png" sizes="180x180">)");
-  Urls expected{"https://site.test/b.png", "https://site.test/a.png"};
-  expected.insert(expected.end(), kFallbacks.begin(), kFallbacks.end());
-  EXPECT_EQ(provider.candidateURLs(fetcher, "https://site.test/links.html", "site.test"), expected);
-
   server.route("/dup.html", 200, R"(<link rel="apple-touch-icon" href="/apple-touch-icon.png">)");
   EXPECT_EQ(provider.candidateURLs(fetcher, "https://site.test/dup.html", "site.test"),
             kFallbacks);  // declared and fallback: once
 
+  // Manifest icons first, then the page's, then fallbacks, six in all.
   server.route("/manifest.html", 200,
                R"(<link rel="manifest" href="/m.json"><link rel="icon" href="/a.png">)");
   server.route("/m.json", 200,
