@@ -21,7 +21,9 @@ class ClipboardTest : public ::testing::Test {
   ActionExecutor executor{desktop.platform(), queue};
   VirtualPasteboard& board = desktop.pasteboard();
 
-  ActionResult type(const std::string& text) { return executor.perform({QuibActionKind::typeText, text, {}, {}, {}, {}, {}}); }
+  ActionResult type(const std::string& text) {
+    return executor.perform({QuibActionKind::typeText, text, {}, {}, {}, {}, {}});
+  }
   void advance(std::chrono::milliseconds d) {
     clock.advance(d);
     queue.runUntilIdle();
@@ -79,7 +81,7 @@ class ClipboardHistoryTest : public ClipboardTest {
   std::optional<ClipboardWatcher> watcher;
 };
 
-TEST_F(ClipboardHistoryTest, RecordsNewTextNewestFirstOnce) {
+TEST_F(ClipboardHistoryTest, RecordsNewTextNewestFirstOnceAndKeepsThirty) {
   advance(1000ms);
   EXPECT_TRUE(watcher->history().empty());  // what was there at launch is not recorded
   copy("secret", {PasteboardType::concealed});
@@ -105,9 +107,7 @@ TEST_F(ClipboardHistoryTest, RecordsNewTextNewestFirstOnce) {
   executor.perform({QuibActionKind::setClipboard, "from phone", {}, {}, {}, {}, {}});
   advance(1000ms);
   EXPECT_EQ(watcher->history(), (History{"from phone", "second", "cafe\xCC\x81", "A", "B"}));
-}
 
-TEST_F(ClipboardHistoryTest, CutsLongTextKeepsThirtyAndLeavesTypedTextOut) {
   std::string longText;
   for (int i = 0; i < 20005; ++i) longText += "\xED\x95\x9C";  // one Hangul syllable each
   copy(longText);

@@ -262,17 +262,16 @@ TEST_F(SiteIconProviderTest, ARequestPastThePhonesBoundWaitsUntilItsDeadline) {
   const std::size_t bound = SiteIconProvider::kMaxWaitingPerPhone;
   for (std::size_t i = 0; i <= bound; ++i)
     server.route("/slow" + std::to_string(i), 200, "<p>", "", std::chrono::seconds(20));
+  auto ask = [&](const std::string& url, SiteIconProvider::Phone phone, SiteIconProvider::Completion done) {
+    provider.iconBase64(url, 256, std::move(done), phone);
+  };
   for (std::size_t i = 0; i < bound; ++i)
-    provider.iconBase64(
-        "https://site.test/slow" + std::to_string(i), 256, [&](auto) { ++ended; }, 1);
-  provider.iconBase64(
-      "https://site.test/slow" + std::to_string(bound), 256, [&](auto r) { parkedAnswered = !r; }, 1);
-  provider.iconBase64(
-      "https://other.test/a", 256, [&](auto) { otherAnswered = true; }, 2);
+    ask("https://site.test/slow" + std::to_string(i), 1, [&](auto) { ++ended; });
+  ask("https://site.test/slow" + std::to_string(bound), 1, [&](auto r) { parkedAnswered = !r; });
+  ask("https://other.test/a", 2, [&](auto) { otherAnswered = true; });
   EXPECT_FALSE(parkedAnswered);  // waiting, not refused at once
   clock.advance(SiteIconProvider::kWaitDeadline);
-  provider.iconBase64(
-      "https://other.test/b", 256, [](auto) {}, 2);
+  ask("https://other.test/b", 2, [](auto) {});
   EXPECT_TRUE(parkedAnswered);  // its deadline passed: nothing
   EXPECT_FALSE(otherAnswered);  // the other phone's request was taken, not parked
   EXPECT_EQ(ended, 0);
