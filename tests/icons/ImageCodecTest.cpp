@@ -74,17 +74,14 @@ TEST(ImageCodecTest, FormatsAndBounds) {
     int width = 0, height = 0;        // 0 when refused
     Rgba corner{};
   };
+  const std::string greenSvg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="20" height="10">)"
+                               R"(<rect width="20" height="10" fill="#00ff00"/></svg>)";
   Image translucent = solid(5, 3, kRed);
   setPixel(translucent, 0, 0, Rgba{0, 0, 255, 128});
   std::vector<Case> cases = {
       {"png", pngBytes(translucent), "png", 5, 3, {0, 0, 128, 128}},  // premultiplied
       {"gif", gif(gifFrame(1, 1)), "gif", 1, 1, {255, 0, 0, 255}},
-      {"svg",
-       R"(<svg xmlns="http://www.w3.org/2000/svg" width="20" height="10"><rect width="20" height="10" fill="#00ff00"/></svg>)",
-       "svg",
-       20,
-       10,
-       {0, 255, 0, 255}},
+      {"svg", greenSvg, "svg", 20, 10, {0, 255, 0, 255}},
       {"text", "not an image at all", ""},
       {"empty", "", ""},
       {"xpm", "/* XPM */\nstatic char * x[] = {\"1 1 1 1\", \". c #FF0000\", \".\"};\n", ""},
