@@ -175,8 +175,11 @@ void FakeRemoteDesktop::method(const std::string& interface, const std::string& 
     const auto response = restored                ? 0
                           : behaviour_.holdDialog ? std::nullopt
                                                   : std::optional(behaviour_.startResponse);
-    const std::string request =
-        respond(options, response, response == 0u ? startResults(session) : noResults());
+    // A dialog held open answers later, with results of its own.
+    const std::string request = respond(options, response,
+                                        !response        ? nullptr
+                                        : *response == 0 ? startResults(session)
+                                                         : noResults());
     if (!response) held_.emplace(request, path);
   } else {
     input(name, params, invocation);
