@@ -32,8 +32,7 @@ std::vector<std::string> serverArgs(const TempDir& data) {
 // As a service manager runs it: output into a log, which never holds the pairing code.
 TEST(ProgramTest, UnderAServiceManagerTheCodeStaysOutOfTheLogAndSigtermEndsWithZero) {
   TempDir data;
-  ChildProcess p({QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()},
-                 ChildProcess::Output::pipe);
+  ChildProcess p(serverArgs(data), ChildProcess::Output::pipe);
   StartedProgram s = readStart(p);
   ASSERT_NE(s.port, 0);
   EXPECT_EQ(s.code, "******");
@@ -61,9 +60,8 @@ TEST(ProgramTest, QuitEndsPromptlyWhileASiteFetchIsStuck) {
   // The fetch alone would hold it for several seconds.
   EXPECT_EQ(p.wait(4s), 0) << p.output();
 
-  // A second interrupt ends it at once, whatever the first one is still waiting for.
   // Without --exit-on-eof the end of its input does not end it (the terminal menu test shows the
-  // other way).
+  // other way); a second interrupt ends it at once, whatever the first one is still waiting for.
   ChildProcess q(serverArgs(data));
   const std::uint16_t port = readStart(q).port;
   ASSERT_NE(port, 0);
