@@ -15,6 +15,8 @@ class LoopWatch {
  public:
   LoopWatch();
   ~LoopWatch();
+  LoopWatch(const LoopWatch&) = delete;  // the timer holds this address
+  LoopWatch& operator=(const LoopWatch&) = delete;
   std::chrono::steady_clock::duration longest() const { return longest_; }
 
  private:
