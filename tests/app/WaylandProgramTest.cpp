@@ -115,6 +115,13 @@ TEST(KwinProgram, InputGoesThroughFakeInputAndTheClipboardThroughDataControl) {
   before.signal(SIGTERM);
 }
 
+// Under with-kwin.sh --portal, as run from source (no desktop entry, so no fake input): Plasma's
+// RemoteDesktop portal, which asks an unsandboxed program nothing, and the clipboard through data-control.
+TEST(KwinProgram, PortalInputWithoutTheDesktopEntry) {
+  if (!std::getenv("QUIB_PORTAL")) GTEST_SKIP() << "needs Plasma's portal: run under with-kwin.sh --portal";
+  checkInputOnCompositor("RemoteDesktop portal", "scroll smooth up\n");
+}
+
 // Plasma's compositor alone has no tray: the window stands in.
 TEST(KwinProgram, StatusWindowWhenThePanelHasNoTray) {
   checkStatusWindow("wayland");

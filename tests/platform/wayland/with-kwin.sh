@@ -4,12 +4,21 @@
 # X11 harness. KWin offers its fake input only to a program whose desktop entry names it and whose
 # Exec is the program's real path: `--grant PROGRAM` installs our desktop entry with PROGRAM as Exec. The
 # installed kwin_wayland carries a file capability a container cannot grant, so a copy (without
-# it) runs. Everything started here is stopped by process id. Exits 77 (skipped) when kwin_wayland
-# is not installed.
+# it) runs. `--portal` instead starts Plasma's own portal (xdg-desktop-portal with KDE's backend) on
+# the private bus, its windows on the accessibility bus, and sets QUIB_PORTAL=1 for the command: what a
+# user who runs the program from source, with no desktop entry, gets. Everything started here is
+# stopped by process id. Exits 77 (skipped) when kwin_wayland (or, with --portal, KDE's portal) is not
+# installed.
 set -uo pipefail
 command -v kwin_wayland >/dev/null || { echo "with-kwin: kwin_wayland is not installed" >&2; exit 77; }
-grant=
+grant= portal=
 if [ "${1:-}" = "--grant" ]; then grant=$(realpath "$2"); shift 2; fi
+if [ "${1:-}" = "--portal" ]; then
+  shift
+  portal=$(ls /usr/libexec/xdg-desktop-portal-kde /usr/lib/*/libexec/xdg-desktop-portal-kde 2>/dev/null | head -n1)
+  [ -n "$portal" ] && [ -x /usr/libexec/xdg-desktop-portal ] ||
+    { echo "with-kwin: KDE's portal is not installed" >&2; exit 77; }
+fi
 session_type=wayland
 . "$(dirname "$0")/../linux/private-session.sh"
 export XDG_CURRENT_DESKTOP=KDE
@@ -46,4 +55,27 @@ for _ in $(seq 200); do
 done
 [ -S "$XDG_RUNTIME_DIR/wayland-kde" ] || { echo "with-kwin: kwin_wayland did not start" >&2; cat "$T/kwin.log" >&2; exit 1; }
 export WAYLAND_DISPLAY=wayland-kde
+if [ -n "$portal" ]; then
+  # KWin hands its fake input, which the backend's remote desktop drives, only to a program whose
+  # desktop entry it finds: the backend's own, which the private data folders leave out.
+  mkdir -p "$T/share/applications"
+  ln -s /usr/share/applications/org.freedesktop.impl.portal.desktop.kde.desktop "$T/share/applications/"
+  # Whatever the bus starts for the portal (the permission store) on this display and desktop too.
+  dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP
+  has_owner() {
+    gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+      -m org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep -q true
+  }
+  # Started here rather than by the bus, so that each is stopped by its process id; Qt reaches the
+  # accessibility bus only when asked.
+  for service in "$portal:org.freedesktop.impl.portal.desktop.kde" \
+    /usr/libexec/xdg-desktop-portal:org.freedesktop.portal.Desktop; do
+    exe=${service%%:*} log=$T/${exe##*/}.log
+    env -u NO_AT_BRIDGE QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$exe" >"$log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 300); do has_owner "${service#*:}" && break; sleep 0.1; done
+    has_owner "${service#*:}" || { echo "with-kwin: $exe did not start" >&2; cat "$log" >&2; exit 1; }
+  done
+  export QUIB_PORTAL=1
+fi
 run_inside "$@"
