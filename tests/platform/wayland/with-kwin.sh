@@ -5,8 +5,9 @@
 # Exec is the program's real path: `--grant PROGRAM` installs our desktop entry with PROGRAM as Exec. The
 # installed kwin_wayland carries a file capability a container cannot grant, so a copy (without
 # it) runs. `--portal` instead starts Plasma's own portal (xdg-desktop-portal with KDE's backend) on
-# the private bus, its windows on the accessibility bus, and sets QUIB_PORTAL=1 for the command: what a
-# user who runs the program from source, with no desktop entry, gets. Everything started here is
+# the private bus, its windows on the accessibility bus, and sets QUIB_PORTAL=1 for the command (and
+# QUIB_PORTAL_ASKS=1 where it shows a dialog): what a user who runs the program from source, with no
+# desktop entry, gets. Everything started here is
 # stopped by process id. Exits 77 (skipped) when kwin_wayland (or, with --portal, KDE's portal) is not
 # installed.
 set -uo pipefail
@@ -77,5 +78,8 @@ if [ -n "$portal" ]; then
     has_owner "${service#*:}" || { echo "with-kwin: $exe did not start" >&2; cat "$log" >&2; exit 1; }
   done
   export QUIB_PORTAL=1
+  # Plasma 6's portal asks in a dialog until it may restore a session; 5.27's asks nothing.
+  major=$(dpkg-query -W -f='${Version}' kwin-wayland 2>/dev/null | sed 's/^[0-9]*://; s/[^0-9].*//')
+  if [ "${major:-0}" -ge 6 ]; then export QUIB_PORTAL_ASKS=1; fi
 fi
 run_inside "$@"
