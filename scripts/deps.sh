@@ -29,7 +29,8 @@ case "$codename" in
   bookworm) pkgs+=(pulseaudio qtwayland5) ;;
   # GNOME 48's own RemoteDesktop portal, whose consent dialog the GNOME test answers (GNOME 43's
   # cannot remember consent: the program uses mutter there).
-  trixie) pkgs+=(pipewire-pulse wireplumber xdg-desktop-portal-gnome qt6-wayland) ;;
+  # Plasma 6's portal draws its consent dialog with Plasma's own dialog components.
+  trixie) pkgs+=(pipewire-pulse wireplumber xdg-desktop-portal-gnome qt6-wayland plasma-workspace) ;;
   *)
     pkgs+=(pipewire-pulse wireplumber)
     echo "deps.sh: supported releases are Debian 12 (bookworm) and 13 (trixie), not '${codename:-unknown}'; trying anyway" >&2 ;;

@@ -95,8 +95,12 @@ bool startAndPair(ChildProcess& program, QuibClient& phone) {
     ADD_FAILURE() << program.output();
     return false;
   }
-  // A portal's session starts a moment after the program: the menu says so when it has.
-  EXPECT_TRUE(program.waitFor("✓ 손쉬운 사용 권한 허용됨", 30s)) << program.output();
+  // A portal's session starts a moment after the program: the menu says so when it has. Without
+  // it every action would be refused.
+  if (!program.waitFor("✓ 손쉬운 사용 권한 허용됨", 30s)) {
+    ADD_FAILURE() << program.output();
+    return false;
+  }
   EXPECT_NE(program.output().find("현재 출력: Speakers"), std::string::npos) << program.output();
   phone.connect("127.0.0.1", s.port);
   return phone.pair(s.code, "Test Phone").type == ServerMessage::Kind::paired;

@@ -61,6 +61,8 @@ if [ -n "$portal" ]; then
   # desktop entry it finds: the backend's own, which the private data folders leave out.
   mkdir -p "$T/share/applications"
   ln -s /usr/share/applications/org.freedesktop.impl.portal.desktop.kde.desktop "$T/share/applications/"
+  mkdir -p "$XDG_CONFIG_HOME/xdg-desktop-portal"
+  printf '[preferred]\ndefault=kde;\n' >"$XDG_CONFIG_HOME/xdg-desktop-portal/portals.conf"
   # Whatever the bus starts for the portal (the permission store) on this display and desktop too.
   dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP
   has_owner() {
