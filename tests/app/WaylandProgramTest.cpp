@@ -123,7 +123,7 @@ TEST(KwinProgram, PortalInputWithoutTheDesktopEntry) {
   std::unique_ptr<ChildProcess> dialog;
   if (std::getenv("QUIB_PORTAL_ASKS"))
     dialog = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/bin/python3", QUIB_ATSPI_WINDOW, "Remote control requested", "60",
+        std::vector<std::string>{"/usr/bin/python3", QUIB_ATSPI_WINDOW, "Remote control requested", "30",
                                  "--press", "Share"},
         ChildProcess::Output::pipe);
   checkInputOnCompositor("RemoteDesktop portal", "scroll smooth up\n");

@@ -83,5 +83,12 @@ if [ -n "$portal" ]; then
   # Plasma 6's portal asks in a dialog until it may restore a session; 5.27's asks nothing.
   major=$(dpkg-query -W -f='${Version}' kwin-wayland 2>/dev/null | sed 's/^[0-9]*://; s/[^0-9].*//')
   if [ "${major:-0}" -ge 6 ]; then export QUIB_PORTAL_ASKS=1; fi
+  "$@" &
+  child=$!
+  wait "$child"
+  status=$?
+  # What the portal said, when the program could not go through it.
+  [ $status -eq 0 ] || tail -n 25 "$T"/xdg-desktop-portal*.log >&2
+  exit $status
 fi
 run_inside "$@"
