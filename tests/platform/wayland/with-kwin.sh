@@ -29,6 +29,12 @@ if [ -n "$grant" ]; then
   sed "s|^Exec=.*|Exec=$grant|" "$(dirname "$0")/../../../data/quibbleton.desktop" \
     >"$XDG_DATA_HOME/applications/quibbleton.desktop"
 fi
+# KWin hands its fake input and screen casting, which the portal's remote desktop drives, only to a
+# program whose desktop entry it finds: the portal's own, which the private data folders leave out.
+if [ -n "$portal" ]; then
+  mkdir -p "$T/share/applications"
+  ln -s /usr/share/applications/org.freedesktop.impl.portal.desktop.kde.desktop "$T/share/applications/"
+fi
 # KDE Frameworks 6 index desktop entries only through an XDG applications menu, which Plasma's
 # session brings (plasma-workspace) and a bare kwin_wayland does not: one that takes every entry.
 mkdir -p "$T/etc/xdg/menus"
@@ -57,10 +63,6 @@ done
 [ -S "$XDG_RUNTIME_DIR/wayland-kde" ] || { echo "with-kwin: kwin_wayland did not start" >&2; cat "$T/kwin.log" >&2; exit 1; }
 export WAYLAND_DISPLAY=wayland-kde
 if [ -n "$portal" ]; then
-  # KWin hands its fake input, which the backend's remote desktop drives, only to a program whose
-  # desktop entry it finds: the backend's own, which the private data folders leave out.
-  mkdir -p "$T/share/applications"
-  ln -s /usr/share/applications/org.freedesktop.impl.portal.desktop.kde.desktop "$T/share/applications/"
   mkdir -p "$XDG_CONFIG_HOME/xdg-desktop-portal"
   printf '[preferred]\ndefault=kde;\n' >"$XDG_CONFIG_HOME/xdg-desktop-portal/portals.conf"
   # Whatever the bus starts for the portal (the permission store) on this display and desktop too.
