@@ -15,21 +15,20 @@ Image withMargin(int side, int margin) {
 }
 
 TEST(AppIconTrimTest, CropsMarginsOnlyWhereTheRulesAllow) {
-  Image big = withMargin(1024, 100);
-  Image trimmed = AppIconProvider::trimTransparentMargins(big);
+  const auto trim = &AppIconProvider::trimTransparentMargins;
+  Image trimmed = trim(withMargin(1024, 100));
   // Sampled every 8 pixels: the content box runs from 104 to 920.
   EXPECT_EQ(trimmed.width, 817);
   EXPECT_EQ(trimmed.height, 817);
   EXPECT_EQ(pixel(trimmed, 0, 0).a, 255);
 
-  EXPECT_EQ(AppIconProvider::trimTransparentMargins(withMargin(32, 4)), withMargin(32, 4));  // below 33
-  EXPECT_EQ(AppIconProvider::trimTransparentMargins(withMargin(33, 4)).width, 25);
-  EXPECT_EQ(AppIconProvider::trimTransparentMargins(withMargin(200, 1)).width, 200);  // coverage >= 96 %
-  Image clear = solid(64, 64, kClear);
-  EXPECT_EQ(AppIconProvider::trimTransparentMargins(clear), clear);
+  EXPECT_EQ(trim(withMargin(32, 4)), withMargin(32, 4));  // below 33
+  EXPECT_EQ(trim(withMargin(33, 4)).width, 25);
+  EXPECT_EQ(trim(withMargin(200, 1)).width, 200);  // coverage >= 96 %
+  EXPECT_EQ(trim(solid(64, 64, kClear)), solid(64, 64, kClear));
   Image faint = solid(64, 64, Rgba{255, 0, 0, 16});  // alpha 16 counts as transparent
   fillRect(faint, 20, 20, 10, 10, kRed);
-  EXPECT_EQ(AppIconProvider::trimTransparentMargins(faint).width, 10);
+  EXPECT_EQ(trim(faint).width, 10);
 }
 
 TEST(AppIconTrimTest, CircleThresholds) {
@@ -58,9 +57,7 @@ TEST(AppIconTrimTest, CircularBadgeGoesInsetOnWhite) {
   EXPECT_EQ(pixel(*out, 128, 20).g, 255);   // above the inset square (starts at 25.6)
   EXPECT_EQ(pixel(*out, 128, 30).r, 220);   // inside it, on the disc
   EXPECT_EQ(pixel(*out, 128, 235).g, 255);  // below it (ends at 230.4)
-  Image square = solid(50, 50, kRed);
-  auto plain = AppIconProvider::render(square, 64);
-  EXPECT_EQ(pixel(*plain, 0, 0).r, 220);  // fills the canvas
+  EXPECT_EQ(pixel(*AppIconProvider::render(solid(50, 50, kRed), 64), 0, 0).r, 220);  // fills the canvas
   Image wide = solid(60, 40, kRed);
   fillRect(wide, 0, 0, 60, 1, kClear);                                  // not circular
   EXPECT_EQ(pixel(*AppIconProvider::render(wide, 64), 63, 63).r, 220);  // stretched to the square
@@ -87,21 +84,20 @@ TEST_F(AppIconProviderTest, RendersCachesAndBounds) {
   ASSERT_TRUE(a);
   EXPECT_EQ(fromBase64(*a).width, 256);
   EXPECT_EQ(pixel(fromBase64(*a), 0, 0).r, 220);  // trimmed to the content
-  EXPECT_EQ(fromBase64(*provider.iconBase64("Editor", 100.9)).width, 100);
-  EXPECT_EQ(fromBase64(*provider.iconBase64("Editor", 64)).width, 64);
+  auto side = [&](double size) { return fromBase64(provider.iconBase64("Editor", size)).width; };
+  EXPECT_EQ(side(100.9), 100);
+  EXPECT_EQ(side(64), 64);
   // Cached: a new icon on disk is not picked up for a size already rendered.
   desktop.applications().setIcon("/Applications/Editor.app", pngBytes(solid(8, 8, kWhite)));
   EXPECT_EQ(provider.iconBase64("Editor", 256), a);
-  EXPECT_EQ(fromBase64(*provider.iconBase64("Editor", 5000)).width, AppIconProvider::kMaxSize);
-  EXPECT_FALSE(provider.iconBase64("Editor", 0));
-  EXPECT_FALSE(provider.iconBase64("Editor", -3));
-  EXPECT_FALSE(provider.iconBase64("Editor", std::nan("")));
+  EXPECT_EQ(side(5000), AppIconProvider::kMaxSize);
+  for (double bad : {0.0, -3.0, std::nan("")}) EXPECT_FALSE(provider.iconBase64("Editor", bad)) << bad;
   // A bundle without a readable icon has none.
   std::filesystem::create_directories(desktop.files().onDisk("/Applications/Blank.app"));
   EXPECT_FALSE(provider.iconBase64("Blank", 64));
   // A fully transparent icon is drawn as it is.
   install("Ghost", solid(64, 64, kClear));
-  EXPECT_EQ(pixel(fromBase64(*provider.iconBase64("Ghost", 64)), 32, 32).a, 0);
+  EXPECT_EQ(pixel(fromBase64(provider.iconBase64("Ghost", 64)), 32, 32).a, 0);
 }
 
 TEST(BoundedCacheTest, BoundedInBytesDroppingTheLeastRecentlyUsed) {

@@ -8,22 +8,31 @@
 namespace quib::test {
 namespace {
 
-void makeApp(TestServer& t, const std::string& path) {
-  std::filesystem::create_directories(t.desktop().files().onDisk(path));
-}
+class QueriesOverWireTest : public ::testing::Test {
+ protected:
+  QueriesOverWireTest() { c->usePairingCode(t.server().pairingCode()); }  // no pairing needed for these
+  HttpFetcher::Options fetch() {
+    HttpFetcher::Options o;
+    o.caFile = site.caFile();
+    o.connectTo = site.connectTo();
+    return o;
+  }
+  void makeApp(const std::string& path, int iconSide = 0) {
+    std::filesystem::create_directories(t.desktop().files().onDisk(path));
+    if (iconSide) t.desktop().applications().setIcon(path, pngBytes(solid(iconSide, iconSide, kRed)));
+  }
+  TestHttpsServer site;
+  TestServer t{{}, true, fetch()};
+  std::unique_ptr<QuibClient> c = t.connect();
+};
 
-TEST(QueriesOverWireTest, AppQueries) {
-  TestServer t;
-  makeApp(t, "/Applications/Safari.app");
-  makeApp(t, "/Applications/zed.app");
-  makeApp(t, "/System/Applications/Notes.app");
-  makeApp(t, "/Users/me/Applications/Safari.app");
-  makeApp(t, "/Users/me/Applications/Alpha.app");
+TEST_F(QueriesOverWireTest, AppsClipboardAndSites) {
+  makeApp("/Applications/Safari.app", 64);
+  makeApp("/Applications/zed.app");
+  makeApp("/System/Applications/Notes.app");
+  makeApp("/Users/me/Applications/Safari.app");
+  makeApp("/Users/me/Applications/Alpha.app");
   std::filesystem::create_directories(t.desktop().files().onDisk("/Applications/NotAnApp"));
-  t.desktop().applications().setIcon("/Applications/Safari.app", pngBytes(solid(64, 64, kRed)));
-
-  auto c = t.connect();
-  c->usePairingCode(t.server().pairingCode());  // no pairing needed for icons and checks
   auto icon = request(ClientMessage::Kind::appIcon, "i");
   icon.appName = "Safari";
   icon.iconSize = 128;
@@ -50,44 +59,30 @@ TEST(QueriesOverWireTest, AppQueries) {
   EXPECT_EQ(tooMany.requestId, "c");
   EXPECT_EQ(tooMany.message, "앱 이름이 너무 많습니다 (최대 256개)");
 
-  std::string token;
-  auto paired = t.connectPaired("phone", &token);
+  auto paired = t.connectPaired("phone");
   auto list = paired->request(request(ClientMessage::Kind::appList, "l"));
   EXPECT_EQ(list.installedApps, (std::vector<std::string>{"Alpha", "Notes", "Safari", "zed"}));
-}
 
-TEST(QueriesOverWireTest, ClipboardHistory) {
-  TestServer t;
-  auto c = t.connectPaired("phone");
   t.onMain([&] {
     t.desktop().pasteboard().copyText("first");
     t.clipboard().tick();
     t.desktop().pasteboard().copyText("second");
     t.clipboard().tick();
   });
-  auto reply = c->request(request(ClientMessage::Kind::clipboard, "h"));
-  EXPECT_EQ(reply.ok, true);
-  EXPECT_EQ(reply.clipboardItems, (std::vector<std::string>{"second", "first"}));
-}
+  auto history = paired->request(request(ClientMessage::Kind::clipboard, "h"));
+  EXPECT_EQ(history.ok, true);
+  EXPECT_EQ(history.clipboardItems, (std::vector<std::string>{"second", "first"}));
 
-TEST(QueriesOverWireTest, SiteIcons) {
-  TestHttpsServer site;
   site.route("/", 200, R"(<link rel="apple-touch-icon" href="/touch.png" sizes="180x180">)");
   site.route("/touch.png", 200, pngBytes(solid(180, 180, kRed)));
-  HttpFetcher::Options fetch;
-  fetch.caFile = site.caFile();
-  fetch.connectTo = site.connectTo();
-  TestServer t({}, true, fetch);
-  auto c = t.connect();
-  c->usePairingCode(t.server().pairingCode());
   auto m = request(ClientMessage::Kind::siteIcon, "s");
   m.url = "https://site.test/";
   m.iconSize = 32;  // not used: site icons come at up to 256
-  auto reply = c->request(m, std::chrono::seconds(30));
-  EXPECT_EQ(reply.type, ServerMessage::Kind::siteIcon);
-  EXPECT_EQ(reply.ok, true);
-  EXPECT_EQ(reply.url, "https://site.test/");
-  EXPECT_EQ(fromBase64(reply.iconPNGBase64).width, 180);
+  auto siteIcon = c->request(m, std::chrono::seconds(30));
+  EXPECT_EQ(siteIcon.type, ServerMessage::Kind::siteIcon);
+  EXPECT_EQ(siteIcon.ok, true);
+  EXPECT_EQ(siteIcon.url, "https://site.test/");
+  EXPECT_EQ(fromBase64(siteIcon.iconPNGBase64).width, 180);
 
   m.url = "definitely not a url";
   auto bad = c->request(m);
@@ -100,15 +95,9 @@ TEST(QueriesOverWireTest, SiteIcons) {
 
 // Cold icons are rendered off the server queue, yet one phone still reads its replies in the order
 // it asked; a request without iconSize gets 256 pixels.
-TEST(QueriesOverWireTest, AppIconRepliesKeepTheirPlace) {
-  TestServer t;
-  for (const char* name : {"One", "Two"}) {
-    makeApp(t, std::string("/Applications/") + name + ".app");
-    t.desktop().applications().setIcon(std::string("/Applications/") + name + ".app",
-                                       pngBytes(solid(512, 512, kRed)));
-  }
-  auto c = t.connect();
-  c->usePairingCode(t.server().pairingCode());
+TEST_F(QueriesOverWireTest, AppIconRepliesKeepTheirPlace) {
+  makeApp("/Applications/One.app", 512);
+  makeApp("/Applications/Two.app", 512);
   auto one = request(ClientMessage::Kind::appIcon, "icon-1");
   one.appName = "One";
   auto two = request(ClientMessage::Kind::appIcon, "icon-2");

@@ -58,10 +58,10 @@ TEST(SiteIconAnalysisTest, FindsDiscsAndRingsNotSquaresOrSmallOnes) {
   EXPECT_NEAR(cut->width, 100, 3);
   // A ring counts when the point a quarter down its box, on the centre column, lies on it.
   Image ring = solid(128, 128, kWhite);
-  fillRing(ring, 64, 64, 20, 50, kRed);
+  fillDisc(ring, 64, 64, 50, kRed, 20);
   EXPECT_TRUE(contentCircle(ring));
   Image thin = solid(128, 128, kWhite);
-  fillRing(thin, 64, 64, 40, 50, kRed);
+  fillDisc(thin, 64, 64, 50, kRed, 40);
   EXPECT_FALSE(contentCircle(thin));
   Image square = solid(128, 128, kWhite);
   fillRect(square, 14, 14, 100, 100, kRed);

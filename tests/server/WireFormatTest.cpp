@@ -23,68 +23,30 @@ TEST(WireFormatTest, ConstantsAndEnumerationOrder) {
     EXPECT_EQ(ClientMessage::kindFromString(ClientMessage::kindName(k)), k);
   for (auto k : ServerMessage::allKinds())
     EXPECT_EQ(ServerMessage::kindFromString(ServerMessage::kindName(k)), k);
-  EXPECT_EQ(ClientMessage::kindName(ClientMessage::Kind::ping), "ping");
-  EXPECT_EQ(ServerMessage::kindName(ServerMessage::Kind::error), "error");
 }
 
-TEST(WireFormatTest, EncodesCompactInTableOrderOmittingAbsentFields) {
-  ClientMessage m;
-  m.type = ClientMessage::Kind::action;
-  QuibAction a;
-  a.kind = QuibActionKind::keystroke;
-  a.value = "c";
-  a.modifiers = {"command"};
-  m.action = a;
-  m.requestId = "2";
-  EXPECT_EQ(
-      QuibCodec::encodeLine(m),
-      "{\"type\":\"action\",\"action\":{\"kind\":\"keystroke\",\"value\":\"c\",\"modifiers\":[\"command\"]},"
-      "\"requestId\":\"2\"}\n");
-
-  QuibAction move;
-  move.kind = QuibActionKind::pointerMove;
-  move.dx = 12.5;
-  move.dy = -4;
-  EXPECT_EQ(QuibCodec::encode(move), R"({"kind":"pointerMove","modifiers":[],"dx":12.5,"dy":-4.0})");
-
-  ServerMessage ack;
-  ack.type = ServerMessage::Kind::ack;
-  ack.requestId = "2";
-  ack.ok = true;
-  ack.message = "command c";
-  ack.accessibilityGranted = true;
-  EXPECT_EQ(QuibCodec::encode(ack),
-            R"({"type":"ack","requestId":"2","ok":true,"message":"command c","accessibilityGranted":true})");
-  ServerMessage bare;
-  bare.type = ServerMessage::Kind::frontApp;
-  EXPECT_EQ(QuibCodec::encode(bare), R"({"type":"frontApp"})");
-  bare.message = std::string("\xc3\x28");  // text that is not UTF-8 cannot be encoded
-  EXPECT_THROW(QuibCodec::encode(bare), EncodeError);
-}
-
-TEST(WireFormatTest, RoundTripsEveryField) {
-  ClientMessage m;
-  m.type = ClientMessage::Kind::appCheck;
-  m.code = "000123";
-  m.token = "T";
-  QuibAction a{QuibActionKind::openSite, "Safari", {}, "https://x.test", true, 1.5, -2.0};
-  m.action = a;
-  m.appName = "한글";
-  m.iconSize = 128;
-  m.appNames = std::vector<std::string>{"A", "B"};
-  m.url = "u";
-  m.actions = std::vector<QuibAction>{a, a};
-  m.requestId = "r";
-  m.deviceName = "phone";
-  EXPECT_EQ(readClient(QuibCodec::encode(m)), m);
-  EXPECT_EQ(std::hash<QuibAction>{}(a), std::hash<QuibAction>{}(QuibAction(a)));
-
-  ServerMessage s;
-  s.type = ServerMessage::Kind::appList;
-  s.hostName = "h";
-  s.installedApps = std::vector<std::string>{};
-  s.clipboardItems = std::vector<std::string>{"x"};
-  EXPECT_EQ(QuibCodec::decode<ServerMessage>(QuibCodec::encode(s)), s);
+// Every field, compact, in the table's order, absent ones left out: each line reads back to a record
+// that writes the same bytes.
+TEST(WireFormatTest, EveryFieldWritesBackTheSameBytes) {
+  for (
+      const char* line :
+      {R"({"type":"action","action":{"kind":"keystroke","value":"c","modifiers":["command"]},"requestId":"2"})",
+       R"({"type":"action","action":{"kind":"pointerMove","modifiers":[],"dx":12.5,"dy":-4.0}})",
+       R"({"type":"appCheck","code":"000123","token":"T","action":{"kind":"openSite","value":"Safari",)"
+       R"("modifiers":[],"url":"https://x.test","preferApp":true,"dx":1.5,"dy":-2.0},"appName":"한글",)"
+       R"("iconSize":128,"appNames":["A","B"],"url":"u","actions":[{"kind":"mute","modifiers":[]}],)"
+       R"("requestId":"r","deviceName":"phone"})"})
+    EXPECT_EQ(QuibCodec::encodeLine(readClient(line)), std::string(line) + "\n");
+  for (const char* line :
+       {R"({"type":"frontApp"})",
+        R"({"type":"ack","requestId":"2","ok":true,"message":"command c","accessibilityGranted":true})",
+        R"({"type":"appList","hostName":"h","token":"t","requestId":"r","ok":false,"message":"m",)"
+        R"("needsPairing":true,"accessibilityGranted":false,"salt":"s","appName":"a","iconPNGBase64":"i",)"
+        R"("url":"u","installedApps":[],"clipboardItems":["x"]})"})
+    EXPECT_EQ(QuibCodec::encode(QuibCodec::decode<ServerMessage>(line)), line);
+  ServerMessage bad;
+  bad.message = std::string("\xc3\x28");  // text that is not UTF-8 cannot be written
+  EXPECT_THROW(QuibCodec::encode(bad), EncodeError);
 }
 
 TEST(WireFormatTest, StrictReading) {
@@ -110,7 +72,6 @@ TEST(WireFormatTest, StrictReading) {
   EXPECT_EQ(
       readClient(R"({"type":"action","action":{"kind":"pointerMove","modifiers":[],"dx":3}})").action->dx,
       3.0);
-  EXPECT_EQ(QuibCodec::decode<ServerMessage>(R"({"type":"frontApp"})").type, ServerMessage::Kind::frontApp);
 }
 
 }  // namespace

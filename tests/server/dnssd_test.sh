@@ -22,54 +22,39 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# Polls a condition up to n times, a quarter second apart.
+until_true() {
+  local n=$1
+  shift
+  for _ in $(seq "$n"); do "$@" && return 0; sleep 0.25; done
+  return 1
+}
 
 ip link set lo up
 ip link set lo multicast on
 # avahi-daemon keeps its pid file and socket in a fixed place; give it a private one.
 mkdir -p /run/avahi-daemon
 mount -t tmpfs tmpfs /run/avahi-daemon
-
 cat >"$work/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$work/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/><allow own="*"/><allow send_type="method_call"/>
-    <allow send_destination="*"/><allow receive_sender="*"/>
-  </policy>
-</busconfig>
+<busconfig><type>system</type><listen>unix:path=$work/bus</listen><auth>EXTERNAL</auth>
+  <policy context="default"><allow user="*"/><allow own="*"/><allow send_type="method_call"/>
+    <allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>
 CONF
-cat >"$work/avahi.conf" <<CONF
-[server]
-use-ipv4=yes
-use-ipv6=no
-allow-interfaces=lo
-enable-dbus=yes
-[wide-area]
-enable-wide-area=no
-[publish]
-publish-addresses=yes
-CONF
+printf '[server]\nuse-ipv4=yes\nuse-ipv6=no\nallow-interfaces=lo\n[wide-area]\nenable-wide-area=no\n' >"$work/avahi.conf"
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/bus"
 dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile &
 pids+=($!)
-for _ in $(seq 50); do [ -S "$work/bus" ] && break; sleep 0.1; done
+until_true 20 test -S "$work/bus"
 avahi-daemon -f "$work/avahi.conf" --no-drop-root --no-chroot --no-rlimits >"$work/avahi.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do avahi-browse -at -p >/dev/null 2>&1 && break; sleep 0.1; done
+until_true 40 avahi-browse -at -p >/dev/null 2>&1
 
 # Another host already holds our name: the server must take Avahi's alternative one.
 name=$(uname -n)
 avahi-publish -s "$name" _quibbleton._tcp 9 >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 40); do
-  avahi-browse -rpt _quibbleton._tcp 2>/dev/null | grep -q '^=.*;9;' && break
-  sleep 0.25
-done
-
+resolved() { found=$(avahi-browse -rpt _quibbleton._tcp 2>/dev/null | grep "^=.*;$1;" | head -1); }
+until_true 40 resolved 9 || true
 port=$((30000 + RANDOM % 20000))
 mkfifo "$work/in"
 sleep 60 >"$work/in" &
@@ -77,25 +62,17 @@ pids+=($!)
 "$bin" --platform virtual --port "$port" --data-dir "$work/data" <"$work/in" >"$work/out" 2>&1 &
 pids+=($!)
 
-found=""
-for _ in $(seq 40); do
-  found=$(avahi-browse -rpt _quibbleton._tcp 2>/dev/null | grep "^=.*;$port;" | head -1 || true)
-  [ -n "$found" ] && break
-  sleep 0.25
-done
-echo "browse: $found"
 failed=0
-if [ -z "$found" ]; then
+if ! until_true 40 resolved "$port"; then
   echo "FAIL: _quibbleton._tcp did not resolve to port $port"
   cat "$work/out" "$work/avahi.log"
   exit 1
 fi
-got_name=$(echo "$found" | cut -d';' -f4)
-if [ "$got_name" = "$name" ]; then
-  echo "FAIL: the server kept the name another service holds ($got_name)"
+echo "browse: $found"
+if [ "$(echo "$found" | cut -d';' -f4)" = "$name" ]; then
+  echo "FAIL: the server kept the name another service holds"
   failed=$((failed + 1))
 fi
-# quib finds it too.
 listed=$(QUIB_CONFIG_DIR="$work/quib" "$quib" discover --seconds 3)
 echo "quib discover: $listed"
 if ! echo "$listed" | grep -q "$port\$"; then

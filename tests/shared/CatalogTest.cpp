@@ -1,3 +1,5 @@
+// The phone side's shared suite: its small facts, and the snippet, site and app lists the phone
+// app and the command line edit together.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -15,76 +17,111 @@ namespace {
 const std::string kId1 = "0F8FAD5B-D9CB-469F-A165-70867728950E";
 const std::string kId2 = "7C9E6679-7425-40DE-944B-E07FC1F90AE7";
 
-TEST(CatalogTest, SnippetActionsAndIds) {
+// A new suite, and one that cannot be opened at all (whose writes go nowhere), read the defaults;
+// what one opening writes the next reads, and stored values no port can hold read as the default
+// rather than wrapping.
+TEST(SharedStoreTest, DefaultsAndValuesThatCannotBeRead) {
+  test::TempDir dir;
+  for (const std::filesystem::path& where : {dir.path(), std::filesystem::path("/proc/quib-cannot-exist")}) {
+    QuibSharedStore s(where);
+    if (where != dir.path()) {
+      s.setToken("x");
+      s.setLastPort(8080);
+    }
+    EXPECT_EQ(s.token(), std::nullopt);
+    EXPECT_FALSE(s.connectionPaused());
+    EXPECT_EQ(s.lastPort(), 50913);
+    EXPECT_EQ(s.widgetButtonIDs(), QuibSharedStore::defaultWidgetButtons());
+    EXPECT_FALSE(s.lastResult());
+  }
+  QuibSharedStore s(dir.path()), other(dir.path());  // another process's view of the same suite
+  s.setToken("TOKEN");
+  s.setLastHost("studio.local");
+  s.setMacName("Studio");
+  s.setConnectionPaused(true);
+  s.setLastPort(8080);
+  EXPECT_EQ(other.token(), "TOKEN");
+  EXPECT_EQ(other.lastHost(), "studio.local");
+  EXPECT_EQ(other.macName(), "Studio");
+  EXPECT_TRUE(other.connectionPaused());
+  EXPECT_EQ(other.lastPort(), 8080);
+  s.setToken(std::nullopt);
+  EXPECT_EQ(other.token(), std::nullopt);
+  for (int port : {0, 70000, -5}) {
+    s.open()->setInteger("lastPort", port);
+    EXPECT_EQ(s.lastPort(), 50913) << port;
+  }
+  s.setWidgetButtonIDs({});
+  EXPECT_TRUE(s.widgetButtonIDs().empty());
+  s.open()->set("widgetButtonIDs", DefaultsValue::of(nlohmann::json::array({"a", 2})));
+  EXPECT_EQ(s.widgetButtonIDs(), QuibSharedStore::defaultWidgetButtons());
+  s.open()->setString("lastWidgetResult", "orphan");
+  EXPECT_FALSE(s.lastResult());  // text without a date
+  const auto before = std::chrono::system_clock::now();
+  s.recordResult("command c");
+  auto r = s.lastResult();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->text, "command c");
+  EXPECT_GE(r->at + std::chrono::milliseconds(1), before);
+  s.open()->setString("lastWidgetResultAt", "not a date");
+  EXPECT_FALSE(s.lastResult());
+}
+
+TEST(CatalogTest, RecordsAndKeyFaces) {
   Snippet typed{kId1, "Hi", "hello", false}, copied{kId2, "Mail", "me@example.com", true};
   EXPECT_EQ(QuibCodec::encode(typed.action()), R"({"kind":"typeText","value":"hello","modifiers":[]})");
   EXPECT_EQ(QuibCodec::encode(copied.action()),
             R"({"kind":"setClipboard","value":"me@example.com","modifiers":[]})");
-  EXPECT_EQ(typed.catalogID().size(), 41u);
   EXPECT_EQ(typed.catalogID(), "snip." + kId1);
-  CustomSite site{kId1, "News", "https://news.test"};
-  EXPECT_EQ(site.catalogID().size(), 48u);
+  EXPECT_EQ(CustomSite({kId1, "News", "https://news.test"}).catalogID().size(), 48u);
   EXPECT_EQ(canonicalUuid("0f8fad5b-d9cb-469f-a165-70867728950e"), kId1);
   EXPECT_FALSE(canonicalUuid("0f8fad5b-d9cb-469f-a165-70867728950"));
   EXPECT_FALSE(canonicalUuid("0f8fad5b+d9cb-469f-a165-70867728950e"));
+
+  EXPECT_EQ(toJson(KeyFace{KeyFace::Case::appIcon, "Safari"}).dump(), R"({"appIcon":{"_0":"Safari"}})");
+  for (auto c : {KeyFace::Case::appIcon, KeyFace::Case::siteIcon, KeyFace::Case::text, KeyFace::Case::symbol,
+                 KeyFace::Case::recordSymbol})
+    EXPECT_EQ(keyFaceFromJson(toJson(KeyFace{c, "v"})), (KeyFace{c, "v"}));
+  for (const char* bad : {"{}", R"({"text":{"_0":"a"},"symbol":{"_0":"b"}})"})
+    EXPECT_THAT(
+        [&] { keyFaceFromJson(nlohmann::json::parse(bad)); },
+        testing::ThrowsMessage<DecodeError>(testing::StrEq("Invalid number of keys found, expected one.")));
+  for (const char* bad : {R"({"emoji":{"_0":"a"}})", R"({"text":{"_1":"a"}})"})
+    EXPECT_THROW(keyFaceFromJson(nlohmann::json::parse(bad)), DecodeError) << bad;
 }
 
-TEST(CatalogTest, SnippetStoreUpsertDeleteAndBadRecords) {
+TEST(CatalogTest, StoresReplaceInPlaceAndReadBadRecordsAsEmpty) {
   test::TempDir dir;
   QuibSharedStore suite(dir.path());
   SnippetStore store(suite);
-  EXPECT_TRUE(store.all().empty());
   store.upsert({kId1, "A", "a", false});
   store.upsert({kId2, "B", "b", true});
-  store.upsert({kId1, "A2", "a2", true});  // replaced in place
+  store.upsert({kId1, "A2", "a2", true});
   EXPECT_EQ(store.all(), (std::vector<Snippet>{{kId1, "A2", "a2", true}, {kId2, "B", "b", true}}));
   store.setAll({{kId1, "x", "x", false}, {kId2, "y", "y", false}, {kId1, "dup", "dup", false}});
   store.remove({kId1, "", "", false});
   EXPECT_EQ(store.all(), (std::vector<Snippet>{{kId2, "y", "y", false}}));
-
-  const std::string oneBad = R"([{"id":")" + kId1 + R"(","title":"t","text":"x","toClipboard":true},)" +
-                             R"({"id":")" + kId2 + R"(","title":"t","text":"x"}])";
-  suite.open()->setData(SnippetStore::key, std::vector<std::uint8_t>(oneBad.begin(), oneBad.end()));
-  EXPECT_TRUE(store.all().empty());
-  const std::string badId = R"([{"id":"nope","title":"t","text":"x","toClipboard":true}])";
-  suite.open()->setData(SnippetStore::key, std::vector<std::uint8_t>(badId.begin(), badId.end()));
-  EXPECT_TRUE(store.all().empty());
-  store.upsert({kId2, "new", "n", false});  // the next write replaces what could not be read
+  // One record without a field, or with an id that is no UUID, and the list reads empty; the next
+  // write replaces what could not be read.
+  for (const std::string& bad :
+       {R"([{"id":")" + kId1 + R"(","title":"t","text":"x","toClipboard":true},)" + R"({"id":")" + kId2 +
+            R"(","title":"t","text":"x"}])",
+        std::string(R"([{"id":"nope","title":"t","text":"x","toClipboard":true}])")}) {
+    suite.open()->setData(SnippetStore::key, std::vector<std::uint8_t>(bad.begin(), bad.end()));
+    EXPECT_TRUE(store.all().empty());
+  }
+  store.upsert({kId2, "new", "n", false});
   EXPECT_EQ(store.all().size(), 1u);
-}
 
-TEST(CatalogTest, SitesAndApps) {
-  test::TempDir dir;
-  QuibSharedStore suite(dir.path());
   CustomSiteStore sites(suite);
   sites.upsert({kId1, "A", "https://a.test"});
   sites.upsert({kId2, "B", "https://b.test"});
   sites.remove(kId1);
   sites.remove("00000000-0000-0000-0000-000000000000");
   EXPECT_EQ(sites.all(), (std::vector<CustomSite>{{kId2, "B", "https://b.test"}}));
-
   CustomAppStore apps(suite);
-  apps.add("Notes");
-  apps.add("Notes");
-  apps.add("notes");
+  for (const char* name : {"Notes", "Notes", "notes"}) apps.add(name);
   EXPECT_EQ(apps.all(), (std::vector<std::string>{"Notes", "notes"}));
-}
-
-TEST(CatalogTest, KeyFaceJsonForms) {
-  KeyFace face{KeyFace::Case::appIcon, "Safari"};
-  EXPECT_EQ(toJson(face).dump(), R"({"appIcon":{"_0":"Safari"}})");
-  for (auto c : {KeyFace::Case::appIcon, KeyFace::Case::siteIcon, KeyFace::Case::text, KeyFace::Case::symbol,
-                 KeyFace::Case::recordSymbol}) {
-    KeyFace f{c, "v"};
-    EXPECT_EQ(keyFaceFromJson(nlohmann::json::parse(toJson(f).dump())), f);
-  }
-  for (const char* bad : {"{}", R"({"text":{"_0":"a"},"symbol":{"_0":"b"}})"})
-    EXPECT_THAT(
-        [&] { keyFaceFromJson(nlohmann::json::parse(bad)); },
-        testing::ThrowsMessage<DecodeError>(testing::StrEq("Invalid number of keys found, expected one.")));
-  EXPECT_THROW(keyFaceFromJson(nlohmann::json::parse(R"({"emoji":{"_0":"a"}})")), DecodeError);
-  EXPECT_THROW(keyFaceFromJson(nlohmann::json::parse(R"({"text":{"_1":"a"}})")), DecodeError);
-  EXPECT_EQ(std::hash<KeyFace>{}(face), std::hash<KeyFace>{}(KeyFace{KeyFace::Case::appIcon, "Safari"}));
 }
 
 // Two processes adding to one list at once: each change is its own transaction, none is lost.
@@ -97,11 +134,9 @@ TEST(CatalogTest, TwoProcessesDoNotLoseUpdates) {
     ASSERT_GE(children[c], 0);
     if (children[c] == 0) {
       QuibSharedStore suite(dir.path());
-      SnippetStore store(suite);
-      CustomAppStore apps(suite);
       for (int i = 0; i < kEach; ++i) {
-        store.upsert({Random::uuidString(), "p" + std::to_string(c), std::to_string(i), false});
-        apps.add("app-" + std::to_string(c) + "-" + std::to_string(i));
+        SnippetStore(suite).upsert({Random::uuidString(), "p", std::to_string(i), false});
+        CustomAppStore(suite).add("app-" + std::to_string(c) + "-" + std::to_string(i));
       }
       _exit(0);
     }

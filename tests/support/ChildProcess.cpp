@@ -32,10 +32,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, Output output) 
     dup2(in[0], STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
     dup2(out[1], STDERR_FILENO);
-    close(in[0]);
-    close(in[1]);
-    close(out[0]);
-    close(out[1]);
+    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -113,14 +110,13 @@ int ChildProcess::wait(std::chrono::milliseconds limit) {
 }
 
 StartedProgram readStart(ChildProcess& p) {
-  StartedProgram s;
+  const std::string codeLabel = "페어링 코드:  ";
   auto upToPort = p.waitFor("대기 중 (포트 ");
   auto rest = p.waitFor(")");
-  if (!upToPort || !rest) return s;
-  s.port = static_cast<std::uint16_t>(std::stoi(rest->substr(0, rest->size() - 1)));
-  auto at = upToPort->rfind("페어링 코드:  ");
-  if (at != std::string::npos) s.code = upToPort->substr(at + std::string("페어링 코드:  ").size(), 6);
-  return s;
+  if (!upToPort || !rest) return {};
+  const auto at = upToPort->rfind(codeLabel);
+  return {static_cast<std::uint16_t>(std::stoi(*rest)),
+          at == std::string::npos ? "" : upToPort->substr(at + codeLabel.size(), 6)};
 }
 
 std::uint16_t freePort() {

@@ -13,13 +13,16 @@
 
 namespace quib::test {
 
-class FakeWatcher {
+// One object exported on the test's connection under a well-known name.
+class FakeService {
  public:
-  explicit FakeWatcher(SessionBus& bus);  // owns org.kde.StatusNotifierWatcher
-  ~FakeWatcher();
+  explicit FakeService(SessionBus& bus) : bus_(bus) {}
+  ~FakeService();
   bool owned() const { return owned_; }
-  // Bus names (or paths) items registered, in order.
-  std::vector<std::string> items;
+
+ protected:
+  // Last in the subclass's constructor: calls may come in while it waits for the name.
+  void start(const char* xml, const char* path, const char* name, const GDBusInterfaceVTable* vtable);
 
  private:
   SessionBus& bus_;
@@ -28,21 +31,19 @@ class FakeWatcher {
   bool owned_ = false;
 };
 
-class FakeNotifications {
+class FakeWatcher : public FakeService {
+ public:
+  explicit FakeWatcher(SessionBus& bus);  // owns org.kde.StatusNotifierWatcher
+  std::vector<std::string> items;         // bus names (or paths) items registered, in order
+};
+
+class FakeNotifications : public FakeService {
  public:
   struct Notice {
-    std::string appName, summary, body;
+    std::string summary, body;
   };
   explicit FakeNotifications(SessionBus& bus);  // owns org.freedesktop.Notifications
-  ~FakeNotifications();
-  bool owned() const { return owned_; }
   std::vector<Notice> notices;
-
- private:
-  SessionBus& bus_;
-  guint registration_ = 0;
-  guint owner_ = 0;
-  bool owned_ = false;
 };
 
 // One item of a menu read with GetLayout.
@@ -53,13 +54,12 @@ struct ShownItem {
   bool enabled = true;
   std::string accessibleDesc;
   std::vector<std::vector<std::string>> shortcut;
-  // "---" for a separator; the label, with " (off)" when disabled.
-  std::string summary() const;
 };
 
 struct ShownMenu {
   std::uint32_t revision = 0;
   std::vector<ShownItem> items;
+  // "---" for a separator, else the label, with " (off)" when disabled.
   std::vector<std::string> summaries() const;
   const ShownItem* withLabel(const std::string& label) const;
 };

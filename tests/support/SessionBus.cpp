@@ -6,26 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <vector>
 
 namespace quib::test {
-namespace {
-
-void setVariable(std::map<std::string, std::optional<std::string>>& saved, const std::string& name,
-                 const std::string& value) {
-  const char* old = std::getenv(name.c_str());
-  saved.emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
-  ::setenv(name.c_str(), value.c_str(), 1);
-}
-
-}  // namespace
 
 SessionBus::SessionBus() {
   const auto root = dir_.path();
-  for (const char* d : {"runtime", "config", "data", "cache", "state"})
-    std::filesystem::create_directories(root / d);
-  std::filesystem::permissions(root / "runtime", std::filesystem::perms::owner_all);
-  const auto config = root / "session.conf";
-  std::ofstream(config)
+  std::ofstream(root / "session.conf")
       << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
          " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
          "<busconfig><type>session</type><listen>unix:dir="
@@ -33,28 +20,38 @@ SessionBus::SessionBus() {
       << "</listen><auth>EXTERNAL</auth>"
          "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
          "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-  const std::string command =
-      "dbus-daemon --fork --nosyslog --print-address=1 --print-pid=1 --config-file=" + config.string();
+  const std::string command = "dbus-daemon --fork --nosyslog --print-address=1 --print-pid=1 --config-file=" +
+                              (root / "session.conf").string();
   if (FILE* p = ::popen(command.c_str(), "r")) {
-    char line[512];
-    if (std::fgets(line, sizeof line, p)) {
-      address_ = line;
-      while (!address_.empty() && address_.back() == '\n') address_.pop_back();
+    char address[512] = "", pid[32] = "";
+    if (std::fgets(address, sizeof address, p) && std::fgets(pid, sizeof pid, p)) {
+      address_ = address;
+      address_.pop_back();  // the line's end
+      pid_ = static_cast<pid_t>(std::atoi(pid));
     }
-    if (std::fgets(line, sizeof line, p)) pid_ = static_cast<pid_t>(std::atoi(line));
     ::pclose(p);
   }
   if (pid_ <= 0 || address_.empty()) {
     pid_ = -1;
     return;
   }
-  setVariable(saved_, "DBUS_SESSION_BUS_ADDRESS", address_);
-  setVariable(saved_, "HOME", root.string());
-  setVariable(saved_, "XDG_RUNTIME_DIR", (root / "runtime").string());
-  setVariable(saved_, "XDG_CONFIG_HOME", (root / "config").string());
-  setVariable(saved_, "XDG_DATA_HOME", (root / "data").string());
-  setVariable(saved_, "XDG_CACHE_HOME", (root / "cache").string());
-  setVariable(saved_, "XDG_STATE_HOME", (root / "state").string());
+  std::vector<std::pair<std::string, std::string>> variables = {{"DBUS_SESSION_BUS_ADDRESS", address_},
+                                                                {"HOME", root.string()}};
+  const std::pair<const char*, const char*> folders[] = {{"XDG_RUNTIME_DIR", "runtime"},
+                                                         {"XDG_CONFIG_HOME", "config"},
+                                                         {"XDG_DATA_HOME", "data"},
+                                                         {"XDG_CACHE_HOME", "cache"},
+                                                         {"XDG_STATE_HOME", "state"}};
+  for (const auto& [name, folder] : folders) {
+    std::filesystem::create_directories(root / folder);
+    variables.emplace_back(name, (root / folder).string());
+  }
+  std::filesystem::permissions(root / "runtime", std::filesystem::perms::owner_all);
+  for (const auto& [name, value] : variables) {
+    const char* old = std::getenv(name.c_str());
+    saved_.emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
+    ::setenv(name.c_str(), value.c_str(), 1);
+  }
 
   context_ = g_main_context_new();
   g_main_context_push_thread_default(context_);

@@ -45,7 +45,6 @@ class TestHttpsServer {
   std::uint16_t port_ = 0;
   std::mutex mutex_;
   std::map<std::string, Response> routes_;
-  std::vector<std::string> requests_;
   std::vector<std::string> heads_;
   std::thread thread_;
 };

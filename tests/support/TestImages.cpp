@@ -31,16 +31,12 @@ void fillRect(Image& img, int x, int y, int w, int h, Rgba c) {
     for (int i = x; i < x + w; ++i) setPixel(img, i, j, c);
 }
 
-void fillRing(Image& img, double cx, double cy, double inner, double outer, Rgba c) {
+void fillDisc(Image& img, double cx, double cy, double radius, Rgba c, double hole) {
   for (int y = 0; y < img.height; ++y)
     for (int x = 0; x < img.width; ++x) {
       const double d = std::hypot(x + 0.5 - cx, y + 0.5 - cy);
-      if (d <= outer && d >= inner) setPixel(img, x, y, c);
+      if (d <= radius && d >= hole) setPixel(img, x, y, c);
     }
-}
-
-void fillDisc(Image& img, double cx, double cy, double radius, Rgba c) {
-  fillRing(img, cx, cy, 0, radius, c);
 }
 
 std::string pngBytes(const Image& img) {

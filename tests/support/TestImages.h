@@ -17,9 +17,8 @@ inline constexpr Rgba kRed{220, 30, 30, 255};
 
 Image solid(int w, int h, Rgba c);
 void fillRect(Image& img, int x, int y, int w, int h, Rgba c);
-// Pixels whose centre lies within the radius (or between inner and outer radius).
-void fillDisc(Image& img, double cx, double cy, double radius, Rgba c);
-void fillRing(Image& img, double cx, double cy, double inner, double outer, Rgba c);
+// Pixels whose centre lies within the radius and outside the hole's.
+void fillDisc(Image& img, double cx, double cy, double radius, Rgba c, double hole = 0);
 void setPixel(Image& img, int x, int y, Rgba c);
 Rgba pixel(const Image& img, int x, int y);
 // Encoded PNG bytes of the image.

@@ -35,15 +35,6 @@ TestServer::~TestServer() {
   mainQueue_.stop();
   mainThread_.join();
   server_.reset();
-  executor_.reset();
-  queries_.reset();
-  clipboard_.reset();
-}
-
-std::unique_ptr<QuibClient> TestServer::connect() {
-  auto c = std::make_unique<QuibClient>();
-  c->connect("127.0.0.1", port());
-  return c;
 }
 
 std::unique_ptr<QuibClient> TestServer::connectFrom(const std::string& localAddress) {

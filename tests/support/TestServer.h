@@ -40,7 +40,7 @@ class TestServer {
   const std::filesystem::path& dataDir() const { return dir_.path(); }
 
   // A client connected to the server, greeting read.
-  std::unique_ptr<QuibClient> connect();
+  std::unique_ptr<QuibClient> connect() { return connectFrom("127.0.0.1"); }
   // The same from a given loopback address (127.0.0.2, ...), as another machine would.
   std::unique_ptr<QuibClient> connectFrom(const std::string& localAddress);
   // A client paired with the current code; its token is in the client's last reply.
@@ -49,7 +49,9 @@ class TestServer {
 
   // Runs f on the main queue and waits for it.
   template <typename F>
-  auto onMain(F&& f) -> decltype(f());
+  decltype(auto) onMain(F&& f) {
+    return onQueue(mainQueue_, std::forward<F>(f));
+  }
 
   std::vector<std::string> states();
   std::vector<int> counts();
@@ -72,11 +74,6 @@ class TestServer {
   std::vector<std::string> states_;
   std::vector<int> counts_;
 };
-
-template <typename F>
-auto TestServer::onMain(F&& f) -> decltype(f()) {
-  return onQueue(mainQueue_, std::forward<F>(f));
-}
 
 ClientMessage request(ClientMessage::Kind type, std::optional<std::string> requestId = std::nullopt);
 ClientMessage actionRequest(std::optional<std::string> requestId,

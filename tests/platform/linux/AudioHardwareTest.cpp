@@ -1,5 +1,8 @@
+// The sound server's outputs and volume as pactl sees them, on the private server with-desktop.sh
+// starts (sinks "Speakers" and "Headphones") or one a test starts and stops itself.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 
 #include "DesktopTools.h"
@@ -20,39 +23,24 @@ std::string pactl(const std::vector<std::string>& args) {
   return trimmed(runTool(argv).out);
 }
 
-// Index of a sink by its name, from pactl's short list.
-std::optional<std::uint32_t> sinkIndex(const std::string& name) {
-  std::istringstream list(pactl({"list", "short", "sinks"}));
-  std::string line;
-  while (std::getline(list, line)) {
-    std::istringstream fields(line);
-    std::uint32_t index;
-    std::string n;
-    if (fields >> index >> n && n == name) return index;
-  }
-  return std::nullopt;
-}
-
-// The sinks of the playing streams.
-std::vector<std::uint32_t> streamSinks() {
-  std::istringstream list(pactl({"list", "short", "sink-inputs"}));
-  std::vector<std::uint32_t> out;
-  std::string line;
-  while (std::getline(list, line)) {
-    std::istringstream fields(line);
-    std::uint32_t input, sink;
-    if (fields >> input >> sink) out.push_back(sink);
-  }
+// The first two columns of `pactl list short WHAT`: a sink's index and name, or a stream's index
+// and its sink's.
+std::map<std::uint32_t, std::string> shortList(const std::string& what) {
+  std::istringstream list(pactl({"list", "short", what}));
+  std::map<std::uint32_t, std::string> out;
+  std::uint32_t index;
+  for (std::string second, rest; list >> index >> second && std::getline(list, rest);) out[index] = second;
   return out;
 }
 
 // "55%" from pactl's volume line: the first channel.
-std::string defaultVolume() {
+std::string volume() {
   const std::string v = pactl({"get-sink-volume", "@DEFAULT_SINK@"});
-  const auto pct = v.find('%');
-  if (pct == std::string::npos) return v;
-  auto start = v.rfind(' ', pct);
-  return v.substr(start + 1, pct - start);
+  const auto pct = v.find('%'), start = v.rfind(' ', pct);
+  return pct == std::string::npos ? v : v.substr(start + 1, pct - start);
+}
+std::string mute() {
+  return pactl({"get-sink-mute", "@DEFAULT_SINK@"});
 }
 
 std::vector<std::string> names(AudioOutput& out) {
@@ -66,54 +54,50 @@ class LinuxAudioTest : public ::testing::Test {
   void SetUp() override {
     if (!getenv("PULSE_SERVER")) GTEST_SKIP() << "no private sound server";
   }
+  void watch(LinuxAudioHardware& hw) {
+    drain();  // the first full read's notice
+    hw.setOnChange([this] { ++changes; });
+  }
+  int changes = 0;
 };
 
-TEST_F(LinuxAudioTest, OutputsAreTheSinksByDescriptionAndSwitchingMovesTheStream) {
-  const auto speakers = sinkIndex("Speakers"), headphones = sinkIndex("Headphones");
+TEST_F(LinuxAudioTest, OutputsAreTheSinksAndSwitchingMovesTheStreamAndFollowsPlugging) {
+  std::map<std::string, std::uint32_t> sink;
+  for (const auto& [index, name] : shortList("sinks")) sink[name] = index;
   ChildProcess player({"/usr/bin/pacat", "--playback", "--raw", "--device=Speakers", "/dev/zero"});
-  ASSERT_TRUE(pollUntil([&] { return streamSinks() == std::vector{*speakers}; }));
+  auto playsOn = [&](const std::string& name) {
+    return pollUntil([&] {
+      const auto streams = shortList("sink-inputs");
+      return streams.size() == 1 && streams.begin()->second == std::to_string(sink[name]);
+    });
+  };
+  ASSERT_TRUE(playsOn("Speakers"));
 
   LinuxAudioHardware hw;
-  drain();  // the first full read's notice
-  int changes = 0;
-  hw.setOnChange([&] { ++changes; });
+  watch(hw);
   AudioOutput out(hw);
-  auto devices = out.outputDevices();
-  EXPECT_EQ(devices,
-            (std::vector<AudioOutput::Device>{{*speakers, "Speakers"}, {*headphones, "Headphones"}}));
-  EXPECT_EQ(out.currentOutputDevice(), devices.at(0));
-  EXPECT_EQ(hw.outputChannelsPerBuffer(*headphones), (std::vector<std::uint32_t>{2}));
-  EXPECT_EQ(hw.deviceName(*headphones + 1000), std::nullopt);
+  EXPECT_EQ(out.outputDevices(), (std::vector<AudioOutput::Device>{{sink["Speakers"], "Speakers"},
+                                                                   {sink["Headphones"], "Headphones"}}));
+  EXPECT_EQ(out.currentOutputDevice(), out.outputDevices().at(0));
+  EXPECT_EQ(hw.outputChannelsPerBuffer(sink["Headphones"]), (std::vector<std::uint32_t>{2}));
+  EXPECT_EQ(hw.deviceName(sink["Headphones"] + 1000), std::nullopt);
   EXPECT_EQ(out.switchToNext(), "Headphones");
   EXPECT_EQ(pactl({"get-default-sink"}), "Headphones");
   ASSERT_TRUE(out.currentOutputDevice());
   EXPECT_EQ(out.currentOutputDevice()->name, "Headphones");  // at once, before the server's notice
-  EXPECT_TRUE(pollUntil([&] { return streamSinks() == std::vector{*headphones}; }));
+  EXPECT_TRUE(playsOn("Headphones"));
   EXPECT_TRUE(pumpUntil([&] { return changes > 0; }));
-
   // The last output wraps to the first.
   EXPECT_EQ(out.switchToNext(), "Speakers");
-  EXPECT_EQ(pactl({"get-default-sink"}), "Speakers");
-  EXPECT_TRUE(pollUntil([&] { return streamSinks() == std::vector{*speakers}; }));
-}
-
-TEST_F(LinuxAudioTest, PluggedOutputAppearsAndGoes) {
-  LinuxAudioHardware hw;
-  drain();
-  int changes = 0;
-  hw.setOnChange([&] { ++changes; });
-  AudioOutput out(hw);
-  const std::string module =
-      pactl({"load-module", "module-null-sink", "sink_name=Dock", "sink_properties=device.description=Dock"});
-  ASSERT_FALSE(module.empty());
-  EXPECT_TRUE(pumpUntil([&] { return names(out).size() == 3 && changes > 0; }));
-  EXPECT_EQ(names(out), (std::vector<std::string>{"Speakers", "Headphones", "Dock"}));
-  ASSERT_TRUE(out.currentOutputDevice());
-  EXPECT_EQ(out.currentOutputDevice()->name, "Speakers");
+  EXPECT_TRUE(playsOn("Speakers"));
 
   const int seen = changes;
+  const std::string module =
+      pactl({"load-module", "module-null-sink", "sink_name=Dock", "sink_properties=device.description=Dock"});
+  EXPECT_TRUE(pumpUntil([&] { return names(out).size() == 3 && changes > seen; }));
+  EXPECT_EQ(names(out), (std::vector<std::string>{"Speakers", "Headphones", "Dock"}));
   pactl({"unload-module", module});
-  EXPECT_TRUE(pumpUntil([&] { return names(out).size() == 2 && changes > seen; }));
+  EXPECT_TRUE(pumpUntil([&] { return names(out).size() == 2; }));
 }
 
 TEST_F(LinuxAudioTest, VolumeKeysStepTheDefaultSinkAndStopAtFull) {
@@ -124,28 +108,22 @@ TEST_F(LinuxAudioTest, VolumeKeysStepTheDefaultSinkAndStopAtFull) {
   // Two quick presses are two steps.
   hw.mediaKey(LinuxAudioHardware::kVolumeUp);
   hw.mediaKey(LinuxAudioHardware::kVolumeUp);
-  EXPECT_TRUE(pollUntil([] { return defaultVolume() == "60%"; })) << defaultVolume();
+  EXPECT_TRUE(pollUntil([] { return volume() == "60%"; })) << volume();
   hw.mediaKey(LinuxAudioHardware::kVolumeDown);
-  EXPECT_TRUE(pollUntil([] { return defaultVolume() == "55%"; })) << defaultVolume();
-
+  EXPECT_TRUE(pollUntil([] { return volume() == "55%"; })) << volume();
   hw.mediaKey(LinuxAudioHardware::kMuteToggle);
-  EXPECT_TRUE(pollUntil([] { return pactl({"get-sink-mute", "@DEFAULT_SINK@"}) == "Mute: yes"; }));
-  hw.mediaKey(LinuxAudioHardware::kMuteToggle);
-  EXPECT_TRUE(pollUntil([] { return pactl({"get-sink-mute", "@DEFAULT_SINK@"}) == "Mute: no"; }));
+  EXPECT_TRUE(pollUntil([] { return mute() == "Mute: yes"; }));
   // Raising the volume unmutes, as the desktops' own keys do.
-  hw.mediaKey(LinuxAudioHardware::kMuteToggle);
   hw.mediaKey(LinuxAudioHardware::kVolumeUp);
-  EXPECT_TRUE(pollUntil([] {
-    return pactl({"get-sink-mute", "@DEFAULT_SINK@"}) == "Mute: no" && defaultVolume() == "60%";
-  }));
-
+  EXPECT_TRUE(pollUntil([] { return mute() == "Mute: no" && volume() == "60%"; }));
   for (int i = 0; i < 12; ++i) hw.mediaKey(LinuxAudioHardware::kVolumeUp);
-  EXPECT_TRUE(pollUntil([] { return defaultVolume() == "100%"; })) << defaultVolume();
+  EXPECT_TRUE(pollUntil([] { return volume() == "100%"; })) << volume();
   hw.mediaKey(LinuxAudioHardware::kVolumeUp);
   hw.mediaKey(LinuxAudioHardware::kMuteToggle);  // a later change, to know the one before is done
-  EXPECT_TRUE(pollUntil([] { return pactl({"get-sink-mute", "@DEFAULT_SINK@"}) == "Mute: yes"; }));
-  EXPECT_EQ(defaultVolume(), "100%");
-  pactl({"set-sink-mute", "@DEFAULT_SINK@", "0"});
+  EXPECT_TRUE(pollUntil([] { return mute() == "Mute: yes"; }));
+  EXPECT_EQ(volume(), "100%");
+  hw.mediaKey(LinuxAudioHardware::kMuteToggle);
+  EXPECT_TRUE(pollUntil([] { return mute() == "Mute: no"; }));
 }
 
 TEST_F(LinuxAudioTest, LostServerEmptiesTheOutputsUntilItIsBack) {
@@ -154,8 +132,7 @@ TEST_F(LinuxAudioTest, LostServerEmptiesTheOutputsUntilItIsBack) {
   auto startServer = [&] {
     // Off the session bus, where the desktop's own server holds the name.
     auto server = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/bin/env",
-                                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "no-bus").string(),
+        std::vector<std::string>{"/usr/bin/env", "DBUS_SESSION_BUS_ADDRESS=unix:path=" + socket + ".no-bus",
                                  QUIB_SOUND_SERVER, socket, "Solo"},
         ChildProcess::Output::pipe);
     EXPECT_TRUE(server->waitFor("ready\n", 15s)) << server->output();
@@ -163,21 +140,17 @@ TEST_F(LinuxAudioTest, LostServerEmptiesTheOutputsUntilItIsBack) {
   };
   auto server = startServer();
   LinuxAudioHardware hw("unix:" + socket);
-  drain();
-  int changes = 0;
-  hw.setOnChange([&] { ++changes; });
+  watch(hw);
   AudioOutput out(hw);
   EXPECT_EQ(names(out), (std::vector<std::string>{"Solo"}));
 
   server.reset();
   EXPECT_TRUE(pumpUntil([&] { return !hw.ready() && changes > 0; }));
-  EXPECT_TRUE(out.outputDevices().empty());
   EXPECT_EQ(out.currentOutputDevice(), std::nullopt);
   EXPECT_EQ(out.switchToNext(), std::nullopt);
 
   server = startServer();
   EXPECT_TRUE(pumpUntil([&] { return hw.ready(); }, 15s));
-  EXPECT_EQ(names(out), (std::vector<std::string>{"Solo"}));
   ASSERT_TRUE(out.currentOutputDevice());
   EXPECT_EQ(out.currentOutputDevice()->name, "Solo");
 }

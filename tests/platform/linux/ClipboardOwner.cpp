@@ -1,8 +1,7 @@
 // A foreign CLIPBOARD owner for the tests, as another application would be: offers the given
 // targets, prints "ready" once it owns the selection and exits when another client takes it.
-//   quib_clipboard_owner [--stall | --stall-on=TARGET] TARGET=TEXT | TARGET=@FILE ...
-// --stall: takes the selection but never answers a request, like a hung application;
-// --stall-on: hangs only when asked for that target.
+//   quib_clipboard_owner [--stall-on=TARGET] TARGET=TEXT | TARGET=@FILE ...
+// --stall-on: hangs when asked for that target, like a hung application.
 #include <gtk/gtk.h>
 #include <unistd.h>
 
@@ -14,24 +13,15 @@
 
 namespace {
 
-struct Target {
-  std::string name;
-  std::string bytes;
-};
-std::vector<Target> targets;
-bool stall = false;
+std::vector<std::pair<std::string, std::string>> targets;  // name, bytes
 std::string stallOn;
 
 void serve(GtkClipboard*, GtkSelectionData* d, guint info, gpointer) {
-  if (stall || targets[info].name == stallOn)
+  if (targets[info].first == stallOn)
     for (;;) pause();
-  const std::string& b = targets[info].bytes;
+  const std::string& b = targets[info].second;
   gtk_selection_data_set(d, gtk_selection_data_get_target(d), 8, reinterpret_cast<const guchar*>(b.data()),
                          static_cast<gint>(b.size()));
-}
-
-void lost(GtkClipboard*, gpointer) {
-  gtk_main_quit();
 }
 
 }  // namespace
@@ -39,32 +29,26 @@ void lost(GtkClipboard*, gpointer) {
 int main(int argc, char** argv) {
   if (!gtk_init_check(&argc, &argv)) return 2;
   for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--stall") {
-      stall = true;
-      continue;
-    }
-    if (a.starts_with("--stall-on=")) {
-      stallOn = a.substr(11);
-      continue;
-    }
-    auto eq = a.find('=');
+    const std::string a = argv[i];
+    const auto eq = a.find('=');
     if (eq == std::string::npos) return 2;
-    Target t{a.substr(0, eq), a.substr(eq + 1)};
-    if (t.bytes.starts_with("@")) {
-      std::ifstream in(t.bytes.substr(1), std::ios::binary);
-      std::stringstream s;
-      s << in.rdbuf();
-      t.bytes = s.str();
+    if (a.starts_with("--stall-on=")) {
+      stallOn = a.substr(eq + 1);
+      continue;
     }
-    targets.push_back(std::move(t));
+    std::string bytes = a.substr(eq + 1);
+    if (bytes.starts_with("@")) {
+      std::stringstream s;
+      s << std::ifstream(bytes.substr(1), std::ios::binary).rdbuf();
+      bytes = s.str();
+    }
+    targets.emplace_back(a.substr(0, eq), bytes);
   }
   std::vector<GtkTargetEntry> entries;
-  for (guint i = 0; i < targets.size(); ++i)
-    entries.push_back({const_cast<gchar*>(targets[i].name.c_str()), 0, i});
-  GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
-  if (!gtk_clipboard_set_with_data(clipboard, entries.data(), static_cast<guint>(entries.size()), serve, lost,
-                                   nullptr))
+  for (guint i = 0; i < targets.size(); ++i) entries.push_back({targets[i].first.data(), 0, i});
+  if (!gtk_clipboard_set_with_data(
+          gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), entries.data(), static_cast<guint>(entries.size()),
+          serve, [](GtkClipboard*, gpointer) { gtk_main_quit(); }, nullptr))
     return 1;
   std::printf("ready\n");
   std::fflush(stdout);

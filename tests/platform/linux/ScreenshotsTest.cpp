@@ -3,7 +3,6 @@
 
 #include <atomic>
 
-#include "DesktopFixture.h"
 #include "platform/linux/Screenshots.h"
 #include "support/BusThread.h"
 
@@ -11,50 +10,48 @@ namespace quib {
 namespace {
 
 // The screenshot portal on the private bus, answering on a thread of its own while the call under
-// test blocks.
-class FakeScreenshotPortal {
- public:
+// test blocks; records whether it was asked interactively with a request token.
+struct FakeScreenshotPortal {
   std::atomic<int> calls{0};
-  std::atomic<bool> interactive{false}, tokenGiven{false};
-
- private:
-  static void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                     GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
-    auto* portal = static_cast<FakeScreenshotPortal*>(self);
-    GVariant* options = g_variant_get_child_value(params, 1);
-    gboolean inter = FALSE;
-    const char* token = nullptr;
-    g_variant_lookup(options, "interactive", "b", &inter);
-    portal->tokenGiven = g_variant_lookup(options, "handle_token", "&s", &token) && token && *token;
-    g_variant_unref(options);
-    portal->interactive = inter;
-    ++portal->calls;
-    g_dbus_method_invocation_return_value(
-        invocation, g_variant_new("(o)", "/org/freedesktop/portal/desktop/request/1_1/t"));
-  }
-
-  GDBusNodeInfo* node_ = g_dbus_node_info_new_for_xml(
+  std::atomic<bool> interactiveWithToken{false};
+  GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
       "<node><interface name='org.freedesktop.portal.Screenshot'><method name='Screenshot'>"
       "<arg type='s' direction='in'/><arg type='a{sv}' direction='in'/><arg type='o' direction='out'/>"
       "</method></interface></node>",
       nullptr);
-  test::BusThread thread_{g_getenv("DBUS_SESSION_BUS_ADDRESS"),
-                          [this](GDBusConnection* bus) {
-                            static const GDBusInterfaceVTable vtable{&onCall, nullptr, nullptr, {}};
-                            g_dbus_connection_register_object(bus, "/org/freedesktop/portal/desktop",
-                                                              node_->interfaces[0], &vtable, this, nullptr,
-                                                              nullptr);
-                            // Owned before the constructor returns, so that the first call finds it.
-                            g_variant_unref(g_dbus_connection_call_sync(
-                                bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
-                                G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
-                          },
-                          [this](GDBusConnection*) { g_dbus_node_info_unref(node_); }};
+  test::BusThread thread{
+      g_getenv("DBUS_SESSION_BUS_ADDRESS"),
+      [this](GDBusConnection* bus) {
+        static const GDBusInterfaceVTable vtable{
+            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* params,
+               GDBusMethodInvocation* invocation, gpointer self) {
+              auto* portal = static_cast<FakeScreenshotPortal*>(self);
+              gboolean interactive = FALSE;
+              const char* token = "";
+              GVariant* options = g_variant_get_child_value(params, 1);
+              g_variant_lookup(options, "interactive", "b", &interactive);
+              g_variant_lookup(options, "handle_token", "&s", &token);
+              portal->interactiveWithToken = interactive && *token;
+              g_variant_unref(options);
+              ++portal->calls;
+              g_dbus_method_invocation_return_value(
+                  invocation, g_variant_new("(o)", "/org/freedesktop/portal/desktop/request/1_1/t"));
+            },
+            nullptr,
+            nullptr,
+            {}};
+        g_dbus_connection_register_object(bus, "/org/freedesktop/portal/desktop", node->interfaces[0],
+                                          &vtable, this, nullptr, nullptr);
+        // Owned before the constructor returns, so that the first call finds it.
+        g_variant_unref(g_dbus_connection_call_sync(
+            bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+            g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u), G_VARIANT_TYPE("(u)"),
+            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+      },
+      [this](GDBusConnection*) { g_dbus_node_info_unref(node); }};
 };
 
 TEST(LinuxScreenshots, AsksThePortalInteractivelyElseUsesTheFallback) {
-  test::DesktopFixture::get();
   int fallbacks = 0;
   bool fallbackWorks = true;
   LinuxScreenshots shots([&] {
@@ -73,8 +70,7 @@ TEST(LinuxScreenshots, AsksThePortalInteractivelyElseUsesTheFallback) {
     FakeScreenshotPortal portal;
     EXPECT_EQ(shots.startRegionScreenshot(), Screenshots::Start::started);
     EXPECT_EQ(portal.calls, 1);
-    EXPECT_TRUE(portal.interactive);
-    EXPECT_TRUE(portal.tokenGiven);
+    EXPECT_TRUE(portal.interactiveWithToken);
     EXPECT_EQ(fallbacks, 2);
   }
 }
