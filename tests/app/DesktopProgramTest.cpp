@@ -1,11 +1,7 @@
 // quibbleton on a desktop of the test's own: the front end it picks for the status menu, the
 // menu in the panel, the notice when a phone pairs, and a second instance turned away.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include "app/InstanceLock.h"
 #include "client/QuibClient.h"
 #include "support/ChildProcess.h"
 #include "support/FakeDesktopBus.h"
@@ -13,13 +9,6 @@
 
 namespace quib::test {
 namespace {
-
-std::string itemMenuPath(SessionBus& bus, const std::string& service) {
-  GVariant* v = itemProperty(bus, service, "Menu");
-  std::string path = v ? g_variant_get_string(v, nullptr) : "";
-  if (v) g_variant_unref(v);
-  return path;
-}
 
 TEST(DesktopProgramTest, TrayWhenThePanelHasOneAndANoticeOnPairing) {
   SessionBus bus;
@@ -32,8 +21,10 @@ TEST(DesktopProgramTest, TrayWhenThePanelHasOneAndANoticeOnPairing) {
       {QUIBBLETON_BINARY, "--platform", "virtual", "--port", "0", "--data-dir", data.path().string()});
   ASSERT_TRUE(bus.pump([&] { return !watcher.items.empty(); })) << p.output();
   const std::string item = watcher.items[0];
-  const std::string path = itemMenuPath(bus, item);
-  ASSERT_FALSE(path.empty());
+  GVariant* menuPath = itemProperty(bus, item, "Menu");
+  ASSERT_TRUE(menuPath);
+  const std::string path = g_variant_get_string(menuPath, nullptr);
+  g_variant_unref(menuPath);
 
   std::optional<ShownMenu> m;
   ASSERT_TRUE(bus.pump([&] {
@@ -71,34 +62,10 @@ TEST(DesktopProgramTest, TrayWhenThePanelHasOneAndANoticeOnPairing) {
   EXPECT_EQ(notifications.notices.size(), 1u);
 }
 
-TEST(DesktopProgramTest, TerminalWhenThereIsNoTrayAndTheTrayOnceAPanelStarts) {
-  SessionBus bus;
-  ASSERT_TRUE(bus.running());
-  TempDir data;
-  ChildProcess p({QUIBBLETON_BINARY, "--port", "0", "--exit-on-eof", "--data-dir", data.path().string()});
-  EXPECT_TRUE(
-      p.waitFor("quibbleton: no org.kde.StatusNotifierWatcher on the session bus (the panel shows no "
-                "tray); the status menu is on this terminal\n"))
-      << p.output();
-  EXPECT_TRUE(p.waitFor("페어링 코드:  ")) << p.output();
-  // A panel that starts after the program finds its item.
-  FakeWatcher watcher(bus);
-  ASSERT_TRUE(watcher.owned());
-  EXPECT_TRUE(bus.pump([&] { return !watcher.items.empty(); }));
-  EXPECT_EQ(watcher.items,
-            std::vector<std::string>{"org.kde.StatusNotifierItem-" + std::to_string(p.pid()) + "-1"});
-  p.closeInput();
-  EXPECT_EQ(p.wait(), 0) << p.output();
-
-  // Asked for the tray with no session bus at all: one line and status 1.
-  ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quibbleton-bus", 1);
-  ChildProcess q({QUIBBLETON_BINARY, "--menu", "tray", "--port", "0", "--data-dir", data.path().string()});
-  EXPECT_EQ(q.wait(), 1);
-  EXPECT_NE(q.output().find("\nquibbleton: no session bus"), std::string::npos) << q.output();
-}
-
-TEST(DesktopProgramTest, OneInstancePerPort) {
-  SessionBus bus;  // a runtime directory of the test's own for the lock
+// With no tray the menu goes to the terminal, and a panel that starts later finds the item; one
+// instance per port, and nothing but one line when the port or the bus is missing.
+TEST(DesktopProgramTest, TerminalWithoutATrayOneInstancePerPortAndClearRefusals) {
+  SessionBus bus;  // also a runtime directory of the test's own for the lock
   ASSERT_TRUE(bus.running());
   TempDir data;
   // A port found free may be taken (by another test's outgoing connection) before the program binds
@@ -107,39 +74,44 @@ TEST(DesktopProgramTest, OneInstancePerPort) {
   std::optional<ChildProcess> started;
   for (int attempt = 0; attempt < 5 && !started; ++attempt) {
     port = std::to_string(freePort());
-    started.emplace(std::vector<std::string>{QUIBBLETON_BINARY, "--port", port, "--menu", "terminal",
-                                             "--data-dir", data.path().string()});
+    started.emplace(std::vector<std::string>{QUIBBLETON_BINARY, "--port", port, "--exit-on-eof", "--data-dir",
+                                             data.path().string()});
     if (!started->waitFor("대기 중 (포트 " + port + ")")) started.reset();
   }
   ASSERT_TRUE(started);
-  ChildProcess& first = *started;
+  ChildProcess& p = *started;
+  EXPECT_NE(
+      p.output().find("quibbleton: no org.kde.StatusNotifierWatcher on the session bus (the panel shows "
+                      "no tray); the status menu is on this terminal\n"),
+      std::string::npos)
+      << p.output();
+  EXPECT_TRUE(p.waitFor("페어링 코드:  ")) << p.output();
   ChildProcess second({QUIBBLETON_BINARY, "--port", port, "--data-dir", data.path().string()});
   EXPECT_EQ(second.wait(), 2);
   EXPECT_EQ(second.output(), "quibbleton: already running for this user on port " + port + " (pid " +
-                                 std::to_string(first.pid()) + ")\n");
-  first.signal(SIGTERM);
-  EXPECT_EQ(first.wait(), 0);
+                                 std::to_string(p.pid()) + ")\n");
+  FakeWatcher watcher(bus);
+  ASSERT_TRUE(watcher.owned());
+  EXPECT_TRUE(bus.pump([&] { return !watcher.items.empty(); }));
+  EXPECT_EQ(watcher.items,
+            std::vector<std::string>{"org.kde.StatusNotifierItem-" + std::to_string(p.pid()) + "-1"});
+  p.closeInput();
+  EXPECT_EQ(p.wait(), 0) << p.output();
 
-  // The lock goes with its process; a port another program listens on is named as such.
-  {
-    InstanceLock again(static_cast<std::uint16_t>(std::stoi(port)));
-    EXPECT_EQ(again.outcome(), InstanceLock::Outcome::acquired);
-    InstanceLock twice(static_cast<std::uint16_t>(std::stoi(port)));
-    EXPECT_EQ(twice.outcome(), InstanceLock::Outcome::alreadyRunning);
-  }
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(::listen(fd, 1), 0);
-  socklen_t n = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  const std::string taken = std::to_string(ntohs(a.sin_port));
+  // A port another program listens on is named as such. (That the lock goes with its process, the
+  // status window's restarts show on each desktop.)
+  asio::io_context io;
+  asio::ip::tcp::acceptor listening(io, {asio::ip::make_address("127.0.0.1"), 0});
+  const std::string taken = std::to_string(listening.local_endpoint().port());
   ChildProcess third({QUIBBLETON_BINARY, "--port", taken, "--data-dir", data.path().string()});
   EXPECT_EQ(third.wait(), 2);
   EXPECT_EQ(third.output(), "quibbleton: port " + taken + " is in use by another program\n");
-  ::close(fd);
+
+  // Asked for the tray with no session bus at all: one line and status 1.
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quibbleton-bus", 1);
+  ChildProcess q({QUIBBLETON_BINARY, "--menu", "tray", "--port", "0", "--data-dir", data.path().string()});
+  EXPECT_EQ(q.wait(), 1);
+  EXPECT_NE(q.output().find("\nquibbleton: no session bus"), std::string::npos) << q.output();
 }
 
 }  // namespace

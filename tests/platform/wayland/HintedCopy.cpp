@@ -1,9 +1,7 @@
 // Another client's copy, as a password manager makes it: the text together with the KDE
 // password-manager hint, which wl-copy cannot offer at once. With --stall it offers the text but
 // never sends it, as a stuck owner would. Prints "ready" once the selection is set; serves until
-// another copy replaces it.
-#include <fcntl.h>
-#include <poll.h>
+// another copy replaces it. Usage: quib_wl_hinted_copy [--stall] TEXT
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -37,30 +35,19 @@ void global(void* data, wl_registry* registry, uint32_t name, const char* interf
 void send(void* data, zwlr_data_control_source_v1*, const char* type, int32_t fd) {
   auto* s = static_cast<State*>(data);
   const bool hint = std::strcmp(type, "x-kde-passwordManagerHint") == 0;
-  if (s->stall && !hint) {
-    s->held.push_back(fd);
-    return;
-  }
+  if (s->stall && !hint) return s->held.push_back(fd);
   const std::string& out = hint ? std::string("secret") : s->text;
   if (write(fd, out.data(), out.size()) < 0) std::perror("write");
   close(fd);
-}
-
-void cancelled(void* data, zwlr_data_control_source_v1*) {
-  static_cast<State*>(data)->done = true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   State s;
-  int i = 1;
-  if (i < argc && std::strcmp(argv[i], "--stall") == 0) s.stall = true, ++i;
-  if (i >= argc) {
-    std::fprintf(stderr, "usage: %s [--stall] TEXT\n", argv[0]);
-    return 2;
-  }
-  s.text = argv[i];
+  s.stall = argc > 2 && std::strcmp(argv[1], "--stall") == 0;
+  if (argc < 2 + s.stall) return 2;
+  s.text = argv[1 + s.stall];
   wl_display* display = wl_display_connect(nullptr);
   if (!display) return 1;
   static const wl_registry_listener registryListener = {global, [](void*, wl_registry*, uint32_t) {}};
@@ -69,7 +56,8 @@ int main(int argc, char** argv) {
   if (!s.seat || !s.manager) return 1;
   auto* device = zwlr_data_control_manager_v1_get_data_device(s.manager, s.seat);
   auto* source = zwlr_data_control_manager_v1_create_data_source(s.manager);
-  static const zwlr_data_control_source_v1_listener sourceListener = {send, cancelled};
+  static const zwlr_data_control_source_v1_listener sourceListener = {
+      send, [](void* data, zwlr_data_control_source_v1*) { static_cast<State*>(data)->done = true; }};
   zwlr_data_control_source_v1_add_listener(source, &sourceListener, &s);
   for (const char* t : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "x-kde-passwordManagerHint"})
     zwlr_data_control_source_v1_offer(source, t);

@@ -1,13 +1,10 @@
 #include "WaylandTestDesktop.h"
 
 #include <glib.h>
-#include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <stdexcept>
-
-#include "platform/linux/MainContextWait.h"
 
 namespace quib::test {
 
@@ -21,32 +18,21 @@ WaylandConnection* testConnection() {
   return connection.get();
 }
 
-bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  return linuxdesktop::iterateMainContextUntil(done, limit);
+LoopWatch::LoopWatch() {
+  source_ = g_timeout_add(
+      5,
+      [](gpointer p) -> gboolean {
+        auto* w = static_cast<LoopWatch*>(p);
+        const auto now = std::chrono::steady_clock::now();
+        w->longest_ = std::max(w->longest_, now - w->last_);
+        w->last_ = now;
+        return G_SOURCE_CONTINUE;
+      },
+      this);
 }
 
-void settle() {
-  if (auto* c = testConnection()) c->roundtrip();
-  while (g_main_context_iteration(nullptr, FALSE)) {
-  }
-}
-
-TestWindow::TestWindow(bool reportMotion)
-    : process_(reportMotion ? std::vector<std::string>{"/usr/bin/env", "GDK_BACKEND=wayland",
-                                                       "/usr/bin/python3", QUIB_TEST_WINDOW, "--motion"}
-                            : std::vector<std::string>{"/usr/bin/env", "GDK_BACKEND=wayland",
-                                                       "/usr/bin/python3", QUIB_TEST_WINDOW}) {
-  if (!process_.waitFor("ready\n"))
-    throw std::runtime_error("the test window did not start: " + process_.output());
-}
-
-TestWindow::~TestWindow() {
-  process_.signal(SIGTERM);
-  process_.wait();
-}
-
-bool TestWindow::waitFor(const std::string& line, std::chrono::milliseconds limit) {
-  return process_.waitFor(line, limit).has_value();
+LoopWatch::~LoopWatch() {
+  g_source_remove(source_);
 }
 
 }  // namespace quib::test

@@ -34,7 +34,6 @@ fi
 env -i PATH=/usr/bin:/bin HOME="$W" XDG_RUNTIME_DIR="$W" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
   WLR_RENDERER=pixman WLR_HEADLESS_OUTPUTS=1 "${as_compositor[@]}" sway -c "$W/config" >"$T/sway.log" 2>&1 &
 pids+=($!)
-socket=
 for _ in $(seq 200); do
   socket=$(find "$W" -maxdepth 1 -type s -name 'wayland-*' | head -n1)
   [ -n "$socket" ] && break
