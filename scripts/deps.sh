@@ -14,6 +14,8 @@ pkgs=(
   libglib2.0-dev
   libwayland-dev libxkbcommon-dev wayland-protocols sway wl-clipboard python3-gi gir1.2-gtk-3.0
   plasma-wayland-protocols kwin-wayland
+  # Plasma's own RemoteDesktop portal, which a run from source (no desktop entry) uses on KDE.
+  xdg-desktop-portal xdg-desktop-portal-kde
   at-spi2-core gir1.2-atspi-2.0
   dpkg-dev file lintian systemd desktop-file-utils bash-completion
   # GNOME's compositor, run headless by the GNOME desktop tests.
@@ -23,10 +25,12 @@ codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
 # The sound server the desktop tests start privately is the release's own: installing PulseAudio where
 # PipeWire serves the session would have both claim the session's sound socket at the next login.
 case "$codename" in
-  bookworm) pkgs+=(pulseaudio) ;;
+  # KDE's portal backend draws on Wayland through Qt's plugin, which it does not depend on.
+  bookworm) pkgs+=(pulseaudio qtwayland5) ;;
   # GNOME 48's own RemoteDesktop portal, whose consent dialog the GNOME test answers (GNOME 43's
   # cannot remember consent: the program uses mutter there).
-  trixie) pkgs+=(pipewire-pulse wireplumber xdg-desktop-portal xdg-desktop-portal-gnome) ;;
+  # Plasma 6's portal draws its consent dialog with Plasma's own dialog components.
+  trixie) pkgs+=(pipewire-pulse wireplumber xdg-desktop-portal-gnome qt6-wayland plasma-workspace) ;;
   *)
     pkgs+=(pipewire-pulse wireplumber)
     echo "deps.sh: supported releases are Debian 12 (bookworm) and 13 (trixie), not '${codename:-unknown}'; trying anyway" >&2 ;;

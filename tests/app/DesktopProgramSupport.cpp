@@ -95,8 +95,14 @@ bool startAndPair(ChildProcess& program, QuibClient& phone, const Consent& conse
     ADD_FAILURE() << program.output();
     return false;
   }
-  if (consent) consent(program);
-  EXPECT_NE(program.output().find("✓ 손쉬운 사용 권한 허용됨"), std::string::npos) << program.output();
+  // A portal's session starts a moment after the program: the menu says so when it has (after the
+  // desktop's dialog, which `consent` answers). Without it every action would be refused.
+  if (consent) {
+    consent(program);
+  } else if (!program.waitFor("✓ 손쉬운 사용 권한 허용됨", 30s)) {
+    ADD_FAILURE() << program.output();
+    return false;
+  }
   EXPECT_NE(program.output().find("현재 출력: Speakers"), std::string::npos) << program.output();
   phone.connect("127.0.0.1", s.port);
   return phone.pair(s.code, "Test Phone").type == ServerMessage::Kind::paired;

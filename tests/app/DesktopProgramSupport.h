@@ -31,8 +31,8 @@ std::vector<std::string> history(QuibClient& phone);
 // Whether the phone's clipboard history comes to start with `text` (the copy is seen by polling).
 bool historyComesToStartWith(QuibClient& phone, const std::string& text);
 // The checks every desktop passes alike, read back from the test window and the launch records.
-// The start-up lines say input is allowed (after `consent`, when given, answered the desktop's
-// dialog) and name the default output; the phone pairs.
+// The menu comes to say input is allowed (at once, or once a portal session starts; `consent`, when
+// given, answers the desktop's dialog and waits for it) and names the default output; the phone pairs.
 using Consent = std::function<void(ChildProcess& program)>;
 bool startAndPair(ChildProcess& program, QuibClient& phone, const Consent& consent = {});
 // The program on the Wayland session, its menu on its terminal, having said that input and the

@@ -115,6 +115,23 @@ TEST(KwinProgram, InputGoesThroughFakeInputAndTheClipboardThroughDataControl) {
   before.signal(SIGTERM);
 }
 
+// Under with-kwin.sh --portal, as run from source (no desktop entry, so no fake input): Plasma's
+// RemoteDesktop portal and the clipboard through data-control. Plasma 5.27's portal asks an
+// unsandboxed program nothing; Plasma 6's asks in a dialog, answered as a user would.
+TEST(KwinProgram, PortalInputWithoutTheDesktopEntry) {
+  if (!std::getenv("QUIB_PORTAL")) GTEST_SKIP() << "needs Plasma's portal: run under with-kwin.sh --portal";
+  std::unique_ptr<ChildProcess> dialog;
+  if (std::getenv("QUIB_PORTAL_ASKS"))
+    dialog = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/bin/python3", QUIB_ATSPI_WINDOW, "Remote control requested", "30",
+                                 "--press", "Share"},
+        ChildProcess::Output::pipe);
+  checkInputOnCompositor("RemoteDesktop portal", "scroll smooth up\n");
+  if (dialog) {
+    EXPECT_EQ(dialog->wait(std::chrono::seconds(5)), 0) << dialog->output();
+  }
+}
+
 // Plasma's compositor alone has no tray: the window stands in.
 TEST(KwinProgram, StatusWindowWhenThePanelHasNoTray) {
   checkStatusWindow("wayland");

@@ -31,6 +31,18 @@ def showing_window(title):
     return None
 
 
+def showing_titles():
+    desktop = Atspi.get_desktop(0)
+    titles = []
+    for i in range(desktop.get_child_count()):
+        app = desktop.get_child_at_index(i)
+        for j in range(app.get_child_count() if app is not None else 0):
+            w = app.get_child_at_index(j)
+            if w is not None and w.get_state_set().contains(Atspi.StateType.SHOWING):
+                titles.append("%s: %s" % (app.get_name(), w.get_name()))
+    return titles
+
+
 def walk(node, out):
     for i in range(node.get_child_count()):
         child = node.get_child_at_index(i)
@@ -155,7 +167,7 @@ def main():
         time.sleep(0.1)
         window = showing_window(title)
     if window is None:
-        print("no showing window called %r" % title)
+        print("no showing window called %r; showing: %r" % (title, showing_titles()))
         sys.exit(1)
     lines = []
     walk(window, lines)

@@ -4,12 +4,22 @@
 # X11 harness. KWin offers its fake input only to a program whose desktop entry names it and whose
 # Exec is the program's real path: `--grant PROGRAM` installs our desktop entry with PROGRAM as Exec. The
 # installed kwin_wayland carries a file capability a container cannot grant, so a copy (without
-# it) runs. Everything started here is stopped by process id. Exits 77 (skipped) when kwin_wayland
-# is not installed.
+# it) runs. `--portal` instead starts Plasma's own portal (xdg-desktop-portal with KDE's backend) on
+# the private bus, its windows on the accessibility bus, and sets QUIB_PORTAL=1 for the command (and
+# QUIB_PORTAL_ASKS=1 where it shows a dialog): what a user who runs the program from source, with no
+# desktop entry, gets. Everything started here is
+# stopped by process id. Exits 77 (skipped) when kwin_wayland (or, with --portal, KDE's portal) is not
+# installed.
 set -uo pipefail
 command -v kwin_wayland >/dev/null || { echo "with-kwin: kwin_wayland is not installed" >&2; exit 77; }
-grant=
+grant= portal=
 if [ "${1:-}" = "--grant" ]; then grant=$(realpath "$2"); shift 2; fi
+if [ "${1:-}" = "--portal" ]; then
+  shift
+  portal=$(ls /usr/libexec/xdg-desktop-portal-kde /usr/lib/*/libexec/xdg-desktop-portal-kde 2>/dev/null | head -n1)
+  [ -n "$portal" ] && [ -x /usr/libexec/xdg-desktop-portal ] ||
+    { echo "with-kwin: KDE's portal is not installed" >&2; exit 77; }
+fi
 session_type=wayland
 . "$(dirname "$0")/../linux/private-session.sh"
 export XDG_CURRENT_DESKTOP=KDE
@@ -18,6 +28,12 @@ if [ -n "$grant" ]; then
   mkdir -p "$XDG_DATA_HOME/applications"
   sed "s|^Exec=.*|Exec=$grant|" "$(dirname "$0")/../../../data/quibbleton.desktop" \
     >"$XDG_DATA_HOME/applications/quibbleton.desktop"
+fi
+# KWin hands its fake input and screen casting, which the portal's remote desktop drives, only to a
+# program whose desktop entry it finds: the portal's own, which the private data folders leave out.
+if [ -n "$portal" ]; then
+  mkdir -p "$T/share/applications"
+  ln -s /usr/share/applications/org.freedesktop.impl.portal.desktop.kde.desktop "$T/share/applications/"
 fi
 # KDE Frameworks 6 index desktop entries only through an XDG applications menu, which Plasma's
 # session brings (plasma-workspace) and a bare kwin_wayland does not: one that takes every entry.
@@ -46,4 +62,35 @@ for _ in $(seq 200); do
 done
 [ -S "$XDG_RUNTIME_DIR/wayland-kde" ] || { echo "with-kwin: kwin_wayland did not start" >&2; cat "$T/kwin.log" >&2; exit 1; }
 export WAYLAND_DISPLAY=wayland-kde
+if [ -n "$portal" ]; then
+  mkdir -p "$XDG_CONFIG_HOME/xdg-desktop-portal"
+  printf '[preferred]\ndefault=kde;\n' >"$XDG_CONFIG_HOME/xdg-desktop-portal/portals.conf"
+  # Whatever the bus starts for the portal (the permission store) on this display and desktop too.
+  dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP
+  has_owner() {
+    gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+      -m org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep -q true
+  }
+  # Started here rather than by the bus, so that each is stopped by its process id; Qt reaches the
+  # accessibility bus only when asked.
+  for service in "$portal:org.freedesktop.impl.portal.desktop.kde" \
+    /usr/libexec/xdg-desktop-portal:org.freedesktop.portal.Desktop; do
+    exe=${service%%:*} log=$T/${exe##*/}.log
+    env -u NO_AT_BRIDGE QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$exe" >"$log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 300); do has_owner "${service#*:}" && break; sleep 0.1; done
+    has_owner "${service#*:}" || { echo "with-kwin: $exe did not start" >&2; cat "$log" >&2; exit 1; }
+  done
+  export QUIB_PORTAL=1
+  # Plasma 6's portal asks in a dialog until it may restore a session; 5.27's asks nothing.
+  major=$(dpkg-query -W -f='${Version}' kwin-wayland 2>/dev/null | sed 's/^[0-9]*://; s/[^0-9].*//')
+  if [ "${major:-0}" -ge 6 ]; then export QUIB_PORTAL_ASKS=1; fi
+  "$@" &
+  child=$!
+  wait "$child"
+  status=$?
+  # What the portal said, when the program could not go through it.
+  [ $status -eq 0 ] || tail -n 25 "$T"/xdg-desktop-portal*.log >&2
+  exit $status
+fi
 run_inside "$@"
