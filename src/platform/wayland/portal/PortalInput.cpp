@@ -36,6 +36,12 @@ PortalInput::PortalInput(PortalInputOptions options)
               for (const guint32 state : {1u, 0u})
                 call("NotifyKeyboardKeysym", g_variant_new("(o@a{sv}iu)", session_.handle().c_str(),
                                                            noOptions(), static_cast<gint32>(kShiftL), state));
+            // GNOME 48 loses the first click of a new session likewise: a pixel there and back takes
+            // its place.
+            if (session_.has(PortalSession::kPointer))
+              for (const double dx : {1.0, -1.0})
+                call("NotifyPointerMotion",
+                     g_variant_new("(o@a{sv}dd)", session_.handle().c_str(), noOptions(), dx, 0.0));
           },
           options_.clipboard}) {
   if (options_.clipboard) pasteboard_ = std::make_unique<PortalPasteboard>(session_);

@@ -26,11 +26,13 @@ std::string key(std::uint32_t keysym, bool down) {
   return "KeyboardKeysym " + std::to_string(keysym) + (down ? " 1" : " 0");
 }
 
-// A start's calls, the clipboard asked for where the portal has it; then a tap of Shift for
-// desktops that drop a new session's first event.
-Calls started(const std::string& select, const std::string& start, bool clipboard = false) {
+// A start's calls, the clipboard asked for where the portal has it; then a tap of Shift and a
+// pixel's move there and back for desktops that drop a new session's first key and first click.
+Calls started(const std::string& select, const std::string& start, bool clipboard = false,
+              bool pointer = true) {
   Calls calls{"CreateSession", "SelectDevices types=3" + select, start, key(0xffe1, true),
               key(0xffe1, false)};
+  if (pointer) calls.insert(calls.end(), {"PointerMotion 1.0 0.0", "PointerMotion -1.0 0.0"});
   if (clipboard) calls.insert(calls.begin() + 2, "RequestClipboard");
   return calls;
 }
@@ -175,7 +177,7 @@ TEST_F(PortalInputTest, WhatTheDesktopAnswersDecidesWhatIsSentAndWhatIsSaid) {
     input->start();
     ASSERT_TRUE(settle(*input));
     if (c.keys) {
-      EXPECT_EQ(portal->calls(), started("", "Start dialog"));
+      EXPECT_EQ(portal->calls(), started("", "Start dialog", false, c.pointer));
     }
     EXPECT_FALSE(input->ready());
     EXPECT_EQ(input->whyNot(), c.whyNot);
@@ -204,14 +206,14 @@ TEST_F(PortalInputTest, SessionClosedOrLostIsOpenedAgainWithTheTokenUntilItKeeps
   ASSERT_TRUE(startReady(*input));
   std::size_t mark = portal.calls().size();
   ASSERT_TRUE(portal.closeSession());
-  ASSERT_TRUE(bus.pump([&] { return portal.calls(mark).size() == 5 && input->ready(); })) << input->whyNot();
+  ASSERT_TRUE(bus.pump([&] { return portal.calls(mark).size() == 7 && input->ready(); })) << input->whyNot();
   EXPECT_EQ(portal.calls(mark), started(" persist_mode=2 restore_token=token-1", "Start restored"));
 
   EXPECT_TRUE(input->key(0x61, true));
   ASSERT_TRUE(portal.forgetSession());
   mark = portal.calls().size();
   EXPECT_FALSE(input->key(0x62, true)) << "refused: not sent";
-  ASSERT_TRUE(bus.pump([&] { return portal.calls(mark).size() == 5 && input->ready(); })) << input->whyNot();
+  ASSERT_TRUE(bus.pump([&] { return portal.calls(mark).size() == 7 && input->ready(); })) << input->whyNot();
   EXPECT_EQ(portal.calls(mark), started(" persist_mode=2 restore_token=token-2", "Start restored"));
   EXPECT_TRUE(input->key(0x62, false));
   ASSERT_TRUE(bus.pump([&] { return portal.calls().back() == key(0x62, false); }));
