@@ -66,8 +66,9 @@ Image fromPixbuf(GdkPixbuf* pb) {
 std::optional<Image> decode(std::string_view bytes) {
   auto header = readHeader(bytes);
   if (!header) return std::nullopt;
+  // Divided, not multiplied: two 32-bit sizes from a header overflow even a long long.
   if (header->format != "svg" &&
-      (header->width <= 0 || header->height <= 0 || header->width * header->height > kMaxPixels))
+      (header->width <= 0 || header->height <= 0 || header->width > kMaxPixels / header->height))
     return std::nullopt;
   GError* error = nullptr;
   GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(header->format.c_str(), &error);
