@@ -87,11 +87,11 @@ def area_tests(rel: str) -> str:
     if parts[:2] == ["platform", "linux"]:
         return "^linux_desktop$"
     if parts[:3] == ["platform", "wayland", "portal"]:
-        return "^PortalInput"
+        return "^(PortalInput|kde_portal$)"
     if parts[:3] == ["platform", "wayland", "mutter"]:
         return "^gnome_desktop$"
     if parts[:2] == ["platform", "wayland"]:
-        return "^(wayland_|gnome_desktop$)"
+        return "^(wayland_|gnome_desktop$|kde_portal$)"
     suites = set()
     # Text handling is checked where it is used: the actions' and icons' tests.
     for area in [parts[0]] + (["actions", "icons"] if parts[0] == "text" else []):
