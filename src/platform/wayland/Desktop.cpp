@@ -29,8 +29,8 @@ the compositor was built or configured without the virtual-keyboard or virtual-p
 session; nothing needs to be allowed, and GNOME shows its remote-desktop indicator in the top bar
 while Quibbleton runs.</li>
 <li><b>GNOME 44 and later, KDE Plasma</b>: input goes through the desktop's "Remote Desktop"
-portal. The desktop asks once whether Quibbleton may control the keyboard and pointer; switch on
-<i>Allow Remote Interaction</i> and choose <i>Share</i>. The choice is remembered. Choosing
+portal. GNOME and Plasma 6 ask once whether Quibbleton may control the keyboard and pointer (on
+GNOME switch on <i>Allow Remote Interaction</i>), then choose <i>Share</i>; Plasma 5.27 asks nothing. Choosing
 "Accessibility" in Quibbleton's menu asks again. The packages <code>xdg-desktop-portal</code> and
 <code>xdg-desktop-portal-gnome</code> (or <code>-kde</code>) must be installed.</li>
 <li>Or log in to an X11 session ("GNOME on Xorg") and start Quibbleton again.</li>
