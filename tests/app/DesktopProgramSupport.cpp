@@ -349,6 +349,13 @@ void checkInputOnCompositor(const std::string& sinks, const std::string& scrollL
   window.signal(SIGTERM);
 }
 
+void checkRefused(const std::string& platform, const std::string& why, const fs::path& data) {
+  ChildProcess refused(
+      {QUIBBLETON_BINARY, "--platform", platform, "--port", "0", "--data-dir", data.string()});
+  EXPECT_EQ(refused.wait(), 2);
+  EXPECT_NE(refused.output().find(why), std::string::npos) << refused.output();
+}
+
 void checkApplicationsAndAddresses(QuibClient& phone, const fs::path& marks) {
   EXPECT_EQ(act(phone, action(QuibActionKind::launchApp, "notes")).message, "notes 실행");
   EXPECT_TRUE(eventually([&] { return readFile(marks / "log").find("/notes") != std::string::npos; }));

@@ -66,6 +66,9 @@ void checkInputOnCompositor(const std::string& sinks, const std::string& scrollL
                             const std::function<void()>& afterTexts = {},
                             const std::filesystem::path& data = {}, const Consent& consent = {});
 // Launching "notes", opening an https address, and which of two names are installed.
+// The program asked for a desktop it cannot reach: exit status 2, saying why.
+void checkRefused(const std::string& platform, const std::string& why, const std::filesystem::path& data);
+
 void checkApplicationsAndAddresses(QuibClient& phone, const std::filesystem::path& marks);
 QuibAction action(QuibActionKind kind, std::optional<std::string> value = std::nullopt,
                   std::vector<std::string> modifiers = {});

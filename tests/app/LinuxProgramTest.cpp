@@ -94,12 +94,7 @@ TEST(LinuxProgram, WithoutADisplayLinuxRefusesAndAutoFallsBack) {
   TempDir data;
   const std::string display = std::getenv("DISPLAY");
   unsetenv("DISPLAY");
-  ChildProcess refused(
-      {QUIBBLETON_BINARY, "--platform", "linux", "--port", "0", "--data-dir", data.path().string()});
-  EXPECT_EQ(refused.wait(), 2);
-  EXPECT_NE(refused.output().find("--platform linux needs an X display: DISPLAY is not set"),
-            std::string::npos)
-      << refused.output();
+  checkRefused("linux", "--platform linux needs an X display: DISPLAY is not set", data.path());
   ChildProcess autoChoice({QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
   EXPECT_TRUE(autoChoice.waitFor("데스크톱: virtual (no X display: DISPLAY is not set"))
       << autoChoice.output();

@@ -92,14 +92,8 @@ TEST(WaylandProgram, AutoPicksTheWaylandSessionAndWaylandWithoutOneRefuses) {
   }
   const std::string display = std::getenv("WAYLAND_DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
-  {
-    ChildProcess refused(
-        {QUIBBLETON_BINARY, "--platform", "wayland", "--port", "0", "--data-dir", data.path().string()});
-    EXPECT_EQ(refused.wait(), 2);
-    EXPECT_NE(refused.output().find("--platform wayland needs a Wayland display: WAYLAND_DISPLAY is not set"),
-              std::string::npos)
-        << refused.output();
-  }
+  checkRefused("wayland", "--platform wayland needs a Wayland display: WAYLAND_DISPLAY is not set",
+               data.path());
   setenv("WAYLAND_DISPLAY", display.c_str(), 1);
 }
 
