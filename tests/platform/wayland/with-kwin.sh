@@ -7,9 +7,8 @@
 # it) runs. `--portal` instead starts Plasma's own portal (xdg-desktop-portal with KDE's backend) on
 # the private bus, its windows on the accessibility bus, and sets QUIB_PORTAL=1 for the command (and
 # QUIB_PORTAL_ASKS=1 where it shows a dialog): what a user who runs the program from source, with no
-# desktop entry, gets. Everything started here is
-# stopped by process id. Exits 77 (skipped) when kwin_wayland (or, with --portal, KDE's portal) is not
-# installed.
+# desktop entry, gets. Everything started here is stopped by process id. Exits 77 (skipped) when
+# kwin_wayland (or, with --portal, KDE's portal) is not installed.
 set -uo pipefail
 command -v kwin_wayland >/dev/null || { echo "with-kwin: kwin_wayland is not installed" >&2; exit 77; }
 grant= portal=
