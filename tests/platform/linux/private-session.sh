@@ -63,6 +63,26 @@ start_accessibility_bus() {
   pids+=($!)
 }
 
+# Whether NAME has an owner on the session bus.
+has_owner() {
+  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep -q true
+}
+
+# start_owner NAME PROGRAM [ENV...]: PROGRAM started here rather than by the bus, so that it is
+# stopped by its process id, with ENV given to env(1); waits until it owns NAME. Its output goes to
+# $T/<program>.log.
+start_owner() {
+  local name=$1 exe=$2 log="$T/${2##*/}.log"
+  shift 2
+  env "$@" "$exe" >"$log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 300); do has_owner "$name" && return 0; sleep 0.1; done
+  echo "$0: $exe did not start" >&2
+  cat "$log" >&2
+  exit 1
+}
+
 # An Xvfb display; it picks a free display number itself and writes it to fd 3.
 start_xvfb() {
   command -v Xvfb >/dev/null || { echo "$0: Xvfb is not installed" >&2; exit 77; }

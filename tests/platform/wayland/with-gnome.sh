@@ -36,10 +36,6 @@ pids+=($!)
 for _ in $(seq 100); do [ -s "$T/system-bus.addr" ] && break; sleep 0.05; done
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$T/system-bus
 
-has_owner() {
-  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
-    -m org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep -q true
-}
 # The shell's interface and its remote desktop answer once its start-up is done; on a loaded
 # two-core machine that can take many seconds.
 # Mutter maximizes a window nearly as large as the monitor, which can take the test window out of
@@ -78,9 +74,8 @@ for dx, dy in ((1, 1), (3000, 3000), (-639, -399)):
 call("Stop")
 PY
 if [ $portal -eq 1 ]; then
-  # Started here rather than by the bus, so that each is stopped by its process id (the permission
-  # store, which the shell has the bus start, ends with the bus); GTK 4 reaches the accessibility
-  # bus only when asked.
+  # The permission store, which the shell has the bus start, ends with the bus; GTK 4 reaches the
+  # accessibility bus only when asked.
   mkdir -p "$XDG_CONFIG_HOME/xdg-desktop-portal"
   # GTK's switches change at the end of their animation: none, so that a dialog's state can be read
   # back at once.
@@ -88,11 +83,8 @@ if [ $portal -eq 1 ]; then
   printf '[preferred]\ndefault=gnome;\n' >"$XDG_CONFIG_HOME/xdg-desktop-portal/portals.conf"
   for service in xdg-desktop-portal-gnome:org.freedesktop.impl.portal.desktop.gnome \
     xdg-desktop-portal:org.freedesktop.portal.Desktop; do
-    env -u NO_AT_BRIDGE GTK_A11Y=atspi GDK_BACKEND=wayland GSETTINGS_BACKEND=keyfile "/usr/libexec/${service%%:*}" \
-      >"$T/${service%%:*}.log" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 300); do has_owner "${service#*:}" && break; sleep 0.1; done
-    has_owner "${service#*:}" || { echo "with-gnome: ${service%%:*} did not start" >&2; cat "$T/${service%%:*}.log" >&2; exit 1; }
+    start_owner "${service#*:}" "/usr/libexec/${service%%:*}" \
+      -u NO_AT_BRIDGE GTK_A11Y=atspi GDK_BACKEND=wayland GSETTINGS_BACKEND=keyfile
   done
   export QUIB_PORTAL=1
 fi

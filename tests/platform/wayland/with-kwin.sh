@@ -70,19 +70,11 @@ if [ -n "$portal" ]; then
   printf '[preferred]\ndefault=kde;\n' >"$XDG_CONFIG_HOME/xdg-desktop-portal/portals.conf"
   # Whatever the bus starts for the portal (the permission store) on this display and desktop too.
   dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP
-  has_owner() {
-    gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
-      -m org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep -q true
-  }
-  # Started here rather than by the bus, so that each is stopped by its process id; Qt reaches the
-  # accessibility bus only when asked.
+  # Qt reaches the accessibility bus only when asked.
   for service in "$portal:org.freedesktop.impl.portal.desktop.kde" \
     /usr/libexec/xdg-desktop-portal:org.freedesktop.portal.Desktop; do
-    exe=${service%%:*} log=$T/${exe##*/}.log
-    env -u NO_AT_BRIDGE QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$exe" >"$log" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 300); do has_owner "${service#*:}" && break; sleep 0.1; done
-    has_owner "${service#*:}" || { echo "with-kwin: $exe did not start" >&2; cat "$log" >&2; exit 1; }
+    start_owner "${service#*:}" "${service%%:*}" \
+      -u NO_AT_BRIDGE QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
   done
   export QUIB_PORTAL=1
   # Plasma 6's portal asks in a dialog until it may restore a session; 5.27's asks nothing.
