@@ -147,7 +147,7 @@ ActionResult Keyboard::typeText(const std::string& text) {
   ActionResult paste{true, ""};
   if (!wrote) {
     paste = {false, kClipboardUnavailable};
-  } else if (!chord(*keyCode("v"), platform_.events.pasteModifiers())) {
+  } else if (pasteboard.expectPaste(); !chord(*keyCode("v"), platform_.events.pasteModifiers())) {
     paste = {false, kEventFailed};
   } else {
     platform_.events.flush();

@@ -59,6 +59,10 @@ class Pasteboard {
   virtual std::optional<std::string> string() = 0;
   virtual void clearContents() = 0;
   virtual bool writeItems(const std::vector<PasteboardItem>& items) = 0;
+  // Just before the paste chord after a write: only reads asked for from now on are the paste's
+  // for waitUntilRead. A clipboard manager may read a new selection as soon as it is offered (mutter
+  // keeps a copy of each), and that read must not pass for the window's.
+  virtual void expectPaste() {}
   // After a write: waits, while the desktop's events are dispatched (but no other action runs),
   // until another client has read the text of that write, as a paste does, for at most `limit`.
   // True when it was read. A clipboard that is read without any dispatching answers true at once.

@@ -79,11 +79,22 @@ void SelectionPasteboard::becameOwn(std::vector<PasteboardItem> items, bool coun
   forgetForeign();
   if (!counted) return;
   ++changeCount_;
+  ++pasteMark_;
+  pasteExpected_ = false;
+}
+
+void SelectionPasteboard::expectPaste() {
+  // What the desktop has already sent is dispatched first, so a manager's read asked for before the
+  // chord is not taken for the paste. Bounded: a source that is always ready must not hold us here.
+  for (int i = 0; i < 64 && g_main_context_iteration(nullptr, FALSE); ++i) {
+  }
+  ++pasteMark_;
+  pasteExpected_ = true;
   textReadsAtWrite_ = textReads_;
 }
 
 bool SelectionPasteboard::waitUntilRead(std::chrono::milliseconds limit) {
-  if (state_ != State::own) return false;
+  if (state_ != State::own || !pasteExpected_) return false;
   const std::int64_t written = changeCount_;
   // A newer change (someone else's copy) ends the wait: our text can no longer be read.
   return linuxdesktop::iterateMainContextUntil(
@@ -94,8 +105,9 @@ bool SelectionPasteboard::waitUntilRead(std::chrono::milliseconds limit) {
 std::function<void(bool)> SelectionPasteboard::readNotice(const std::string& type) {
   if (std::find(kSelectionTextTypes.begin(), kSelectionTextTypes.end(), type) == kSelectionTextTypes.end())
     return [](bool) {};
-  return [life = std::weak_ptr<int>(life_), this, count = changeCount_](bool whole) {
-    if (whole && life.lock() && changeCount_ == count) textRead();
+  return [life = std::weak_ptr<int>(life_), this, count = changeCount_,
+          mark = pasteExpected_ ? pasteMark_ : 0](bool whole) {
+    if (whole && life.lock() && changeCount_ == count && mark == pasteMark_) textRead();
   };
 }
 

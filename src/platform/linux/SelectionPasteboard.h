@@ -24,6 +24,7 @@ class SelectionPasteboard : public Pasteboard {
   std::vector<std::string> types() override;
   std::optional<std::string> string() override;
   void clearContents() override;
+  void expectPaste() override;
   bool waitUntilRead(std::chrono::milliseconds limit) override;
 
  protected:
@@ -44,7 +45,9 @@ class SelectionPasteboard : public Pasteboard {
   void cancelRelease();
   // Another client has had the text of our current write (a paste, or a clipboard manager): a
   // subclass calls this once the reader has it whole, as far as its protocol lets it tell.
-  void textRead() { ++textReads_; }
+  void textRead() {
+    if (pasteExpected_) ++textReads_;
+  }
   // For a write to a reader that ends later: what to run once it ends, `whole` when the reader had
   // every byte. Counts a read of `type` when it is one of the text types and our write of now is
   // still current; does nothing once this pasteboard is gone.
@@ -70,6 +73,9 @@ class SelectionPasteboard : public Pasteboard {
   unsigned releaseSource_ = 0;
   std::uint64_t textReads_ = 0;
   std::uint64_t textReadsAtWrite_ = 0;
+  // Counts writes and paste chords: a read counts only when asked for after the chord of its write.
+  std::uint64_t pasteMark_ = 0;
+  bool pasteExpected_ = false;
   std::shared_ptr<int> life_ = std::make_shared<int>(0);
 };
 

@@ -52,6 +52,11 @@ class WaylandPasteboard final : public SelectionPasteboard {
   WaylandPasteboard& operator=(const WaylandPasteboard&) = delete;
 
   bool writeItems(const std::vector<PasteboardItem>& items) override;
+  // A reader the compositor already told about our selection is heard before the chord.
+  void expectPaste() override {
+    connection_.roundtrip();
+    SelectionPasteboard::expectPaste();
+  }
 
   // Internal, public only for the protocol listeners.
   struct Offer;
