@@ -59,9 +59,14 @@ TEST(WireFormatTest, StrictReading) {
         R"({"type":"action","action":{"modifiers":[]}})", R"({"type":"appIcon","iconSize":"128"})",
         R"({"type":"appIcon","iconSize":12.5})", R"({"type":"appIcon","iconSize":1e20})",
         R"({"type":"appCheck","appNames":["a",1]})", R"({"type":"ping","requestId":5})",
-        R"({"type":"ping","actions":[{"kind":"mute"}]})", "{\"type\":\"ping\",\"requestId\":\"\xff\"}"}) {
+        R"({"type":"ping","actions":[{"kind":"mute"}]})", "{\"type\":\"ping\",\"requestId\":\"\xff\"}"})
     EXPECT_THROW(readClient(bad), DecodeError) << bad;
-  }
+  // Nesting and element counts past what any request needs are refused before parsing.
+  std::string wide = R"({"type":"ping","x":[0)";
+  for (int i = 0; i < 5000; ++i) wide += ",0";
+  for (const std::string& bad :
+       {R"({"type":"ping","x":)" + std::string(5000, '[') + std::string(5000, ']') + "}", wide + "]}"})
+    EXPECT_THROW(readClient(bad), DecodeError);
   auto mute =
       readClient(R"({"type":"action","action":{"kind":"mute","modifiers":[],"extra":1},"foo":"bar"})");
   ASSERT_TRUE(mute.action);
