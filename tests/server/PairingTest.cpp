@@ -80,18 +80,21 @@ TEST(PairingTest, PairReturnRenameUnpairAndRevoke) {
                              R"(","requestId":"pair","ok":true,"accessibilityGranted":true})");
 
   // A returning phone needs no code, and a name in its first line replaces the stored one; all
-  // connections under one token are one device, listed under the name it paired with.
-  auto renamed = t.connect();
+  // connections under one token are one device, listed under the name it paired with, and once
+  // that connection is gone, under the stored one.
+  auto plain = t.connect(), renamed = t.connect();
   renamed->useToken(token);
   auto clip = request(ClientMessage::Kind::clipboard, "c1");
   clip.deviceName = "New name";
   EXPECT_EQ(renamed->request(clip).type, ServerMessage::Kind::clipboard);
-  auto plain = t.connect();
   plain->useToken(token);
   EXPECT_EQ(plain->request(request(ClientMessage::Kind::ping)).type, ServerMessage::Kind::ack);
   EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey), Tokens{token});
   EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey), (Names{{token, "New name"}}));
   EXPECT_EQ(t.server().connectedDevices(), (Devices{{"Pixel", token}}));
+  first->close();
+  ASSERT_TRUE(t.waitForCount(2));
+  EXPECT_EQ(t.server().connectedDevices(), (Devices{{"New name", token}}));
 
   t.desktop().host().setHostName(std::nullopt);
   auto nameless = t.connect();
@@ -101,7 +104,7 @@ TEST(PairingTest, PairReturnRenameUnpairAndRevoke) {
   // Unpairing one device closes its connections and keeps the others; an unknown token changes nothing.
   t.server().disconnect(token);
   t.server().disconnect("NOT-STORED");
-  for (auto* c : {first.get(), renamed.get(), plain.get()}) EXPECT_TRUE(c->waitForClose());
+  for (auto* c : {renamed.get(), plain.get()}) EXPECT_TRUE(c->waitForClose());
   EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey), Tokens{other});
   EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey), Names{});
   EXPECT_EQ(t.server().connectedDevices(), (Devices{{"이름 없는 기기", other}}));
