@@ -1,6 +1,7 @@
 // quib against a running quibbleton on loopback: pairing, later invocations on the stored token,
 // actions whose effects the server's virtual desktop prints, queries, icons and refusals.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -44,6 +45,9 @@ TEST(QuibCliTest, PairDriveQueryAndRefusals) {
       1);
   auto paired = quib({"pair", code, "--host", "127.0.0.1", "--port", port, "--name", "cli"});
   ASSERT_EQ(paired.status, 0) << paired.output;
+  char host[256] = {};  // the name the computer gave, as stored for later runs
+  gethostname(host, sizeof host - 1);
+  EXPECT_EQ(paired.output, "페어링됨: " + std::string(host) + "\n");
   auto key = quib({"key", "c", "--mod", "command"});
   EXPECT_EQ(key.status, 0);
   EXPECT_EQ(key.output, "command c\n");
