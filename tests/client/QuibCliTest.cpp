@@ -40,9 +40,8 @@ TEST(QuibCliTest, PairDriveQueryAndRefusals) {
   };
 
   EXPECT_EQ(quib({"key", "c"}).status, 3);  // not paired yet
-  EXPECT_EQ(
-      quib({"pair", code == "000000" ? "111111" : "000000", "--host", "127.0.0.1", "--port", port}).status,
-      1);
+  const std::string wrongCode = code == "000000" ? "111111" : "000000";
+  EXPECT_EQ(quib({"pair", wrongCode, "--host", "127.0.0.1", "--port", port}).status, 1);
   auto paired = quib({"pair", code, "--host", "127.0.0.1", "--port", port, "--name", "cli"});
   ASSERT_EQ(paired.status, 0) << paired.output;
   char host[256] = {};  // the name the computer gave, as stored for later runs
