@@ -194,8 +194,7 @@ TEST_F(ActionsOverWireTest, RefusalsSayWhyAndReachNothing) {
   seen();
   run({{act(K::setClipboard, "x"), noClipboard}, {act(K::typeText, "x"), noClipboard}});
   auto history = c->request(request(ClientMessage::Kind::clipboard, "2"));
-  EXPECT_EQ(history.ok, false);
-  EXPECT_EQ(history.clipboardItems, std::vector<std::string>{});
+  EXPECT_EQ(std::tuple(history.ok, history.clipboardItems), std::tuple(false, std::vector<std::string>{}));
   t.desktop().pasteboard().setAvailable(true);
   EXPECT_EQ(c->request(request(ClientMessage::Kind::clipboard, "4")).ok, true);
 }
@@ -256,19 +255,17 @@ TEST_F(ActionsOverWireTest, OpeningLaunchingAudioAndClipboard) {
   // Outputs only, named and with a known direction, in turn, wrapping; with no current one, the first.
   const auto next = act(K::audioOutputNext);
   run({{next, {false, "오디오 출력 전환 실패"}}});
-  t.desktop().audio().setAudioDevices(
-      {D{1, "Mic", std::vector<std::uint32_t>{0}}, D{2, "Speakers", std::vector<std::uint32_t>{2}}}, 1);
+  using Buffers = std::vector<std::uint32_t>;
+  t.desktop().audio().setAudioDevices({D{1, "Mic", Buffers{0}}, D{2, "Speakers", Buffers{2}}}, 1);
   run({{next, {true, "출력: Speakers"}}});  // the only output: nothing set
   EXPECT_EQ(t.desktop().audio().defaultOutputDevice(), 1u);
   t.desktop().audio().setAudioDevices(
-      {D{10, "A", std::vector<std::uint32_t>{2}}, D{11, "B", std::vector<std::uint32_t>{0, 2}},
-       D{12, "C", std::vector<std::uint32_t>{2}}, D{13, std::nullopt, std::vector<std::uint32_t>{2}},
-       D{14, "Broken", std::nullopt}},
+      {D{10, "A", Buffers{2}}, D{11, "B", Buffers{0, 2}}, D{12, "C", Buffers{2}},
+       D{13, std::nullopt, Buffers{2}}, D{14, "Broken", std::nullopt}},
       12);
   run({{next, {true, "출력: A"}}, {next, {true, "출력: B"}}});
   EXPECT_EQ(t.desktop().audio().defaultOutputDevice(), 11u);
-  t.desktop().audio().setAudioDevices(
-      {D{10, "A", std::vector<std::uint32_t>{2}}, D{11, "B", std::vector<std::uint32_t>{2}}}, std::nullopt);
+  t.desktop().audio().setAudioDevices({D{10, "A", Buffers{2}}, D{11, "B", Buffers{2}}}, std::nullopt);
   run({{next, {true, "출력: A"}}});
   EXPECT_EQ(t.desktop().audio().defaultOutputDevice(), 10u);
 

@@ -20,13 +20,23 @@ class ClipboardTest : public ::testing::Test {
   MainQueue queue{clock};
   ActionExecutor executor{desktop.platform(), queue};
   VirtualPasteboard& board = desktop.pasteboard();
+  std::optional<ClipboardWatcher> watcher;
 
+  void SetUp() override {
+    board.copyText("at launch");
+    watcher.emplace(board, queue);
+    watcher->start();
+  }
   ActionResult type(const std::string& text) {
     return executor.perform({QuibActionKind::typeText, text, {}, {}, {}, {}, {}});
   }
   void advance(std::chrono::milliseconds d) {
     clock.advance(d);
     queue.runUntilIdle();
+  }
+  void copy(const std::string& text, std::vector<std::string> types = {}) {
+    board.copyText(text, std::move(types));
+    advance(1000ms);
   }
 };
 
@@ -67,21 +77,7 @@ TEST_F(ClipboardTest, TypingRestoresWhatWasThereBeforeTheBurst) {
   EXPECT_EQ(board.string(), "copied meanwhile");
 }
 
-class ClipboardHistoryTest : public ClipboardTest {
- protected:
-  void SetUp() override {
-    board.copyText("at launch");
-    watcher.emplace(board, queue);
-    watcher->start();
-  }
-  void copy(const std::string& text, std::vector<std::string> types = {}) {
-    board.copyText(text, std::move(types));
-    advance(1000ms);
-  }
-  std::optional<ClipboardWatcher> watcher;
-};
-
-TEST_F(ClipboardHistoryTest, RecordsNewTextNewestFirstOnceAndKeepsThirty) {
+TEST_F(ClipboardTest, RecordsNewTextNewestFirstOnceAndKeepsThirty) {
   advance(1000ms);
   EXPECT_TRUE(watcher->history().empty());  // what was there at launch is not recorded
   copy("secret", {PasteboardType::concealed});

@@ -31,18 +31,15 @@ TEST(AppIconTrimTest, CropsMarginsOnlyWhereTheRulesAllow) {
   EXPECT_EQ(trim(faint).width, 10);
 }
 
+// A disc with one pixel changed: a corner sample must stay under alpha 30, the centre above 200.
 TEST(AppIconTrimTest, CircleThresholds) {
-  Image disc = solid(64, 64, kClear);
-  fillDisc(disc, 32, 32, 30, kRed);
-  EXPECT_TRUE(AppIconProvider::isCircular(disc));
-  Image corner = disc;
-  setPixel(corner, 60, 60, Rgba{0, 0, 0, 30});
-  EXPECT_FALSE(AppIconProvider::isCircular(corner));
-  Image centre = disc;
-  setPixel(centre, 32, 32, Rgba{220, 30, 30, 200});
-  EXPECT_FALSE(AppIconProvider::isCircular(centre));
-  setPixel(centre, 32, 32, Rgba{220, 30, 30, 201});
-  EXPECT_TRUE(AppIconProvider::isCircular(centre));
+  for (auto [x, y, alpha, circular] :
+       {std::tuple{32, 32, 255, true}, {60, 60, 30, false}, {32, 32, 200, false}, {32, 32, 201, true}}) {
+    Image disc = solid(64, 64, kClear);
+    fillDisc(disc, 32, 32, 30, kRed);
+    setPixel(disc, x, y, Rgba{220, 30, 30, static_cast<std::uint8_t>(alpha)});
+    EXPECT_EQ(AppIconProvider::isCircular(disc), circular) << x << "," << y << " " << alpha;
+  }
   EXPECT_FALSE(AppIconProvider::isCircular(solid(16, 16, kClear)));
 }
 

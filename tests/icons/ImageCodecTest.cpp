@@ -76,12 +76,19 @@ TEST(ImageCodecTest, FormatsAndBounds) {
   };
   const std::string greenSvg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="20" height="10">)"
                                R"(<rect width="20" height="10" fill="#00ff00"/></svg>)";
+  TempDir dir;
+  std::ofstream(dir.path() / "red.png", std::ios::binary) << pngBytes(solid(10, 10, kRed));
+  const std::string localSvg =
+      R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" width="10" )"
+      R"(height="10"><image width="10" height="10" xlink:href="file://)" +
+      (dir.path() / "red.png").string() + R"("/></svg>)";
   Image translucent = solid(5, 3, kRed);
   setPixel(translucent, 0, 0, Rgba{0, 0, 255, 128});
   std::vector<Case> cases = {
       {"png", pngBytes(translucent), "png", 5, 3, {0, 0, 128, 128}},  // premultiplied
       {"gif", gif(gifFrame(1, 1)), "gif", 1, 1, {255, 0, 0, 255}},
       {"svg", greenSvg, "svg", 20, 10, {0, 255, 0, 255}},
+      {"svg naming a local file", localSvg, "svg", 10, 10, kClear},  // the file is not drawn
       {"text", "not an image at all", ""},
       {"empty", "", ""},
       {"xpm", "/* XPM */\nstatic char * x[] = {\"1 1 1 1\", \". c #FF0000\", \".\"};\n", ""},
@@ -139,7 +146,6 @@ TEST(ImageCodecTest, FormatsAndBounds) {
          {std::pair{p.r, c.corner.r}, {p.g, c.corner.g}, {p.b, c.corner.b}, {p.a, c.corner.a}})
       EXPECT_NEAR(got, want, 8) << c.name;
   }
-  EXPECT_LT(bombs[0].bytes.size(), 100u * 1024);
   // The decoders' libraries were loaded above; what is measured is what the refused pictures cost.
   const long long grown = peakGrowthKiB([&] {
     for (const Case& c : cases)
@@ -152,18 +158,7 @@ TEST(ImageCodecTest, FormatsAndBounds) {
   EXPECT_LT(grown, 10 * 1024) << "KiB";
 }
 
-TEST(ImageCodecTest, SvgCannotReadLocalFilesAndCanvasEdges) {
-  TempDir dir;
-  const auto red = dir.path() / "red.png";
-  std::ofstream(red, std::ios::binary) << pngBytes(solid(10, 10, kRed));
-  auto decoded = ImageCodec::decode(
-      R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" )"
-      R"(width="10" height="10"><image width="10" height="10" xlink:href="file://)" +
-      red.string() + R"("/></svg>)");
-  if (decoded) {
-    EXPECT_EQ(pixel(*decoded, 5, 5).a, 0);  // the local file was not drawn
-  }
-
+TEST(ImageCodecTest, CanvasEdges) {
   EXPECT_FALSE(Canvas::create(0, 5));
   const Image img = solid(4, 4, kRed);
   EXPECT_EQ(crop(img, 1, 1, 10, 10)->width, 3);  // cut to the picture
