@@ -202,9 +202,7 @@ TEST_F(ActionsOverWireTest, RefusalsSayWhyAndReachNothing) {
 TEST_F(ActionsOverWireTest, OpeningLaunchingAudioAndClipboard) {
   using K = QuibActionKind;
   using D = VirtualAudioHardware::AudioDevice;
-  auto makeApp = [&](const std::string& path) {
-    std::filesystem::create_directories(t.desktop().files().onDisk(path));
-  };
+  const auto onDisk = [&](const char* path) { return t.desktop().files().onDisk(path); };
   const ActionResult badAddress{false, "주소가 올바르지 않음"};
   run({
       {open("https://www.example.com/path?q=1"), {true, "www.example.com"}},
@@ -223,14 +221,12 @@ TEST_F(ActionsOverWireTest, OpeningLaunchingAudioAndClipboard) {
                                       "https://위키.한국/대문"}));
 
   // Apps are looked up in a fixed order of folders, by exact name, through links, or by identifier.
-  makeApp("/Users/me/Applications/Notes.app");
+  std::filesystem::create_directories(onDisk("/Users/me/Applications/Notes.app"));
   run({{act(K::launchApp, "Notes"), {true, "Notes 실행"}}});
-  makeApp("/System/Library/CoreServices/Notes.app");
-  makeApp("/Applications/YouTube.app");
-  makeApp("/Elsewhere/Real.app");
-  std::filesystem::create_directories(t.desktop().files().onDisk("/System/Applications"));
-  std::filesystem::create_symlink(t.desktop().files().onDisk("/Elsewhere/Real.app"),
-                                  t.desktop().files().onDisk("/System/Applications/Linked.app"));
+  for (const char* path : {"/System/Library/CoreServices/Notes.app", "/Applications/YouTube.app",
+                           "/Elsewhere/Real.app", "/System/Applications"})
+    std::filesystem::create_directories(onDisk(path));
+  std::filesystem::create_symlink(onDisk("/Elsewhere/Real.app"), onDisk("/System/Applications/Linked.app"));
   t.desktop().applications().setBundleIdentifier("com.example.real", "/Elsewhere/Real.app");
   run({
       {act(K::launchApp, "Notes"), {true, "Notes 실행"}},
@@ -244,7 +240,7 @@ TEST_F(ActionsOverWireTest, OpeningLaunchingAudioAndClipboard) {
       {act(K::launchApp, "Notes.app"), {false, "앱을 찾을 수 없음: Notes.app"}},
       {act(K::launchApp, "../Applications/Notes"), {false, "앱을 찾을 수 없음: ../Applications/Notes"}},
   });
-  makeApp("/Applications/Notes.app");
+  std::filesystem::create_directories(onDisk("/Applications/Notes.app"));
   run({{act(K::launchApp, "Notes"), {true, "Notes 실행"}}});
   EXPECT_EQ(
       t.desktop().applications().launched(),
@@ -272,8 +268,8 @@ TEST_F(ActionsOverWireTest, OpeningLaunchingAudioAndClipboard) {
   EXPECT_EQ(send(act(K::setClipboard, "from phone")).accessibilityGranted, true);
   EXPECT_EQ(t.desktop().pasteboard().string(), "from phone");
   run({{act(K::setClipboard), {true, "클립보드에 복사됨"}}});
-  EXPECT_EQ(t.desktop().pasteboard().items().size(), 1u);
-  EXPECT_EQ(t.desktop().pasteboard().string(), "");
+  EXPECT_EQ(std::tuple(t.desktop().pasteboard().items().size(), t.desktop().pasteboard().string()),
+            std::tuple(1u, ""));
 }
 
 TEST_F(ActionsOverWireTest, PipelinedMovesEachGetAnAck) {

@@ -111,6 +111,8 @@ TEST(ImageCodecTest, FormatsAndBounds) {
       {"png bomb", pngBomb(30000, 30000, 200), "png"},  // 24 MB of rows in a small file
       // a small screen whose second frame, after an extension, declares 65535 x 65535
       {"gif bomb", gif(gifFrame(1, 1) + "\x21\xf9\x04" + le(0, 5) + gifFrame(65535, 65535)), "gif"},
+      // its only frame's descriptor, declaring 65535 x 65535, ends the file
+      {"cut gif bomb", gif(gifFrame(65535, 65535)).substr(0, 29), "gif"},
       {"jpeg bomb",
        std::string("\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20) +
            std::string("\xff\xc0\x00\x11\x08\x75\x30\x75\x30\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01\xff\xd9",
