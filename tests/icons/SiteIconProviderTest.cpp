@@ -108,7 +108,7 @@ TEST_F(SiteIconProviderTest, CandidateOrder) {
   for (const auto& path : server.requests()) EXPECT_EQ(path.find("icon"), std::string::npos) << path;
 }
 
-TEST_F(SiteIconProviderTest, ChoosingAmongCandidates) {
+TEST(SiteIconChoiceTest, ChoosingAmongCandidates) {
   using C = SiteIconProvider::Candidate;
   EXPECT_EQ(SiteIconProvider::choose({C{{}, 50, false, true}, C{{}, 200, false, true}}), 1u);
   EXPECT_FALSE(SiteIconProvider::choose({}));

@@ -17,8 +17,8 @@ TestHttpsServer::TestHttpsServer()
     : process_({"/usr/bin/python3", QUIB_HTTPS_SERVER, dir_.path().string(), caFile(),
                 (certificates.path() / "key.pem").string()},
                ChildProcess::Output::pipe) {
-  const auto line = process_.waitFor("\n");
-  if (line && line->rfind("port ", 0) == 0) port_ = static_cast<std::uint16_t>(std::stoi(line->substr(5)));
+  if (process_.waitFor("port "))
+    if (const auto line = process_.waitFor("\n")) port_ = static_cast<std::uint16_t>(std::stoi(*line));
 }
 
 void TestHttpsServer::route(const std::string& path, int status, const std::string& body,
