@@ -14,14 +14,8 @@ using Kind = ClientMessage::Kind;
 class QueriesOverWireTest : public ::testing::Test {
  protected:
   QueriesOverWireTest() { c->usePairingCode(t.server().pairingCode()); }  // no pairing needed for these
-  HttpFetcher::Options fetch() {
-    HttpFetcher::Options o;
-    o.caFile = site.caFile();
-    o.connectTo = site.connectTo();
-    return o;
-  }
   TestHttpsServer site;
-  TestServer t{{}, true, fetch()};
+  TestServer t{{}, true, {.caFile = site.caFile(), .connectTo = site.connectTo(), .publicLoopbackPorts = {}}};
   std::unique_ptr<QuibClient> c = t.connect();
 };
 

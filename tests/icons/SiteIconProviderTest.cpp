@@ -26,11 +26,10 @@ class SiteIconProviderTest : public ::testing::Test {
  protected:
   TestHttpsServer server, www;
   HttpFetcher::Options options() {
-    HttpFetcher::Options o;
-    o.caFile = server.caFile();
-    o.connectTo = server.connectTo({"site.test", "other.test", "a.test"});
+    HttpFetcher::Options o{.caFile = server.caFile(),
+                           .connectTo = server.connectTo({"site.test", "other.test", "a.test"}),
+                           .publicLoopbackPorts = {server.port(), www.port()}};
     for (const auto& c : www.connectTo({"www.a.test", "b.test"})) o.connectTo.push_back(c);
-    o.publicLoopbackPorts = {server.port(), www.port()};
     return o;
   }
   std::optional<std::string> search(SiteIconProvider& provider, const std::string& site) {
