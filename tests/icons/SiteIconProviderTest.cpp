@@ -176,18 +176,18 @@ TEST(AddressFilterTest, OnlyPublicAddressesPass) {
   auto isPublic = [](const char* text, const char* port = "443") {
     addrinfo hints{}, *found = nullptr;
     hints.ai_flags = AI_NUMERICHOST;
-    if (getaddrinfo(text, port, &hints, &found) != 0) return true;
-    const bool open = AddressFilter::isPublic(found->ai_addr, {8443});
+    if (getaddrinfo(text, port, &hints, &found) != 0) return std::optional<bool>();  // fails either row
+    const std::optional<bool> open = AddressFilter::isPublic(found->ai_addr, {8443});
     freeaddrinfo(found);
     return open;
   };
   for (const char* a : {"127.0.0.1", "10.1.2.3", "172.16.0.1", "172.31.255.255", "192.168.1.5",
                         "169.254.169.254", "100.64.0.1", "0.0.0.0", "224.0.0.251", "255.255.255.255", "::1",
                         "::", "fe80::1", "fd00::1", "::ffff:192.168.0.1", "::ffff:127.0.0.1", "ff02::fb"})
-    EXPECT_FALSE(isPublic(a)) << a;
+    EXPECT_EQ(isPublic(a), false) << a;
   for (const char* a : {"8.8.8.8", "172.32.0.1", "93.184.216.34", "2606:4700::1111", "::ffff:8.8.8.8"})
-    EXPECT_TRUE(isPublic(a)) << a;
-  EXPECT_TRUE(isPublic("127.0.0.1", "8443"));  // the tests' stand-in for the internet
+    EXPECT_EQ(isPublic(a), true) << a;
+  EXPECT_EQ(isPublic("127.0.0.1", "8443"), true);  // the tests' stand-in for the internet
 }
 
 // A server that accepts and never answers: searches in flight end when cancelled, not at their
