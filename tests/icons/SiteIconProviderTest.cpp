@@ -197,16 +197,14 @@ TEST_F(SiteIconProviderTest, CancelEndsStalledSearches) {
   HttpFetcher::Options o = options();
   o.timeout = std::chrono::minutes(5);
   std::promise<std::optional<std::string>> first, joined, second, late;
-  auto provider = std::make_unique<SiteIconProvider>(o, 2);
+  SiteIconProvider provider(o, 2);
   const std::string site = "http://127.0.0.1:" + std::to_string(stall.port()) + "/";
-  provider->iconBase64(
-      site, 256, [&](std::optional<std::string> r) { first.set_value(r); }, 1);
-  provider->iconBase64(
-      site, 256, [&](std::optional<std::string> r) { joined.set_value(r); }, 2);
-  provider->iconBase64(
-      site + "other", 256, [&](std::optional<std::string> r) { second.set_value(r); }, 1);
+  for (auto [url, phone, answer] :
+       {std::tuple{site, 1, &first}, {site, 2, &joined}, {site + "other", 1, &second}})
+    provider.iconBase64(
+        url, 256, [answer](std::optional<std::string> r) { answer->set_value(r); }, phone);
   ASSERT_TRUE(stall.waitForConnections(2));  // both workers wait on the silent server
-  provider->cancelAll();
+  provider.cancelAll();
   // Ready long before the five-minute time-out: the transfers were ended, not waited out.
   for (auto* p : {&first, &joined, &second}) {
     auto f = p->get_future();
@@ -214,9 +212,8 @@ TEST_F(SiteIconProviderTest, CancelEndsStalledSearches) {
     EXPECT_FALSE(f.get());
   }
   EXPECT_EQ(stall.accepted(), 2);  // the joined request made no search of its own
-  provider->iconBase64(site, 256, [&](std::optional<std::string> r) { late.set_value(r); });
+  provider.iconBase64(site, 256, [&](std::optional<std::string> r) { late.set_value(r); });
   EXPECT_EQ(late.get_future().wait_for(std::chrono::seconds(0)), std::future_status::ready);
-  provider.reset();
 }
 
 // One phone refreshing more buttons than its bound: the requests past it wait, they are not failed,
