@@ -87,10 +87,7 @@ TEST_F(ClipboardTest, RecordsNewTextNewestFirstOnceAndKeepsThirty) {
   board.writeItems({PasteboardItem{{{"public.png", "\x89PNG"}}}});
   advance(1000ms);
   EXPECT_TRUE(watcher->history().empty());
-  copy("A");
-  copy("B");
-  copy("A");
-  copy("A");
+  for (const char* text : {"A", "B", "A", "A"}) copy(text);
   EXPECT_EQ(watcher->history(), (History{"A", "B"}));
   // Precomposed then decomposed: one entry, the newer form.
   copy("caf\xC3\xA9");
@@ -117,10 +114,8 @@ TEST_F(ClipboardTest, RecordsNewTextNewestFirstOnceAndKeepsThirty) {
   EXPECT_EQ(board.string(), "typed");  // the poll ran while the typed text was there
   advance(1000ms);
   EXPECT_EQ(board.string(), "item 30");
-  auto h = watcher->history();
-  EXPECT_EQ(h.size(), 30u);
-  EXPECT_EQ(h.front(), "item 30");
-  EXPECT_EQ(h.back(), "item 1");
+  const auto h = watcher->history();
+  EXPECT_EQ(std::tuple(h.size(), h.front(), h.back()), std::tuple(30u, "item 30", "item 1"));
 }
 
 }  // namespace
