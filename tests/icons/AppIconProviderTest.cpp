@@ -18,9 +18,7 @@ TEST(AppIconTrimTest, CropsMarginsOnlyWhereTheRulesAllow) {
   const auto trim = &AppIconProvider::trimTransparentMargins;
   Image trimmed = trim(withMargin(1024, 100));
   // Sampled every 8 pixels: the content box runs from 104 to 920.
-  EXPECT_EQ(trimmed.width, 817);
-  EXPECT_EQ(trimmed.height, 817);
-  EXPECT_EQ(pixel(trimmed, 0, 0).a, 255);
+  EXPECT_EQ(std::tuple(trimmed.width, trimmed.height, pixel(trimmed, 0, 0).a), std::tuple(817, 817, 255));
 
   EXPECT_EQ(trim(withMargin(32, 4)), withMargin(32, 4));  // below 33
   EXPECT_EQ(trim(withMargin(33, 4)).width, 25);
@@ -49,8 +47,7 @@ TEST(AppIconTrimTest, CircularBadgeGoesInsetOnWhite) {
   auto out = AppIconProvider::render(disc, 256);
   ASSERT_TRUE(out);
   EXPECT_EQ(out->width, 256);
-  EXPECT_EQ(pixel(*out, 5, 5).r, 255);  // white corner
-  EXPECT_EQ(pixel(*out, 5, 5).a, 255);
+  EXPECT_EQ(std::tuple(pixel(*out, 5, 5).r, pixel(*out, 5, 5).a), std::tuple(255, 255));  // white corner
   EXPECT_EQ(pixel(*out, 128, 20).g, 255);   // above the inset square (starts at 25.6)
   EXPECT_EQ(pixel(*out, 128, 30).r, 220);   // inside it, on the disc
   EXPECT_EQ(pixel(*out, 128, 235).g, 255);  // below it (ends at 230.4)
