@@ -278,8 +278,7 @@ TEST_F(ActionsOverWireTest, PipelinedMovesEachGetAnAck) {
     c->send(actionRequest(std::to_string(i), delta(QuibActionKind::pointerMove, 1, 0)));
   for (int i = 0; i < n; ++i) {
     auto ack = c->readReply();
-    ASSERT_EQ(ack.requestId, std::to_string(i));
-    ASSERT_EQ(ack.ok, true);
+    ASSERT_EQ(std::tuple(ack.requestId, ack.ok), std::tuple(std::to_string(i), true));
   }
 }
 

@@ -86,13 +86,12 @@ TEST(SiteIconAnalysisTest, RenderingSizesAndBackgrounds) {
   EXPECT_FALSE(contentCircle(favicon));
   auto small = render(favicon, 256);
   EXPECT_EQ(small->width, 64);
-  EXPECT_EQ(pixel(*small, 1, 1).a, 255);
-  EXPECT_EQ(pixel(*small, 1, 1).g, 255);  // white shows where the corner was transparent
+  // White shows where the corner was transparent.
+  EXPECT_EQ(std::tuple(pixel(*small, 1, 1).a, pixel(*small, 1, 1).g), std::tuple(255, 255));
   EXPECT_EQ(pixel(*small, 32, 32).g, 30);
 
   auto stretched = render(solid(600, 400, kRed), 256);
-  EXPECT_EQ(stretched->width, 256);
-  EXPECT_EQ(stretched->height, 256);
+  EXPECT_EQ(std::tuple(stretched->width, stretched->height), std::tuple(256, 256));
   EXPECT_EQ(pixel(*stretched, 255, 255).r, 220);
   EXPECT_EQ(render(solid(180, 180, kRed), 256)->width, 180);
 }
