@@ -1,18 +1,17 @@
 #pragma once
 // A TCP server on loopback that never answers, for searches that stall: the system completes the
 // connections, and nothing here ever reads from them.
+#include <asio.hpp>
 #include <chrono>
 #include <thread>
 #include <vector>
-
-#include "support/LoopbackListener.h"
 
 namespace quib::test {
 
 class SilentServer {
  public:
-  SilentServer() : port_(listenOnLoopback(acceptor_)) { acceptor_.non_blocking(true); }
-  std::uint16_t port() const { return port_; }
+  SilentServer() { acceptor_.non_blocking(true); }
+  std::uint16_t port() const { return acceptor_.local_endpoint().port(); }
   // The connections made so far, taken off the listen queue and held open.
   int accepted() {
     asio::error_code ec;
@@ -28,8 +27,7 @@ class SilentServer {
 
  private:
   asio::io_context io_;
-  asio::ip::tcp::acceptor acceptor_{io_};
-  std::uint16_t port_;
+  asio::ip::tcp::acceptor acceptor_{io_, {asio::ip::make_address("127.0.0.1"), 0}};
   std::vector<asio::ip::tcp::socket> held_;
 };
 
