@@ -58,7 +58,8 @@ std::string trimmed(std::string s);
 Display* testDisplay();
 void syncDisplay();  // XSync on it
 
-// The recorder window, focused and covering the screen.
+// xev's window, focused and covering the screen: what an application receives, keysyms after the
+// keymap, as "key press a state=0x0", "button press 1 at 150,110 state=0x0", "motion 150,110 state=0x0".
 class Recorder {
  public:
   Recorder();
@@ -67,6 +68,7 @@ class Recorder {
 
  private:
   ChildProcess process_;
+  unsigned long window_ = 0;
 };
 
 // Lines that start with `prefix`.
