@@ -20,7 +20,9 @@ std::string pactl(const std::vector<std::string>& args) {
   // pactl's answers are read in English whatever language other tests chose for the process.
   std::vector<std::string> argv = {"env", "LANGUAGE=C", "LC_ALL=C", "pactl"};
   argv.insert(argv.end(), args.begin(), args.end());
-  return trimmed(runTool(argv).out);
+  std::string out = runTool(argv).out;
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
 }
 
 // The first two columns of `pactl list short WHAT`: a sink's index and name, or a stream's index

@@ -46,8 +46,7 @@ ToolResult runTool(const std::vector<std::string>& argv, std::chrono::millisecon
         wt->first = true;
       },
       &wait);
-  result.exited = pumpUntil([&] { return wait.first; }, limit);
-  if (result.exited) {
+  if (pumpUntil([&] { return wait.first; }, limit)) {
     result.status = g_subprocess_get_exit_status(p);
   } else {
     g_subprocess_force_exit(p);
@@ -65,11 +64,6 @@ ToolResult runTool(const std::vector<std::string>& argv, std::chrono::millisecon
 
 std::string shell(const std::string& command) {
   return runTool({"/bin/sh", "-c", command}).out;
-}
-
-std::string trimmed(std::string s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  return s;
 }
 
 Display* testDisplay() {

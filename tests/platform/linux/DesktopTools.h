@@ -43,8 +43,7 @@ bool pollUntil(Done done, std::chrono::milliseconds limit = std::chrono::seconds
 }
 
 struct ToolResult {
-  bool exited = false;  // false: did not end in time (it was killed)
-  int status = -1;
+  int status = -1;  // -1 when it did not end in time (it was killed)
   std::string out;
 };
 // Runs a program to its end and collects its standard output.
@@ -52,7 +51,6 @@ ToolResult runTool(const std::vector<std::string>& argv,
                    std::chrono::milliseconds limit = std::chrono::seconds(10));
 // Runs a shell command; its standard output.
 std::string shell(const std::string& command);
-std::string trimmed(std::string s);
 
 // The test display, opened once for the binary; null when DISPLAY does not open.
 Display* testDisplay();
