@@ -92,8 +92,9 @@ start_xvfb() {
   export DISPLAY=:$(tr -d '\n' <"$T/display")
 }
 
-# In the background, so that the traps run while it does.
+# In the background, so that the traps run while it does; exits with its status.
 run_inside() {
   "$@" &
   wait $!
+  exit
 }
