@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "client/QuibClient.h"
+#include "platform/tray/TrayStatusBar.h"
 #include "support/ChildProcess.h"
 #include "support/FakeDesktopBus.h"
 #include "support/TempDir.h"
@@ -21,10 +22,7 @@ TEST(DesktopProgramTest, TrayWhenThePanelHasOneAndANoticeOnPairing) {
       {QUIBBLETON_BINARY, "--platform", "virtual", "--port", "0", "--data-dir", data.path().string()});
   ASSERT_TRUE(bus.pump([&] { return !watcher.items.empty(); })) << p.output();
   const std::string item = watcher.items[0];
-  GVariant* menuPath = itemProperty(bus, item, "Menu");
-  ASSERT_TRUE(menuPath);
-  const std::string path = g_variant_get_string(menuPath, nullptr);
-  g_variant_unref(menuPath);
+  const std::string path = TrayStatusBar::kMenuPath;
 
   std::optional<ShownMenu> m;
   ASSERT_TRUE(bus.pump([&] {
