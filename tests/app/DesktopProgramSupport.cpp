@@ -193,16 +193,16 @@ void checkInput(QuibClient& phone, ChildProcess& window, const InputChecks& c) {
   control("c");
   EXPECT_TRUE(historyComesToStartWith(phone, "from phone!")) << testing::PrintToString(history(phone));
 
-  // The pointer: a double click where it is, then from there a move by (40, -25), a click, a right
-  // click, a scroll up and a drag by (30, 30).
+  // The pointer: a double click, then a move by (40, -25), a click, a right click, a scroll up and a
+  // drag by (30, 30), from where the test placed it or else from where the click found it. (A
+  // Wayland client knows where the pointer is only once it has moved over its surface.)
   EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "double")).message, "클릭");
   EXPECT_TRUE(window.waitFor("button double 1\n")) << window.output();
-  int x = -1, y = -1;
+  auto [x, y] = c.pointerAt.value_or(std::pair(-1, -1));
   const auto pressed = window.output().rfind("button press 1 ");
-  if (pressed == std::string::npos ||
-      std::sscanf(window.output().c_str() + pressed, "button press 1 %d %d", &x, &y) != 2)
+  if (!c.pointerAt && (pressed == std::string::npos ||
+                       std::sscanf(window.output().c_str() + pressed, "button press 1 %d %d", &x, &y) != 2))
     ADD_FAILURE() << window.output();
-  EXPECT_EQ(std::pair(x, y), c.pointerAt.value_or(std::pair(x, y)));
   const auto at = [](const char* what, int px, int py) {
     return std::string(what) + " " + std::to_string(px) + " " + std::to_string(py) + "\n";
   };

@@ -43,7 +43,7 @@ Consent answering(const std::string& title, const std::vector<std::string>& cont
 struct InputChecks {
   std::string command = "control";                 // the command key as the window shows it
   std::string scrollLine = "scroll up\n";          // smooth scrolling where the desktop sends no wheel clicks
-  std::optional<std::pair<int, int>> pointerAt{};  // where the pointer starts, where a test can place it
+  std::optional<std::pair<int, int>> pointerAt{};  // where the pointer starts, where the desktop says
   std::function<void()> afterKeys{}, afterTexts{};
   bool keysOnly = false;
 };
