@@ -285,19 +285,13 @@ void checkSoundAndApplications(QuibClient& phone, ChildProcess& window, const fs
   EXPECT_EQ(phone.request(check).installedApps, std::vector<std::string>{"Notes"});
 }
 
-namespace {
-
-// The status window's lines, or "(exit status) output" when none showed in time; with `absent`,
-// empty when none shows now.
-std::string readWindow(bool absent = false) {
-  std::vector<std::string> argv{"/usr/bin/python3", QUIB_ATSPI_WINDOW, "Quibbleton", "20"};
+std::string readWindow(const std::string& title, bool absent) {
+  std::vector<std::string> argv{"/usr/bin/python3", QUIB_ATSPI_WINDOW, title, "20"};
   if (absent) argv.push_back("--absent");
   ChildProcess reader(argv, ChildProcess::Output::pipe);
   const int status = reader.wait(30s);
   return status == 0 ? reader.output() : "(" + std::to_string(status) + ") " + reader.output();
 }
-
-}  // namespace
 
 void checkStatusWindow(const std::string& platform, const std::function<void()>& closeWindow) {
   TempDir data;
@@ -312,7 +306,7 @@ void checkStatusWindow(const std::string& platform, const std::function<void()>&
     // phone then appears, ready to unpair.
     ChildProcess first(start);
     ASSERT_TRUE(first.waitFor("the status menu is in a window\n", 60s)) << first.output();
-    const std::string shown = readWindow();
+    const std::string shown = readWindow("Quibbleton");
     for (const char* line :
          {"label\t대기 중 (포트 ", "label\t  아이폰 앱에 이 코드를 입력하세요 (클릭 시 복사)\t",
           "label\t✓ 손쉬운 사용 권한 허용됨\t", "label\t현재 출력: ", "button\t페어링 코드 새로 만들기\t",
@@ -324,9 +318,9 @@ void checkStatusWindow(const std::string& platform, const std::function<void()>&
     phone.connect("127.0.0.1", port);
     ASSERT_EQ(phone.pair(code, "Window Phone").type, ServerMessage::Kind::paired);
     EXPECT_TRUE(eventually([] {
-      return readWindow().find("button\t  Window Phone\t클릭하면 이 기기의 페어링을 해제합니다") !=
-             std::string::npos;
-    })) << readWindow();
+      return readWindow("Quibbleton")
+                 .find("button\t  Window Phone\t클릭하면 이 기기의 페어링을 해제합니다") != std::string::npos;
+    })) << readWindow("Quibbleton");
     first.signal(SIGTERM);
     EXPECT_EQ(first.wait(), 0) << first.output();
     EXPECT_EQ(first.output().find(code), std::string::npos) << "the code went to the terminal";
@@ -334,16 +328,16 @@ void checkStatusWindow(const std::string& platform, const std::function<void()>&
   // A phone is paired: the next start stays quiet until the desktop entry starts it again.
   ChildProcess quiet(start);
   ASSERT_TRUE(quiet.waitFor("the status menu is in a window\n", 60s)) << quiet.output();
-  EXPECT_EQ(readWindow(true), "");
+  EXPECT_EQ(readWindow("Quibbleton", true), "");
   ChildProcess again(start);
   EXPECT_EQ(again.wait(), 0) << again.output();
   EXPECT_NE(again.output().find("already running for this user on port " + std::to_string(port)),
             std::string::npos)
       << again.output();
-  EXPECT_NE(readWindow().find("button\t페어링 코드:  "), std::string::npos);
+  EXPECT_NE(readWindow("Quibbleton").find("button\t페어링 코드:  "), std::string::npos);
   if (closeWindow) {
     closeWindow();
-    EXPECT_TRUE(eventually([] { return readWindow(true).empty(); }));
+    EXPECT_TRUE(eventually([] { return readWindow("Quibbleton", true).empty(); }));
     QuibClient phone;
     EXPECT_EQ(phone.connect("127.0.0.1", port).type, ServerMessage::Kind::hello);
   }

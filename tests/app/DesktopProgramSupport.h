@@ -39,6 +39,9 @@ std::unique_ptr<ChildProcess> startPaired(QuibClient& phone, std::vector<std::st
 // Answers the desktop's consent dialog called `title` as a user would, pressing `controls`; then
 // input is allowed.
 Consent answering(const std::string& title, const std::vector<std::string>& controls);
+// The lines AT-SPI reads in the showing window called `title` (as a screen reader does), or
+// "(exit status) output" when none shows in time; with `absent`, empty when none shows now.
+std::string readWindow(const std::string& title, bool absent = false);
 
 struct InputChecks {
   std::string command = "control";                 // the command key as the window shows it

@@ -77,9 +77,14 @@ TEST(KwinProgram, InputGoesThroughFakeInputAndTheClipboardThroughDataControl) {
 // unsandboxed program nothing; Plasma 6's asks in a dialog, answered as a user would.
 TEST(KwinProgram, PortalInputWithoutTheDesktopEntry) {
   if (!std::getenv("QUIB_PORTAL")) GTEST_SKIP() << "needs Plasma's portal: run under with-kwin.sh --portal";
-  checkInputOnCompositor(
-      "RemoteDesktop portal", {.scrollLine = "scroll smooth up\n"}, {},
-      std::getenv("QUIB_PORTAL_ASKS") ? answering("Remote control requested", {"Share"}) : Consent{});
+  TempDir data;
+  const bool asks = std::getenv("QUIB_PORTAL_ASKS");
+  checkInputOnCompositor("RemoteDesktop portal", {.scrollLine = "scroll smooth up\n"}, data.path(),
+                         asks ? answering("Remote control requested", {"Share"}) : Consent{});
+  if (!asks) return;
+  // The second start: the session is restored with no dialog, and keys arrive.
+  const auto noDialog = [] { EXPECT_EQ(readWindow("Remote control requested", true), ""); };
+  checkInputOnCompositor("RemoteDesktop portal", {.afterKeys = noDialog, .keysOnly = true}, data.path());
 }
 
 // Plasma's compositor alone has no tray: the window stands in.
