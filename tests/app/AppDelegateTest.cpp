@@ -1,6 +1,8 @@
 // The status menu as a model, through a server that phones reach over real TCP.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/AppDelegate.h"
 #include "support/TestServer.h"
 
@@ -142,9 +144,8 @@ TEST_F(AppDelegateTest, ClosedPairingIsShownUntilItReopens) {
         t.connectFrom("127.0.0." + std::to_string(a))->pair(otherCode(t.server().pairingCode()), "x");
   };
   const auto closedLine = [&] {
-    const Menu m = shown();
-    return std::any_of(m.begin(), m.end(),
-                       [](auto& i) { return i.title.find("페어링이 닫혔습니다") != std::string::npos; });
+    return std::ranges::any_of(
+        shown(), [](auto& i) { return i.title.find("페어링이 닫혔습니다") != std::string::npos; });
   };
   launch();
   close(2);
