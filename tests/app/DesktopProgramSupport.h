@@ -55,8 +55,8 @@ struct InputChecks {
 // a scroll and a drag.
 void checkInput(QuibClient& phone, ChildProcess& window, const InputChecks& c);
 // On a compositor that places the pointer itself (GNOME, KDE): the window, the program started with
-// `sinks` (its data in `data`, a fresh folder when empty), checkInput, and with no window left a
-// paste refused.
+// `sinks` (its data in `data`, a fresh folder when empty), checkInput, and (unless `keysOnly`) with
+// no window left a paste refused.
 void checkInputOnCompositor(const std::string& sinks, const InputChecks& c,
                             const std::filesystem::path& data = {}, const Consent& consent = {});
 // Entries the launcher lists ("Notes", a browser for https and http, each recording its start in
