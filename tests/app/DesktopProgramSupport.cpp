@@ -301,47 +301,44 @@ void checkStatusWindow(const std::string& platform, const std::function<void()>&
   const std::vector<std::string> start{
       QUIBBLETON_BINARY, "--platform",        platform, "--port", std::to_string(port),
       "--data-dir",      data.path().string()};
+  const auto shown = [](bool absent = false) { return readWindow("Quibbleton", absent); };
   const std::string bridge = std::getenv("NO_AT_BRIDGE") ? std::getenv("NO_AT_BRIDGE") : "";
   unsetenv("NO_AT_BRIDGE");  // the program's window talks to the accessibility bus
-  {
-    // No phone paired yet: the window opens by itself, the code in it; that code pairs, and the
-    // phone then appears, ready to unpair.
-    ChildProcess first(start);
-    ASSERT_TRUE(first.waitFor("the status menu is in a window\n", 60s)) << first.output();
-    const std::string shown = readWindow("Quibbleton");
-    for (const char* line :
-         {"label\t대기 중 (포트 ", "label\t  아이폰 앱에 이 코드를 입력하세요 (클릭 시 복사)\t",
-          "label\t✓ 손쉬운 사용 권한 허용됨\t", "label\t현재 출력: ", "button\t페어링 코드 새로 만들기\t",
-          "button\t페어링된 기기 모두 지우기\t", "button\tQuibox 종료\t", "button\t페어링 코드:  "})
-      ASSERT_NE(shown.find(line), std::string::npos) << line << " in\n" << shown;
-    const std::string code =
-        shown.substr(shown.find("페어링 코드:  ") + std::string("페어링 코드:  ").size(), 6);
-    QuibClient phone;
-    phone.connect("127.0.0.1", port);
-    ASSERT_EQ(phone.pair(code, "Window Phone").type, ServerMessage::Kind::paired);
-    EXPECT_TRUE(eventually([] {
-      return readWindow("Quibbleton")
-                 .find("button\t  Window Phone\t클릭하면 이 기기의 페어링을 해제합니다") != std::string::npos;
-    })) << readWindow("Quibbleton");
-    first.signal(SIGTERM);
-    EXPECT_EQ(first.wait(), 0) << first.output();
-    EXPECT_EQ(first.output().find(code), std::string::npos) << "the code went to the terminal";
-  }
+  // No phone paired yet: the window opens by itself, the code in it; that code pairs, and the phone
+  // then appears, ready to unpair.
+  auto first = std::make_unique<ChildProcess>(start);
+  ASSERT_TRUE(first->waitFor("the status menu is in a window\n", 60s)) << first->output();
+  const std::string lines = shown();
+  for (const char* line :
+       {"label\t대기 중 (포트 ", "label\t  아이폰 앱에 이 코드를 입력하세요 (클릭 시 복사)\t",
+        "label\t✓ 손쉬운 사용 권한 허용됨\t", "label\t현재 출력: ", "button\t페어링 코드 새로 만들기\t",
+        "button\t페어링된 기기 모두 지우기\t", "button\tQuibox 종료\t", "button\t페어링 코드:  "})
+    ASSERT_NE(lines.find(line), std::string::npos) << line << " in\n" << lines;
+  const std::string code =
+      lines.substr(lines.find("페어링 코드:  ") + std::string("페어링 코드:  ").size(), 6);
+  QuibClient phone;
+  phone.connect("127.0.0.1", port);
+  ASSERT_EQ(phone.pair(code, "Window Phone").type, ServerMessage::Kind::paired);
+  const std::string listed = "button\t  Window Phone\t클릭하면 이 기기의 페어링을 해제합니다";
+  EXPECT_TRUE(eventually([&] { return shown().find(listed) != std::string::npos; })) << shown();
+  first->signal(SIGTERM);
+  EXPECT_EQ(first->wait(), 0) << first->output();
+  EXPECT_EQ(first->output().find(code), std::string::npos) << "the code went to the terminal";
+  first.reset();
   // A phone is paired: the next start stays quiet until the desktop entry starts it again.
   ChildProcess quiet(start);
   ASSERT_TRUE(quiet.waitFor("the status menu is in a window\n", 60s)) << quiet.output();
-  EXPECT_EQ(readWindow("Quibbleton", true), "");
+  EXPECT_EQ(shown(true), "");
   ChildProcess again(start);
   EXPECT_EQ(again.wait(), 0) << again.output();
   EXPECT_NE(again.output().find("already running for this user on port " + std::to_string(port)),
             std::string::npos)
       << again.output();
-  EXPECT_NE(readWindow("Quibbleton").find("button\t페어링 코드:  "), std::string::npos);
+  EXPECT_NE(shown().find("button\t페어링 코드:  "), std::string::npos);
   if (closeWindow) {
     closeWindow();
-    EXPECT_TRUE(eventually([] { return readWindow("Quibbleton", true).empty(); }));
-    QuibClient phone;
-    EXPECT_EQ(phone.connect("127.0.0.1", port).type, ServerMessage::Kind::hello);
+    EXPECT_TRUE(eventually([&] { return shown(true).empty(); }));
+    EXPECT_EQ(QuibClient().connect("127.0.0.1", port).type, ServerMessage::Kind::hello);
   }
   quiet.signal(SIGTERM);
   EXPECT_EQ(quiet.wait(), 0) << quiet.output();
