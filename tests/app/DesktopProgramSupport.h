@@ -48,15 +48,14 @@ struct InputChecks {
   std::string scrollLine = "scroll up\n";          // smooth scrolling where the desktop sends no wheel clicks
   std::optional<std::pair<int, int>> pointerAt{};  // where the pointer starts, where the desktop says
   std::function<void()> afterKeys{}, afterTexts{};
-  bool keysOnly = false;
 };
 // Keys; texts in every script and keys sent in one write, then long texts (printing how long they
 // take to arrive whole); the clipboard both ways through the window; a double click, a move, clicks,
 // a scroll and a drag.
 void checkInput(QuibClient& phone, ChildProcess& window, const InputChecks& c);
 // On a compositor that places the pointer itself (GNOME, KDE): the window, the program started with
-// `sinks` (its data in `data`, a fresh folder when empty), checkInput, and (unless `keysOnly`) with
-// no window left a paste refused.
+// `sinks` (its data in `data`, a fresh folder when empty), checkInput, and with no window left a
+// paste refused.
 void checkInputOnCompositor(const std::string& sinks, const InputChecks& c,
                             const std::filesystem::path& data = {}, const Consent& consent = {});
 // Entries the launcher lists ("Notes", a browser for https and http, each recording its start in

@@ -172,7 +172,7 @@ void PortalSession::requestClipboard() {
         // Refused: the session starts without the clipboard, which Start's answer tells.
         if (reply) g_variant_unref(reply);
         if (error) g_error_free(error);
-        static_cast<PortalSession*>(data)->startSession();
+        static_cast<PortalSession*>(data)->selectDevices();
       },
       this);
 }
@@ -204,7 +204,9 @@ void PortalSession::createSession() {
             [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
                gpointer data) { static_cast<PortalSession*>(data)->end(kClosed, true); },
             this, nullptr);
-        selectDevices();
+        // The clipboard is asked for first: once a restore token is offered, the portal takes no
+        // clipboard request, and the restored session would start without one.
+        clipboardOffered_ ? requestClipboard() : selectDevices();
       },
       [this](const GError* error) { noPortal(error) ? fail(kNoPortal) : failCall(error); });
 }
@@ -226,8 +228,7 @@ void PortalSession::selectDevices() {
   request_->send(
       token, kRemoteDesktop, "SelectDevices", g_variant_new("(oa{sv})", session_.c_str(), &b),
       [this](std::uint32_t response, GVariant*) {
-        if (!answered(response)) return;
-        clipboardOffered_ ? requestClipboard() : startSession();
+        if (answered(response)) startSession();
       },
       [this](const GError* error) { failCall(error); });
 }
