@@ -229,7 +229,7 @@ GVariant* FakeRemoteDesktop::startResults(Session& session) {
   g_variant_dict_insert(&results, "devices", "u", behaviour_.grantDevices);
   if (session.clipboard) g_variant_dict_insert(&results, "clipboard_enabled", "b", TRUE);
   if (session.persist && behaviour_.version >= 2) {
-    const std::string token = "token-" + std::to_string(++tokens_);
+    const std::string token = "token-" + std::to_string(++issued_);
     validTokens_.insert(token);
     g_variant_dict_insert(&results, "restore_token", "s", token.c_str());
   }
@@ -267,7 +267,7 @@ void FakeRemoteDesktop::drop(std::vector<Session>::iterator session, bool signal
 std::optional<std::string> FakeRemoteDesktop::paste(SessionBus& bus, const std::string& mime) {
   std::uint32_t serial = 0;
   thread_->run([&] {
-    serial = ++transfers_;
+    serial = ++issued_;
     emit(sessions_.back().sender, kObject, kClipboard, "SelectionTransfer",
          g_variant_new("(osu)", sessions_.back().path.c_str(), mime.c_str(), serial));
   });

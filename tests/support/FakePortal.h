@@ -85,8 +85,8 @@ class FakeRemoteDesktop {
   GDBusConnection* connection_ = nullptr;  // the portal thread's
   std::vector<std::string> calls_;
   std::uint64_t inputCalls_ = 0;
-  int dialogs_ = 0, tokens_ = 0;
-  std::uint32_t transfers_ = 0;
+  int dialogs_ = 0;
+  std::uint32_t issued_ = 0;  // tokens and paste serials
   std::vector<GDBusMethodInvocation*> unanswered_;
   std::vector<Session> sessions_;  // the newest last
   std::set<std::string> validTokens_;
