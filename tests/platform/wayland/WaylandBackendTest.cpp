@@ -55,6 +55,7 @@ class LoopWatch {
  public:
   LoopWatch() : source_(g_timeout_add(5, tick, this)) {}
   ~LoopWatch() { g_source_remove(source_); }
+  LoopWatch(const LoopWatch&) = delete;  // the timer holds this address
   milliseconds longest() const { return std::chrono::duration_cast<milliseconds>(longest_); }
 
  private:
