@@ -10,6 +10,8 @@
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
+using namespace std::chrono_literals;
+
 namespace quib::test {
 namespace {
 
@@ -120,10 +122,24 @@ TEST(KwinProgram, PortalInputWithoutTheDesktopEntry) {
         std::vector<std::string>{"/usr/bin/python3", QUIB_ATSPI_WINDOW, "Remote control requested", "30",
                                  "--press", "Share"},
         ChildProcess::Output::pipe);
-  checkInputOnCompositor("RemoteDesktop portal", "scroll smooth up\n");
-  if (dialog) {
-    EXPECT_EQ(dialog->wait(std::chrono::seconds(5)), 0) << dialog->output();
-  }
+  TempDir data;
+  checkInputOnCompositor("RemoteDesktop portal", "scroll smooth up\n", {}, data.path());
+  if (!dialog) return;
+  EXPECT_EQ(dialog->wait(std::chrono::seconds(5)), 0) << dialog->output();
+  // The second start: the session is restored with no dialog, and keys arrive.
+  ChildProcess window(
+      {"/usr/bin/env", "GDK_BACKEND=wayland", "/usr/bin/python3", QUIB_TEST_WINDOW, "--no-menu"});
+  ASSERT_TRUE(window.waitFor("ready\n", 30s)) << window.output();
+  QuibClient phone;
+  auto program = startOnWayland(data.path(), "RemoteDesktop portal", phone);
+  ASSERT_TRUE(program);
+  EXPECT_EQ(run(std::string("/usr/bin/python3 ") + QUIB_ATSPI_WINDOW +
+                " 'Remote control requested' 0 --absent; echo $?"),
+            "0");
+  checkKeys(phone, window);
+  program->signal(SIGTERM);
+  EXPECT_EQ(program->wait(), 0) << program->output();
+  window.signal(SIGTERM);
 }
 
 // Plasma's compositor alone has no tray: the window stands in.
