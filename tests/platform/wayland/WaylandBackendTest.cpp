@@ -250,6 +250,7 @@ std::optional<std::string> readFromOutside(const std::string& command) {
   std::thread reader([&] {
     g_spawn_command_line_sync(("timeout 5 " + command).c_str(), &out, nullptr, &status, nullptr);
     done = true;
+    g_main_context_wakeup(nullptr);
   });
   pumpUntil([&] { return done.load(); });
   reader.join();
