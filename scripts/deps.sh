@@ -18,6 +18,8 @@ pkgs=(
   xdg-desktop-portal xdg-desktop-portal-kde
   at-spi2-core gir1.2-atspi-2.0
   dpkg-dev file lintian systemd desktop-file-utils bash-completion
+  # The site-icon tests' HTTPS server: Python's own, with a certificate from the openssl tool.
+  python3 openssl
   # GNOME's compositor, run headless by the GNOME desktop tests.
   gnome-shell
 )

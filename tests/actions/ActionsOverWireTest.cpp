@@ -194,8 +194,7 @@ TEST_F(ActionsOverWireTest, RefusalsSayWhyAndReachNothing) {
   seen();
   run({{act(K::setClipboard, "x"), noClipboard}, {act(K::typeText, "x"), noClipboard}});
   auto history = c->request(request(ClientMessage::Kind::clipboard, "2"));
-  EXPECT_EQ(history.ok, false);
-  EXPECT_EQ(history.clipboardItems, std::vector<std::string>{});
+  EXPECT_EQ(std::tuple(history.ok, history.clipboardItems), std::tuple(false, std::vector<std::string>{}));
   t.desktop().pasteboard().setAvailable(true);
   EXPECT_EQ(c->request(request(ClientMessage::Kind::clipboard, "4")).ok, true);
 }
@@ -203,9 +202,7 @@ TEST_F(ActionsOverWireTest, RefusalsSayWhyAndReachNothing) {
 TEST_F(ActionsOverWireTest, OpeningLaunchingAudioAndClipboard) {
   using K = QuibActionKind;
   using D = VirtualAudioHardware::AudioDevice;
-  auto makeApp = [&](const std::string& path) {
-    std::filesystem::create_directories(t.desktop().files().onDisk(path));
-  };
+  const auto onDisk = [&](const char* path) { return t.desktop().files().onDisk(path); };
   const ActionResult badAddress{false, "주소가 올바르지 않음"};
   run({
       {open("https://www.example.com/path?q=1"), {true, "www.example.com"}},
@@ -224,14 +221,12 @@ TEST_F(ActionsOverWireTest, OpeningLaunchingAudioAndClipboard) {
                                       "https://위키.한국/대문"}));
 
   // Apps are looked up in a fixed order of folders, by exact name, through links, or by identifier.
-  makeApp("/Users/me/Applications/Notes.app");
+  std::filesystem::create_directories(onDisk("/Users/me/Applications/Notes.app"));
   run({{act(K::launchApp, "Notes"), {true, "Notes 실행"}}});
-  makeApp("/System/Library/CoreServices/Notes.app");
-  makeApp("/Applications/YouTube.app");
-  makeApp("/Elsewhere/Real.app");
-  std::filesystem::create_directories(t.desktop().files().onDisk("/System/Applications"));
-  std::filesystem::create_symlink(t.desktop().files().onDisk("/Elsewhere/Real.app"),
-                                  t.desktop().files().onDisk("/System/Applications/Linked.app"));
+  for (const char* path : {"/System/Library/CoreServices/Notes.app", "/Applications/YouTube.app",
+                           "/Elsewhere/Real.app", "/System/Applications"})
+    std::filesystem::create_directories(onDisk(path));
+  std::filesystem::create_symlink(onDisk("/Elsewhere/Real.app"), onDisk("/System/Applications/Linked.app"));
   t.desktop().applications().setBundleIdentifier("com.example.real", "/Elsewhere/Real.app");
   run({
       {act(K::launchApp, "Notes"), {true, "Notes 실행"}},
@@ -245,7 +240,7 @@ TEST_F(ActionsOverWireTest, OpeningLaunchingAudioAndClipboard) {
       {act(K::launchApp, "Notes.app"), {false, "앱을 찾을 수 없음: Notes.app"}},
       {act(K::launchApp, "../Applications/Notes"), {false, "앱을 찾을 수 없음: ../Applications/Notes"}},
   });
-  makeApp("/Applications/Notes.app");
+  std::filesystem::create_directories(onDisk("/Applications/Notes.app"));
   run({{act(K::launchApp, "Notes"), {true, "Notes 실행"}}});
   EXPECT_EQ(
       t.desktop().applications().launched(),
@@ -256,27 +251,25 @@ TEST_F(ActionsOverWireTest, OpeningLaunchingAudioAndClipboard) {
   // Outputs only, named and with a known direction, in turn, wrapping; with no current one, the first.
   const auto next = act(K::audioOutputNext);
   run({{next, {false, "오디오 출력 전환 실패"}}});
-  t.desktop().audio().setAudioDevices(
-      {D{1, "Mic", std::vector<std::uint32_t>{0}}, D{2, "Speakers", std::vector<std::uint32_t>{2}}}, 1);
+  using Buffers = std::vector<std::uint32_t>;
+  t.desktop().audio().setAudioDevices({D{1, "Mic", Buffers{0}}, D{2, "Speakers", Buffers{2}}}, 1);
   run({{next, {true, "출력: Speakers"}}});  // the only output: nothing set
   EXPECT_EQ(t.desktop().audio().defaultOutputDevice(), 1u);
   t.desktop().audio().setAudioDevices(
-      {D{10, "A", std::vector<std::uint32_t>{2}}, D{11, "B", std::vector<std::uint32_t>{0, 2}},
-       D{12, "C", std::vector<std::uint32_t>{2}}, D{13, std::nullopt, std::vector<std::uint32_t>{2}},
-       D{14, "Broken", std::nullopt}},
+      {D{10, "A", Buffers{2}}, D{11, "B", Buffers{0, 2}}, D{12, "C", Buffers{2}},
+       D{13, std::nullopt, Buffers{2}}, D{14, "Broken", std::nullopt}},
       12);
   run({{next, {true, "출력: A"}}, {next, {true, "출력: B"}}});
   EXPECT_EQ(t.desktop().audio().defaultOutputDevice(), 11u);
-  t.desktop().audio().setAudioDevices(
-      {D{10, "A", std::vector<std::uint32_t>{2}}, D{11, "B", std::vector<std::uint32_t>{2}}}, std::nullopt);
+  t.desktop().audio().setAudioDevices({D{10, "A", Buffers{2}}, D{11, "B", Buffers{2}}}, std::nullopt);
   run({{next, {true, "출력: A"}}});
   EXPECT_EQ(t.desktop().audio().defaultOutputDevice(), 10u);
 
   EXPECT_EQ(send(act(K::setClipboard, "from phone")).accessibilityGranted, true);
   EXPECT_EQ(t.desktop().pasteboard().string(), "from phone");
   run({{act(K::setClipboard), {true, "클립보드에 복사됨"}}});
-  EXPECT_EQ(t.desktop().pasteboard().items().size(), 1u);
-  EXPECT_EQ(t.desktop().pasteboard().string(), "");
+  EXPECT_EQ(std::tuple(t.desktop().pasteboard().items().size(), t.desktop().pasteboard().string()),
+            std::tuple(1u, ""));
 }
 
 TEST_F(ActionsOverWireTest, PipelinedMovesEachGetAnAck) {
@@ -285,8 +278,7 @@ TEST_F(ActionsOverWireTest, PipelinedMovesEachGetAnAck) {
     c->send(actionRequest(std::to_string(i), delta(QuibActionKind::pointerMove, 1, 0)));
   for (int i = 0; i < n; ++i) {
     auto ack = c->readReply();
-    ASSERT_EQ(ack.requestId, std::to_string(i));
-    ASSERT_EQ(ack.ok, true);
+    ASSERT_EQ(std::tuple(ack.requestId, ack.ok), std::tuple(std::to_string(i), true));
   }
 }
 

@@ -20,13 +20,23 @@ class ClipboardTest : public ::testing::Test {
   MainQueue queue{clock};
   ActionExecutor executor{desktop.platform(), queue};
   VirtualPasteboard& board = desktop.pasteboard();
+  std::optional<ClipboardWatcher> watcher;
 
+  void SetUp() override {
+    board.copyText("at launch");
+    watcher.emplace(board, queue);
+    watcher->start();
+  }
   ActionResult type(const std::string& text) {
     return executor.perform({QuibActionKind::typeText, text, {}, {}, {}, {}, {}});
   }
   void advance(std::chrono::milliseconds d) {
     clock.advance(d);
     queue.runUntilIdle();
+  }
+  void copy(const std::string& text, std::vector<std::string> types = {}) {
+    board.copyText(text, std::move(types));
+    advance(1000ms);
   }
 };
 
@@ -67,21 +77,7 @@ TEST_F(ClipboardTest, TypingRestoresWhatWasThereBeforeTheBurst) {
   EXPECT_EQ(board.string(), "copied meanwhile");
 }
 
-class ClipboardHistoryTest : public ClipboardTest {
- protected:
-  void SetUp() override {
-    board.copyText("at launch");
-    watcher.emplace(board, queue);
-    watcher->start();
-  }
-  void copy(const std::string& text, std::vector<std::string> types = {}) {
-    board.copyText(text, std::move(types));
-    advance(1000ms);
-  }
-  std::optional<ClipboardWatcher> watcher;
-};
-
-TEST_F(ClipboardHistoryTest, RecordsNewTextNewestFirstOnceAndKeepsThirty) {
+TEST_F(ClipboardTest, RecordsNewTextNewestFirstOnceAndKeepsThirty) {
   advance(1000ms);
   EXPECT_TRUE(watcher->history().empty());  // what was there at launch is not recorded
   copy("secret", {PasteboardType::concealed});
@@ -91,10 +87,7 @@ TEST_F(ClipboardHistoryTest, RecordsNewTextNewestFirstOnceAndKeepsThirty) {
   board.writeItems({PasteboardItem{{{"public.png", "\x89PNG"}}}});
   advance(1000ms);
   EXPECT_TRUE(watcher->history().empty());
-  copy("A");
-  copy("B");
-  copy("A");
-  copy("A");
+  for (const char* text : {"A", "B", "A", "A"}) copy(text);
   EXPECT_EQ(watcher->history(), (History{"A", "B"}));
   // Precomposed then decomposed: one entry, the newer form.
   copy("caf\xC3\xA9");
@@ -121,10 +114,8 @@ TEST_F(ClipboardHistoryTest, RecordsNewTextNewestFirstOnceAndKeepsThirty) {
   EXPECT_EQ(board.string(), "typed");  // the poll ran while the typed text was there
   advance(1000ms);
   EXPECT_EQ(board.string(), "item 30");
-  auto h = watcher->history();
-  EXPECT_EQ(h.size(), 30u);
-  EXPECT_EQ(h.front(), "item 30");
-  EXPECT_EQ(h.back(), "item 1");
+  const auto h = watcher->history();
+  EXPECT_EQ(std::tuple(h.size(), h.front(), h.back()), std::tuple(30u, "item 30", "item 1"));
 }
 
 }  // namespace

@@ -31,17 +31,13 @@ TEST(IconDeclarationsTest, LinkTagsInRealisticHeads) {
 }
 
 TEST(IconDeclarationsTest, SizeRules) {
-  EXPECT_EQ(linkSize("180x180"), 180);
-  EXPECT_EQ(linkSize("16x16 32x32"), 16);
-  EXPECT_EQ(linkSize("any"), 0);
-  EXPECT_EQ(linkSize("180X180"), 0);
-  EXPECT_EQ(linkSize(" 64x64"), 64);
-  EXPECT_EQ(linkSize("+48x48"), 48);
-  EXPECT_EQ(linkSize("x"), 0);
-  EXPECT_EQ(linkSize("99999999999x1"), 0);
-  EXPECT_EQ(manifestSize("192x192 512x512"), 192);
-  EXPECT_EQ(manifestSize("any"), 0);
-  EXPECT_EQ(manifestSize(" 64x64"), 64);  // the split on spaces drops the empty piece
+  const std::pair<const char*, int> links[] = {{"180x180", 180}, {"16x16 32x32", 16}, {"any", 0},
+                                               {"180X180", 0},   {" 64x64", 64},      {"+48x48", 48},
+                                               {"x", 0},         {"99999999999x1", 0}};
+  for (auto [text, size] : links) EXPECT_EQ(linkSize(text), size) << text;
+  // The split on spaces drops the empty piece.
+  for (auto [text, size] : {std::pair{"192x192 512x512", 192}, {"any", 0}, {" 64x64", 64}})
+    EXPECT_EQ(manifestSize(text), size) << text;
   // An .ico declared larger than 32 sorts as 32; without sizes it stays 0.
   EXPECT_EQ(
       declaredIcons(

@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <fstream>
-#include <functional>
 
 #include "icons/Canvas.h"
 #include "icons/ImageCodec.h"
@@ -50,22 +49,6 @@ std::string gif(const std::string& blocks) {  // a 1 x 1 screen with a red first
          "\x3b";
 }
 
-// The resident set's growth while f runs, from the process's own statistics: the peak is reset
-// first, then read back.
-long long peakGrowthKiB(const std::function<void()>& f) {
-  auto read = [](const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-      if (line.rfind(field, 0) == 0) return std::stoll(line.substr(field.size()));
-    return -1LL;
-  };
-  std::ofstream("/proc/self/clear_refs") << "5";
-  const long long before = read("VmRSS:");
-  f();
-  return read("VmHWM:") - before;
-}
-
 // Every accepted format decodes; pictures whose headers declare more than the bound, in every
 // format, are refused before their pixels; formats icons never need are not even sniffed.
 TEST(ImageCodecTest, FormatsAndBounds) {
@@ -76,12 +59,19 @@ TEST(ImageCodecTest, FormatsAndBounds) {
   };
   const std::string greenSvg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="20" height="10">)"
                                R"(<rect width="20" height="10" fill="#00ff00"/></svg>)";
+  TempDir dir;
+  std::ofstream(dir.path() / "red.png", std::ios::binary) << pngBytes(solid(10, 10, kRed));
+  const std::string localSvg =
+      R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" width="10" )"
+      R"(height="10"><image width="10" height="10" xlink:href="file://)" +
+      (dir.path() / "red.png").string() + R"("/></svg>)";
   Image translucent = solid(5, 3, kRed);
   setPixel(translucent, 0, 0, Rgba{0, 0, 255, 128});
   std::vector<Case> cases = {
       {"png", pngBytes(translucent), "png", 5, 3, {0, 0, 128, 128}},  // premultiplied
       {"gif", gif(gifFrame(1, 1)), "gif", 1, 1, {255, 0, 0, 255}},
       {"svg", greenSvg, "svg", 20, 10, {0, 255, 0, 255}},
+      {"svg naming a local file", localSvg, "svg", 10, 10, kClear},  // the file is not drawn
       {"text", "not an image at all", ""},
       {"empty", "", ""},
       {"xpm", "/* XPM */\nstatic char * x[] = {\"1 1 1 1\", \". c #FF0000\", \".\"};\n", ""},
@@ -104,6 +94,8 @@ TEST(ImageCodecTest, FormatsAndBounds) {
       {"png bomb", pngBomb(30000, 30000, 200), "png"},  // 24 MB of rows in a small file
       // a small screen whose second frame, after an extension, declares 65535 x 65535
       {"gif bomb", gif(gifFrame(1, 1) + "\x21\xf9\x04" + le(0, 5) + gifFrame(65535, 65535)), "gif"},
+      // its only frame's descriptor, declaring 65535 x 65535, ends the file
+      {"cut gif bomb", gif(gifFrame(65535, 65535)).substr(0, 29), "gif"},
       {"jpeg bomb",
        std::string("\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20) +
            std::string("\xff\xc0\x00\x11\x08\x75\x30\x75\x30\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01\xff\xd9",
@@ -132,38 +124,33 @@ TEST(ImageCodecTest, FormatsAndBounds) {
     if (!c.width) continue;
     const auto image = ImageCodec::decode(c.bytes);
     ASSERT_TRUE(image) << c.name;
-    EXPECT_EQ(image->width, c.width) << c.name;
-    EXPECT_EQ(image->height, c.height) << c.name;
+    EXPECT_EQ(std::tuple(image->width, image->height), std::tuple(c.width, c.height)) << c.name;
     const Rgba p = pixel(*image, 0, 0);
     for (auto [got, want] :
          {std::pair{p.r, c.corner.r}, {p.g, c.corner.g}, {p.b, c.corner.b}, {p.a, c.corner.a}})
       EXPECT_NEAR(got, want, 8) << c.name;
   }
-  EXPECT_LT(bombs[0].bytes.size(), 100u * 1024);
-  // The decoders' libraries were loaded above; what is measured is what the refused pictures cost.
-  const long long grown = peakGrowthKiB([&] {
-    for (const Case& c : cases)
-      if (!c.width) {
-        EXPECT_FALSE(ImageCodec::decode(c.bytes)) << c.name;
-      }
-    EXPECT_FALSE(
-        ImageCodec::decode(R"(<svg xmlns="http://www.w3.org/2000/svg" width="30000" height="30000"/>)"));
-  });
-  EXPECT_LT(grown, 10 * 1024) << "KiB";
+  // The decoders' libraries were loaded above; what is measured is what the refused pictures cost,
+  // from the process's own statistics: the peak resident set is reset, then read back.
+  auto kib = [](const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind(field, 0) == 0) return std::stoll(line.substr(field.size()));
+    return -1LL;
+  };
+  std::ofstream("/proc/self/clear_refs") << "5";
+  const long long before = kib("VmRSS:");
+  for (const Case& c : cases)
+    if (!c.width) {
+      EXPECT_FALSE(ImageCodec::decode(c.bytes)) << c.name;
+    }
+  EXPECT_FALSE(
+      ImageCodec::decode(R"(<svg xmlns="http://www.w3.org/2000/svg" width="30000" height="30000"/>)"));
+  EXPECT_LT(kib("VmHWM:") - before, 10 * 1024) << "KiB";
 }
 
-TEST(ImageCodecTest, SvgCannotReadLocalFilesAndCanvasEdges) {
-  TempDir dir;
-  const auto red = dir.path() / "red.png";
-  std::ofstream(red, std::ios::binary) << pngBytes(solid(10, 10, kRed));
-  auto decoded = ImageCodec::decode(
-      R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" )"
-      R"(width="10" height="10"><image width="10" height="10" xlink:href="file://)" +
-      red.string() + R"("/></svg>)");
-  if (decoded) {
-    EXPECT_EQ(pixel(*decoded, 5, 5).a, 0);  // the local file was not drawn
-  }
-
+TEST(ImageCodecTest, CanvasEdges) {
   EXPECT_FALSE(Canvas::create(0, 5));
   const Image img = solid(4, 4, kRed);
   EXPECT_EQ(crop(img, 1, 1, 10, 10)->width, 3);  // cut to the picture

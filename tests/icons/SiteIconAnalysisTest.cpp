@@ -18,27 +18,32 @@ Image badge(int side) {
   return img;
 }
 
-TEST(SiteIconAnalysisTest, CircularAndMostlyWhite) {
-  EXPECT_EQ(analyze(solid(8, 8, kWhite)), (SiteIconAnalysis::Analysis{false, false}));
-  EXPECT_TRUE(analyze(solid(9, 9, kWhite)).mostlyWhite);
-  EXPECT_TRUE(analyze(badge(64)).circular);
-  Image oval = badge(64);
-  fillRect(oval, 0, 0, 64, 4, kClear);   // top midpoint gone
-  fillRect(oval, 0, 60, 64, 4, kClear);  // bottom midpoint gone
-  EXPECT_FALSE(analyze(oval).circular);
-  Image edge = badge(64);
-  setPixel(edge, 2, 2, Rgba{0, 0, 0, 40});  // exactly 40 is not transparent
-  EXPECT_FALSE(analyze(edge).circular);
-  Image mids = badge(64);
-  for (auto [x, y] : {std::pair{32, 2}, std::pair{32, 61}}) setPixel(mids, x, y, Rgba{220, 30, 30, 200});
-  EXPECT_FALSE(analyze(mids).circular);  // only two midpoints above 200
+Image discOnWhite(double radius, double hole = 0) {
+  Image img = solid(128, 128, kWhite);
+  fillDisc(img, 64, 64, radius, kRed, hole);
+  return img;
+}
 
-  Image logo = solid(48, 48, kClear);
+TEST(SiteIconAnalysisTest, CircularAndMostlyWhite) {
+  Image oval = badge(64), edge = badge(64), mids = badge(64), logo = solid(48, 48, kClear);
+  fillRect(oval, 0, 0, 64, 4, kClear);      // top midpoint gone
+  fillRect(oval, 0, 60, 64, 4, kClear);     // bottom midpoint gone
+  setPixel(edge, 2, 2, Rgba{0, 0, 0, 40});  // exactly 40 is not transparent
+  for (auto [x, y] : {std::pair{32, 2}, std::pair{32, 61}}) setPixel(mids, x, y, Rgba{220, 30, 30, 200});
   fillRect(logo, 0, 0, 48, 46, kWhite);
   fillRect(logo, 0, 46, 48, 2, kRed);  // white covers about 95 % of the opaque samples
-  EXPECT_TRUE(analyze(logo).mostlyWhite);
-  EXPECT_FALSE(analyze(solid(48, 48, kClear)).mostlyWhite);
-  EXPECT_FALSE(analyze(solid(48, 48, Rgba{225, 255, 255, 255})).mostlyWhite);
+  const std::tuple<const char*, Image, SiteIconAnalysis::Analysis> cases[] = {
+      {"8 x 8 white", solid(8, 8, kWhite), {false, false}},  // too small to judge
+      {"9 x 9 white", solid(9, 9, kWhite), {false, true}},
+      {"badge", badge(64), {true, false}},
+      {"oval", oval, {false, false}},
+      {"edge", edge, {false, false}},
+      {"two midpoints above 200", mids, {false, false}},
+      {"logo", logo, {false, true}},
+      {"clear", solid(48, 48, kClear), {false, false}},
+      {"off-white", solid(48, 48, Rgba{225, 255, 255, 255}), {false, false}},
+  };
+  for (const auto& [name, image, analysis] : cases) EXPECT_EQ(analyze(image), analysis) << name;
 }
 
 TEST(SiteIconAnalysisTest, TransparentEdges) {
@@ -51,24 +56,16 @@ TEST(SiteIconAnalysisTest, TransparentEdges) {
 }
 
 TEST(SiteIconAnalysisTest, FindsDiscsAndRingsNotSquaresOrSmallOnes) {
-  Image disc = solid(128, 128, kWhite);
-  fillDisc(disc, 64, 64, 50, kRed);
-  auto cut = contentCircle(disc);
+  auto cut = contentCircle(discOnWhite(50));
   ASSERT_TRUE(cut);
   EXPECT_NEAR(cut->width, 100, 3);
   // A ring counts when the point a quarter down its box, on the centre column, lies on it.
-  Image ring = solid(128, 128, kWhite);
-  fillDisc(ring, 64, 64, 50, kRed, 20);
-  EXPECT_TRUE(contentCircle(ring));
-  Image thin = solid(128, 128, kWhite);
-  fillDisc(thin, 64, 64, 50, kRed, 40);
-  EXPECT_FALSE(contentCircle(thin));
+  EXPECT_TRUE(contentCircle(discOnWhite(50, 20)));
+  EXPECT_FALSE(contentCircle(discOnWhite(50, 40)));
+  EXPECT_FALSE(contentCircle(discOnWhite(25)));
   Image square = solid(128, 128, kWhite);
   fillRect(square, 14, 14, 100, 100, kRed);
   EXPECT_FALSE(contentCircle(square));
-  Image small = solid(128, 128, kWhite);
-  fillDisc(small, 64, 64, 25, kRed);
-  EXPECT_FALSE(contentCircle(small));
   Image wide = solid(200, 128, kWhite);
   fillRect(wide, 10, 20, 150, 100, kRed);
   EXPECT_FALSE(contentCircle(wide));
@@ -76,9 +73,7 @@ TEST(SiteIconAnalysisTest, FindsDiscsAndRingsNotSquaresOrSmallOnes) {
 }
 
 TEST(SiteIconAnalysisTest, RenderingSizesAndBackgrounds) {
-  Image disc = solid(128, 128, kWhite);
-  fillDisc(disc, 64, 64, 50, kRed);
-  auto out = render(disc, 256);
+  auto out = render(discOnWhite(50), 256);
   ASSERT_TRUE(out);
   EXPECT_EQ(out->width, 128);
   for (auto [x, y] : {std::pair{0, 0}, std::pair{127, 0}, std::pair{0, 127}, std::pair{127, 127}})
@@ -91,13 +86,12 @@ TEST(SiteIconAnalysisTest, RenderingSizesAndBackgrounds) {
   EXPECT_FALSE(contentCircle(favicon));
   auto small = render(favicon, 256);
   EXPECT_EQ(small->width, 64);
-  EXPECT_EQ(pixel(*small, 1, 1).a, 255);
-  EXPECT_EQ(pixel(*small, 1, 1).g, 255);  // white shows where the corner was transparent
+  // White shows where the corner was transparent.
+  EXPECT_EQ(std::tuple(pixel(*small, 1, 1).a, pixel(*small, 1, 1).g), std::tuple(255, 255));
   EXPECT_EQ(pixel(*small, 32, 32).g, 30);
 
   auto stretched = render(solid(600, 400, kRed), 256);
-  EXPECT_EQ(stretched->width, 256);
-  EXPECT_EQ(stretched->height, 256);
+  EXPECT_EQ(std::tuple(stretched->width, stretched->height), std::tuple(256, 256));
   EXPECT_EQ(pixel(*stretched, 255, 255).r, 220);
   EXPECT_EQ(render(solid(180, 180, kRed), 256)->width, 180);
 }

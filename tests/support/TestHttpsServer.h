@@ -1,52 +1,36 @@
 #pragma once
-// A small HTTPS server on loopback for site-icon tests: a self-signed certificate for "site.test"
-// and the other test names (written to a CA file that libcurl is told to trust), the same for every
-// server of the process, and fixed answers per path.
-#include <asio.hpp>
-#include <asio/ssl.hpp>
+// https_server.py on loopback for the site-icon tests: one self-signed certificate for "site.test" and
+// the other test names, the same for every server of the process (its CA file is what libcurl is told
+// to trust), and fixed answers per path.
 #include <chrono>
-#include <map>
-#include <mutex>
+#include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
 
 namespace quib::test {
 
 class TestHttpsServer {
  public:
-  struct Response {
-    int status = 200;
-    std::string body;
-    std::string location;  // for redirects
-    std::chrono::milliseconds delay{0};
-  };
-
   TestHttpsServer();
-  ~TestHttpsServer();
 
-  void route(const std::string& path, int status, std::string body, std::string location = {},
+  // Takes effect for the next request to `path`.
+  void route(const std::string& path, int status, const std::string& body, const std::string& location = {},
              std::chrono::milliseconds delay = {});
   std::uint16_t port() const { return port_; }
   static std::string caFile();
   // CONNECT_TO entries that send https://site.test (and other names) here.
   std::vector<std::string> connectTo(const std::vector<std::string>& hosts = {"site.test"}) const;
-  // Paths requested so far, in order, and the request heads (request line and headers).
-  std::vector<std::string> requests();
-  std::vector<std::string> heads();
+  // The request heads so far, in order (request line and headers), and the paths they asked for.
+  std::vector<std::string> heads() const;
+  std::vector<std::string> requests() const;
 
  private:
-  void acceptNext();
-  void serve(std::shared_ptr<asio::ssl::stream<asio::ip::tcp::socket>> stream);
-
-  asio::io_context io_;
-  asio::ssl::context ssl_{asio::ssl::context::tls_server};
-  asio::ip::tcp::acceptor acceptor_{io_};
+  TempDir dir_;
+  ChildProcess process_;
   std::uint16_t port_ = 0;
-  std::mutex mutex_;
-  std::map<std::string, Response> routes_;
-  std::vector<std::string> heads_;
-  std::thread thread_;
 };
 
 }  // namespace quib::test
