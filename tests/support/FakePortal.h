@@ -41,7 +41,7 @@ class FakeRemoteDesktop {
   }
   // "CreateSession", "SelectDevices types=3 persist_mode=2 restore_token=token-1", "RequestClipboard",
   // "Start dialog" / "Start restored", "KeyboardKeysym 97 1", "PointerMotion 1.5 -2.0",
-  // "SetSelection text/plain", "Close": in the order they came; those from `from` on.
+  // "SetSelection mime_types=text/plain,UTF8_STRING", "Close": in the order they came; those from `from` on.
   std::vector<std::string> calls(std::size_t from = 0);
   // Off (before any input): input calls are only counted (the benchmark).
   bool recordInput = true;
