@@ -271,14 +271,9 @@ std::optional<std::string> FakeRemoteDesktop::paste(SessionBus& bus, const std::
     emit(sessions_.back().sender, kObject, kClipboard, "SelectionTransfer",
          g_variant_new("(osu)", sessions_.back().path.c_str(), mime.c_str(), serial));
   });
-  std::optional<std::string> out;
-  bus.pump([&] {
-    thread_->run([&] {
-      if (pasted_.contains(serial)) out = pasted_[serial];
-    });
-    return out.has_value();
-  });
-  return out;
+  bus.pump([&] { return read(pasted_).contains(serial); });
+  const auto pasted = read(pasted_);
+  return pasted.contains(serial) ? std::optional(pasted.at(serial)) : std::nullopt;
 }
 
 void FakeRemoteDesktop::copy(const std::vector<std::string>& types, const std::string& text, bool asGnome) {
