@@ -36,21 +36,17 @@ TEST(MainQueueTest, RunWakesForPostsTimersAndContextSourcesAndStops) {
   MainQueue q(clock);
   q.stop();
   q.run();  // would hang if the early stop were lost
-  std::promise<bool> fromSource;
-  GSource* idle = g_idle_source_new();
-  g_source_set_callback(
-      idle,
+  std::pair<MainQueue*, std::promise<bool>> fromSource{&q, std::promise<bool>()};
+  g_main_context_invoke(
+      q.context(),
       [](gpointer p) -> gboolean {
-        auto* args = static_cast<std::pair<MainQueue*, std::promise<bool>*>*>(p);
-        args->second->set_value(args->first->isMainThread());
+        auto* check = static_cast<std::pair<MainQueue*, std::promise<bool>>*>(p);
+        check->second.set_value(check->first->isMainThread());
         return G_SOURCE_REMOVE;
       },
-      new std::pair<MainQueue*, std::promise<bool>*>(&q, &fromSource),
-      [](gpointer p) { delete static_cast<std::pair<MainQueue*, std::promise<bool>*>*>(p); });
-  g_source_attach(idle, q.context());
-  g_source_unref(idle);
+      &fromSource);
   std::thread runner([&] { q.run(); });
-  EXPECT_TRUE(fromSource.get_future().get());
+  EXPECT_TRUE(fromSource.second.get_future().get());
   std::promise<void> fired;
   q.postAfter(1s, [&] { fired.set_value(); });
   clock.advance(1s);

@@ -12,29 +12,6 @@
 namespace quib::test {
 namespace {
 
-TEST(DbusMenuModelTest, LayoutDepthPropertyFilterAndIcon) {
-  DbusMenuModel model;
-  Menu menu{MenuItem::info("  my_phone"), MenuItem::separator(),
-            MenuItem::command("Quibox 종료", MenuItem::Action::quit)};
-  model.replace(menu);  // ids and revisions are read over the bus below
-
-  GVariant* layout = g_variant_ref_sink(model.layout(0, 0, {}));
-  GVariant* children = g_variant_get_child_value(layout, 2);
-  EXPECT_EQ(g_variant_n_children(children), 0u);  // depth 0: the root alone
-  g_variant_unref(children);
-  g_variant_unref(layout);
-  GVariant* only = g_variant_ref_sink(model.properties(model.entries()[2].id, {"label"}));
-  EXPECT_EQ(g_variant_n_children(only), 1u);
-  g_variant_unref(only);
-
-  EXPECT_EQ(DbusMenuModel::iconName(menu), "quibbleton-no-phone-symbolic");
-  Menu device = menu;
-  device[0].action = MenuItem::Action::disconnectDevice;  // with the warning below: the warning's icon
-  device.push_back(MenuItem::command("⚠️ 손쉬운 사용 권한 필요 — 열기",
-                                     MenuItem::Action::openAccessibilitySettings));
-  EXPECT_EQ(DbusMenuModel::iconName(device), "quibbleton-not-permitted-symbolic");
-}
-
 class TrayTest : public ::testing::Test {
  protected:
   SessionBus bus;  // first: the tray connects to it
@@ -57,10 +34,11 @@ class TrayTest : public ::testing::Test {
   }
   void onMain(const std::function<void()>& f) { test::onQueue(queue, f); }
   // The first menu the panel reads that satisfies `ready`.
-  ShownMenu menuWhen(const std::function<bool(const ShownMenu&)>& ready) {
+  ShownMenu menuWhen(const std::function<bool(const ShownMenu&)>& ready, std::int32_t depth = -1,
+                     std::vector<const char*> properties = {}) {
     std::optional<ShownMenu> m;
     EXPECT_TRUE(bus.pump([&] {
-      m = readMenu(bus, tray->busName(), TrayStatusBar::kMenuPath);
+      m = readMenu(bus, tray->busName(), TrayStatusBar::kMenuPath, depth, properties);
       return m && ready(*m);
     }));
     return m.value_or(ShownMenu{});
@@ -98,6 +76,10 @@ TEST_F(TrayTest, MenuReachesThePanelClicksComeBackAndALaterPanelIsTold) {
   EXPECT_STREQ(title, "Quibox");
   EXPECT_STREQ(text, "1대 연결됨");
   g_variant_unref(tip);
+  // A panel may ask for the top level alone, or for some properties only.
+  EXPECT_TRUE(menuWhen([](const ShownMenu& m) { return m.items.empty(); }, 0).items.empty());
+  EXPECT_EQ(menuWhen([](const ShownMenu& m) { return !m.items.empty(); }, -1, {"label"}).summaries(),
+            (std::vector<std::string>{"1대 연결됨", "  Phone__A", "", "Quibox 종료"}));
 
   // Information does nothing; a command reaches the shell as the item it was.
   EXPECT_TRUE(clickItem(m.items[0].id));
@@ -117,6 +99,16 @@ TEST_F(TrayTest, MenuReachesThePanelClicksComeBackAndALaterPanelIsTold) {
   EXPECT_TRUE(bus.pump([&] { return !watcher.items.empty(); }));
   EXPECT_EQ(watcher.items, std::vector<std::string>{tray->busName()});
   EXPECT_EQ(stringProperty("Menu"), TrayStatusBar::kMenuPath);
+
+  // The warning's icon wins over the connected one; no phone has an icon of its own.
+  menu.push_back(MenuItem::command("⚠️ 손쉬운 사용 권한 필요 — 열기",
+                                   MenuItem::Action::openAccessibilitySettings));
+  for (const auto& [shown, icon] :
+       {std::pair{menu, "quibbleton-not-permitted-symbolic"},
+        std::pair{Menu{MenuItem::info("  my_phone")}, "quibbleton-no-phone-symbolic"}}) {
+    onMain([&] { tray->setMenu(shown); });
+    EXPECT_TRUE(bus.pump([&] { return stringProperty("IconName") == icon; })) << icon;
+  }
 }
 
 }  // namespace

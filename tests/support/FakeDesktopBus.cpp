@@ -3,9 +3,18 @@
 namespace quib::test {
 
 void FakeService::start(const char* xml, const char* path, const char* name,
-                        const GDBusInterfaceVTable* vtable) {
+                        std::function<GVariant*(GVariant* params)> answer) {
+  answer_ = std::move(answer);
+  static const GDBusInterfaceVTable vtable = {
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* params,
+         GDBusMethodInvocation* invocation, gpointer self) {
+        g_dbus_method_invocation_return_value(invocation, static_cast<FakeService*>(self)->answer_(params));
+      },
+      nullptr,
+      nullptr,
+      {}};
   GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(xml, nullptr);
-  registration_ = g_dbus_connection_register_object(bus_.connection(), path, info->interfaces[0], vtable,
+  registration_ = g_dbus_connection_register_object(bus_.connection(), path, info->interfaces[0], &vtable,
                                                     this, nullptr, nullptr);
   g_dbus_node_info_unref(info);
   owner_ = g_bus_own_name_on_connection(
@@ -20,42 +29,16 @@ FakeService::~FakeService() {
   g_dbus_connection_unregister_object(bus_.connection(), registration_);
 }
 
-namespace {
-
-const GDBusInterfaceVTable kWatcherCalls = {
-    [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* params,
-       GDBusMethodInvocation* invocation, gpointer self) {
-      const gchar* item = nullptr;
-      g_variant_get(params, "(&s)", &item);
-      static_cast<FakeWatcher*>(static_cast<FakeService*>(self))->items.emplace_back(item);
-      g_dbus_method_invocation_return_value(invocation, nullptr);
-    },
-    nullptr,
-    nullptr,
-    {}};
-
-const GDBusInterfaceVTable kNotificationCalls = {
-    [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* params,
-       GDBusMethodInvocation* invocation, gpointer self) {
-      const gchar *summary = nullptr, *body = nullptr;
-      g_variant_get(params, "(&su&s&s&s@as@a{sv}i)", nullptr, nullptr, nullptr, &summary, &body, nullptr,
-                    nullptr, nullptr);
-      auto* me = static_cast<FakeNotifications*>(static_cast<FakeService*>(self));
-      me->notices.push_back({summary, body});
-      g_dbus_method_invocation_return_value(invocation,
-                                            g_variant_new("(u)", static_cast<guint32>(me->notices.size())));
-    },
-    nullptr,
-    nullptr,
-    {}};
-
-}  // namespace
-
 FakeWatcher::FakeWatcher(SessionBus& bus) : FakeService(bus) {
   start(R"xml(<node><interface name="org.kde.StatusNotifierWatcher">
   <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
 </interface></node>)xml",
-        "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher", &kWatcherCalls);
+        "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher", [this](GVariant* params) -> GVariant* {
+          const gchar* item = nullptr;
+          g_variant_get(params, "(&s)", &item);
+          items.emplace_back(item);
+          return nullptr;
+        });
 }
 
 FakeNotifications::FakeNotifications(SessionBus& bus) : FakeService(bus) {
@@ -64,7 +47,13 @@ FakeNotifications::FakeNotifications(SessionBus& bus) : FakeService(bus) {
   <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
   <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/><arg type="u" direction="out"/>
 </method></interface></node>)xml",
-        "/org/freedesktop/Notifications", "org.freedesktop.Notifications", &kNotificationCalls);
+        "/org/freedesktop/Notifications", "org.freedesktop.Notifications", [this](GVariant* params) {
+          const gchar *summary = nullptr, *body = nullptr;
+          g_variant_get(params, "(&su&s&s&s@as@a{sv}i)", nullptr, nullptr, nullptr, &summary, &body, nullptr,
+                        nullptr, nullptr);
+          notices.push_back({summary, body});
+          return g_variant_new("(u)", static_cast<guint32>(notices.size()));
+        });
 }
 
 std::vector<std::string> ShownMenu::summaries() const {
@@ -80,12 +69,13 @@ const ShownItem* ShownMenu::withLabel(const std::string& label) const {
   return nullptr;
 }
 
-std::optional<ShownMenu> readMenu(SessionBus& bus, const std::string& service, const std::string& path) {
-  const gchar* allProperties[] = {nullptr};
+std::optional<ShownMenu> readMenu(SessionBus& bus, const std::string& service, const std::string& path,
+                                  std::int32_t depth, std::vector<const char*> properties) {
+  properties.push_back(nullptr);
   GVariant* r = g_dbus_connection_call_sync(
       bus.connection(), service.c_str(), path.c_str(), "com.canonical.dbusmenu", "GetLayout",
-      g_variant_new("(ii^as)", 0, -1, allProperties), G_VARIANT_TYPE("(u(ia{sv}av))"), G_DBUS_CALL_FLAGS_NONE,
-      5000, nullptr, nullptr);
+      g_variant_new("(ii^as)", 0, depth, properties.data()), G_VARIANT_TYPE("(u(ia{sv}av))"),
+      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
   if (!r) return std::nullopt;
   ShownMenu menu;
   GVariantIter* children = nullptr;

@@ -5,6 +5,7 @@
 #include <gio/gio.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,10 +23,12 @@ class FakeService {
 
  protected:
   // Last in the subclass's constructor: calls may come in while it waits for the name.
-  void start(const char* xml, const char* path, const char* name, const GDBusInterfaceVTable* vtable);
+  // Every call to the object's one interface is answered with what `answer` returns for its arguments.
+  void start(const char* xml, const char* path, const char* name, std::function<GVariant*(GVariant*)> answer);
 
  private:
   SessionBus& bus_;
+  std::function<GVariant*(GVariant*)> answer_;
   guint registration_ = 0;
   guint owner_ = 0;
   bool owned_ = false;
@@ -64,8 +67,10 @@ struct ShownMenu {
   const ShownItem* withLabel(const std::string& label) const;
 };
 
-// Calls GetLayout on `service`'s menu at `path`; none when the call fails.
-std::optional<ShownMenu> readMenu(SessionBus& bus, const std::string& service, const std::string& path);
+// Calls GetLayout on `service`'s menu at `path` (`depth` levels, only `properties` when any are
+// named); none when the call fails.
+std::optional<ShownMenu> readMenu(SessionBus& bus, const std::string& service, const std::string& path,
+                                  std::int32_t depth = -1, std::vector<const char*> properties = {});
 // Sends Event(id, "clicked"); false when the item refuses it (an unknown id).
 bool click(SessionBus& bus, const std::string& service, const std::string& path, std::int32_t id);
 // A property of org.kde.StatusNotifierItem at /StatusNotifierItem.

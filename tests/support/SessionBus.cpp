@@ -1,57 +1,28 @@
 #include "support/SessionBus.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <vector>
 
 namespace quib::test {
 
-SessionBus::SessionBus() {
+SessionBus::SessionBus() : dbus_(g_test_dbus_new(G_TEST_DBUS_NONE)) {
   const auto root = dir_.path();
-  std::ofstream(root / "session.conf")
-      << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-         "<busconfig><type>session</type><listen>unix:dir="
-      << root.string()
-      << "</listen><auth>EXTERNAL</auth>"
-         "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-         "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-  const std::string command = "dbus-daemon --fork --nosyslog --print-address=1 --print-pid=1 --config-file=" +
-                              (root / "session.conf").string();
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char address[512] = "", pid[32] = "";
-    if (std::fgets(address, sizeof address, p) && std::fgets(pid, sizeof pid, p)) {
-      address_ = address;
-      address_.pop_back();  // the line's end
-      pid_ = static_cast<pid_t>(std::atoi(pid));
-    }
-    ::pclose(p);
+  // All come back when the bus goes; GLib's unsets DISPLAY on the way up and down.
+  for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "HOME", "XDG_RUNTIME_DIR",
+                           "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+    const char* old = std::getenv(name);
+    saved_.emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
   }
-  if (pid_ <= 0 || address_.empty()) {
-    pid_ = -1;
-    return;
-  }
-  std::vector<std::pair<std::string, std::string>> variables = {{"DBUS_SESSION_BUS_ADDRESS", address_},
-                                                                {"HOME", root.string()}};
-  const std::pair<const char*, const char*> folders[] = {{"XDG_RUNTIME_DIR", "runtime"},
-                                                         {"XDG_CONFIG_HOME", "config"},
-                                                         {"XDG_DATA_HOME", "data"},
-                                                         {"XDG_CACHE_HOME", "cache"},
-                                                         {"XDG_STATE_HOME", "state"}};
-  for (const auto& [name, folder] : folders) {
+  g_test_dbus_up(dbus_);
+  address_ = g_test_dbus_get_bus_address(dbus_);
+  ::setenv("HOME", root.c_str(), 1);
+  for (const auto& [name, folder] :
+       {std::pair{"XDG_RUNTIME_DIR", "runtime"}, std::pair{"XDG_CONFIG_HOME", "config"},
+        std::pair{"XDG_DATA_HOME", "data"}, std::pair{"XDG_CACHE_HOME", "cache"},
+        std::pair{"XDG_STATE_HOME", "state"}}) {
     std::filesystem::create_directories(root / folder);
-    variables.emplace_back(name, (root / folder).string());
+    ::setenv(name, (root / folder).c_str(), 1);
   }
   std::filesystem::permissions(root / "runtime", std::filesystem::perms::owner_all);
-  for (const auto& [name, value] : variables) {
-    const char* old = std::getenv(name.c_str());
-    saved_.emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
-    ::setenv(name.c_str(), value.c_str(), 1);
-  }
 
   context_ = g_main_context_new();
   g_main_context_push_thread_default(context_);
@@ -73,7 +44,8 @@ SessionBus::~SessionBus() {
     g_main_context_pop_thread_default(context_);
     g_main_context_unref(context_);
   }
-  if (pid_ > 0) ::kill(pid_, SIGTERM);  // forked away from us: not our child to wait for
+  g_test_dbus_down(dbus_);
+  g_object_unref(dbus_);
   for (const auto& [name, value] : saved_) {
     if (value)
       ::setenv(name.c_str(), value->c_str(), 1);

@@ -1,10 +1,8 @@
 #pragma once
-// A D-Bus session bus of the test's own, with no activatable services: dbus-daemon on a socket in
-// a temporary directory, stopped by its process id. While it lives DBUS_SESSION_BUS_ADDRESS (for
-// this process and the programs it starts) points at it, and HOME and the XDG directories at
-// fresh folders, so that nothing reaches the user's real session.
+// A D-Bus session bus of the test's own, with no activatable services (GLib's GTestDBus). While it
+// lives DBUS_SESSION_BUS_ADDRESS (for this process and the programs it starts) points at it, and
+// HOME and the XDG directories at fresh folders, so that nothing reaches the user's real session.
 #include <gio/gio.h>
-#include <sys/types.h>
 
 #include <chrono>
 #include <functional>
@@ -23,7 +21,7 @@ class SessionBus {
   SessionBus(const SessionBus&) = delete;
   SessionBus& operator=(const SessionBus&) = delete;
 
-  bool running() const { return pid_ > 0; }
+  bool running() const { return !address_.empty(); }
   const std::string& address() const { return address_; }
   const std::filesystem::path& home() const { return dir_.path(); }
 
@@ -35,7 +33,7 @@ class SessionBus {
 
  private:
   TempDir dir_;
-  pid_t pid_ = -1;
+  GTestDBus* dbus_;
   std::string address_;
   std::map<std::string, std::optional<std::string>> saved_;
   GMainContext* context_ = nullptr;

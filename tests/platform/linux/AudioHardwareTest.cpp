@@ -20,7 +20,9 @@ std::string pactl(const std::vector<std::string>& args) {
   // pactl's answers are read in English whatever language other tests chose for the process.
   std::vector<std::string> argv = {"env", "LANGUAGE=C", "LC_ALL=C", "pactl"};
   argv.insert(argv.end(), args.begin(), args.end());
-  return trimmed(runTool(argv).out);
+  std::string out = runTool(argv).out;
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
 }
 
 // The first two columns of `pactl list short WHAT`: a sink's index and name, or a stream's index
@@ -33,14 +35,11 @@ std::map<std::uint32_t, std::string> shortList(const std::string& what) {
   return out;
 }
 
-// "55%" from pactl's volume line: the first channel.
-std::string volume() {
+// The default sink's first channel's volume and whether it is muted: "55% no".
+std::string sinkState() {
   const std::string v = pactl({"get-sink-volume", "@DEFAULT_SINK@"});
   const auto pct = v.find('%'), start = v.rfind(' ', pct);
-  return pct == std::string::npos ? v : v.substr(start + 1, pct - start);
-}
-std::string mute() {
-  return pactl({"get-sink-mute", "@DEFAULT_SINK@"});
+  return v.substr(start + 1, pct - start) + " " + pactl({"get-sink-mute", "@DEFAULT_SINK@"}).erase(0, 6);
 }
 
 std::vector<std::string> names(AudioOutput& out) {
@@ -105,25 +104,20 @@ TEST_F(LinuxAudioTest, VolumeKeysStepTheDefaultSinkAndStopAtFull) {
   pactl({"set-sink-mute", "@DEFAULT_SINK@", "0"});
   LinuxAudioHardware hw;
   ASSERT_TRUE(hw.ready());
-  // Two quick presses are two steps.
-  hw.mediaKey(LinuxAudioHardware::kVolumeUp);
-  hw.mediaKey(LinuxAudioHardware::kVolumeUp);
-  EXPECT_TRUE(pollUntil([] { return volume() == "60%"; })) << volume();
-  hw.mediaKey(LinuxAudioHardware::kVolumeDown);
-  EXPECT_TRUE(pollUntil([] { return volume() == "55%"; })) << volume();
-  hw.mediaKey(LinuxAudioHardware::kMuteToggle);
-  EXPECT_TRUE(pollUntil([] { return mute() == "Mute: yes"; }));
-  // Raising the volume unmutes, as the desktops' own keys do.
-  hw.mediaKey(LinuxAudioHardware::kVolumeUp);
-  EXPECT_TRUE(pollUntil([] { return mute() == "Mute: no" && volume() == "60%"; }));
-  for (int i = 0; i < 12; ++i) hw.mediaKey(LinuxAudioHardware::kVolumeUp);
-  EXPECT_TRUE(pollUntil([] { return volume() == "100%"; })) << volume();
-  hw.mediaKey(LinuxAudioHardware::kVolumeUp);
-  hw.mediaKey(LinuxAudioHardware::kMuteToggle);  // a later change, to know the one before is done
-  EXPECT_TRUE(pollUntil([] { return mute() == "Mute: yes"; }));
-  EXPECT_EQ(volume(), "100%");
-  hw.mediaKey(LinuxAudioHardware::kMuteToggle);
-  EXPECT_TRUE(pollUntil([] { return mute() == "Mute: no"; }));
+  using H = LinuxAudioHardware;
+  // Each row waits for its own state, so a step too many in one row fails the next.
+  const struct {
+    int key, presses;
+    std::string state;
+  } steps[] = {{H::kVolumeUp, 2, "60% no"},  // two quick presses are two steps
+               {H::kVolumeDown, 1, "55% no"},   {H::kMuteToggle, 1, "55% yes"},
+               {H::kVolumeUp, 1, "60% no"},  // raising the volume unmutes, as the desktops' own keys do
+               {H::kVolumeUp, 12, "100% no"},   {H::kVolumeUp, 1, "100% no"},
+               {H::kMuteToggle, 1, "100% yes"}, {H::kMuteToggle, 1, "100% no"}};
+  for (const auto& s : steps) {
+    for (int i = 0; i < s.presses; ++i) hw.mediaKey(s.key);
+    EXPECT_TRUE(pollUntil([&] { return sinkState() == s.state; })) << s.state << ": " << sinkState();
+  }
 }
 
 TEST_F(LinuxAudioTest, LostServerEmptiesTheOutputsUntilItIsBack) {

@@ -43,8 +43,7 @@ bool pollUntil(Done done, std::chrono::milliseconds limit = std::chrono::seconds
 }
 
 struct ToolResult {
-  bool exited = false;  // false: did not end in time (it was killed)
-  int status = -1;
+  int status = -1;  // -1 when it did not end in time (it was killed)
   std::string out;
 };
 // Runs a program to its end and collects its standard output.
@@ -52,13 +51,13 @@ ToolResult runTool(const std::vector<std::string>& argv,
                    std::chrono::milliseconds limit = std::chrono::seconds(10));
 // Runs a shell command; its standard output.
 std::string shell(const std::string& command);
-std::string trimmed(std::string s);
 
 // The test display, opened once for the binary; null when DISPLAY does not open.
 Display* testDisplay();
 void syncDisplay();  // XSync on it
 
-// The recorder window, focused and covering the screen.
+// xev's window, focused and covering the screen: what an application receives, keysyms after the
+// keymap, as "key press a state=0x0", "button press 1 at 150,110 state=0x0", "motion 150,110 state=0x0".
 class Recorder {
  public:
   Recorder();
@@ -67,6 +66,7 @@ class Recorder {
 
  private:
   ChildProcess process_;
+  unsigned long window_ = 0;
 };
 
 // Lines that start with `prefix`.

@@ -35,10 +35,9 @@ printf '[D-BUS Service]\nName=org.freedesktop.portal.Desktop\nExec=/bin/false\n'
   >"$T/share/dbus-1/services/org.freedesktop.portal.Desktop.service"
 
 start_bus_and_sound() {
-  dbus-daemon --session --nofork --nopidfile --address="unix:path=$T/bus" --print-address=4 4>"$T/bus.addr" &
-  pids+=($!)
-  for _ in $(seq 100); do [ -s "$T/bus.addr" ] && break; sleep 0.05; done
-  export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$T/bus.addr")
+  # Forked once it listens; not our child, but stopped by its process id all the same.
+  pids+=("$(dbus-daemon --session --fork --nopidfile --address="unix:path=$T/bus" --print-pid=1)")
+  export DBUS_SESSION_BUS_ADDRESS=unix:path=$T/bus
 
   export PULSE_SERVER=unix:$T/pulse.sock PULSE_RUNTIME_PATH=$T/run/pulse
   "$(dirname "${BASH_SOURCE[0]}")/sound-server.sh" "$T/pulse.sock" Speakers Headphones \
@@ -93,9 +92,9 @@ start_xvfb() {
   export DISPLAY=:$(tr -d '\n' <"$T/display")
 }
 
+# In the background, so that the traps run while it does; exits with its status.
 run_inside() {
   "$@" &
-  child=$!
-  wait "$child"
-  exit $?
+  wait $!
+  exit
 }
