@@ -1,6 +1,7 @@
 #pragma once
-// What the program tests on a real desktop (X11 or Wayland) share: a shell to the desktop's own
-// tools, polling an outside view, the desktop entries a launcher lists, and the phone's requests.
+// What the program tests on every real desktop (X11, sway, GNOME, KDE) share: the desktop's own
+// tools, the phone's requests, and the checks every desktop passes alike, read back from the test
+// window, AT-SPI and the launch records.
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -14,63 +15,63 @@
 
 namespace quib::test {
 
-// Runs a shell command; its standard output without the trailing newline and spaces.
+// A shell command's standard output, trailing newlines and spaces cut.
 std::string run(const std::string& command);
-
 // Polls an outside view for up to five seconds (the desktop answers asynchronously).
 bool eventually(const std::function<bool()>& f);
-
 std::string readFile(const std::filesystem::path& p);
-
-// Desktop entries the launcher would list: "Notes", and a browser for https and http; each
-// records how it was started in `marks`/log.
-void installApplications(const std::filesystem::path& marks);
-
-ServerMessage act(QuibClient& phone, QuibAction a);
-std::vector<std::string> history(QuibClient& phone);
-// Whether the phone's clipboard history comes to start with `text` (the copy is seen by polling).
-bool historyComesToStartWith(QuibClient& phone, const std::string& text);
-// The checks every desktop passes alike, read back from the test window and the launch records.
-// The menu comes to say input is allowed (at once, or once a portal session starts; `consent`, when
-// given, answers the desktop's dialog and waits for it) and names the default output; the phone pairs.
-using Consent = std::function<void(ChildProcess& program)>;
-bool startAndPair(ChildProcess& program, QuibClient& phone, const Consent& consent = {});
-// The program on the Wayland session, its menu on its terminal, having said that input and the
-// clipboard go through `sinks`; `phone` is paired with it (none when it did not start or pair).
-std::unique_ptr<ChildProcess> startOnWayland(const std::filesystem::path& data, const std::string& sinks,
-                                             QuibClient& phone, const Consent& consent = {});
-// The window that stands in for a tray on a desktop without one (`platform` is the backend), read
-// through AT-SPI as a screen reader reads it. With no phone paired the program opens it by itself,
-// and the code shown there pairs; with a phone paired a start stays quiet, and a second start
-// presents the window and exits 0. Then `closeWindow` (when given) closes it, and the program serves on.
-void checkStatusWindow(const std::string& platform, const std::function<void()>& closeWindow = {});
-// Keys: "a", then command+shift+z, the window showing the command key as `command`.
-void checkKeys(QuibClient& phone, ChildProcess& window, const std::string& command = "control");
-// Texts in every script and keys, sent in one write, arrive each once and in order in the field
-// (which holds "a" from checkKeys); then prints how long 1,000 ASCII and 200 Hangul characters
-// take to arrive whole.
-void checkTypedText(QuibClient& phone, ChildProcess& window);
-// The phone's copy pasted in the window, and the window's copy in the history (through Control's
-// shortcuts, whatever the command key is).
-void checkClipboardThroughWindow(QuibClient& phone, ChildProcess& window);
-// From the pointer at (x, y): a move by (40, -25), a click, a right click, a scroll up (the window's
-// line for it: wheel clicks, or smooth scrolling where the desktop sends no clicks), and a drag by
-// (30, 30).
-void checkPointer(QuibClient& phone, ChildProcess& window, int x, int y,
-                  const std::string& scrollLine = "scroll up\n");
-// On a compositor that places the pointer itself (GNOME, KDE): the program started with `sinks`
-// (its data in `data`, a fresh folder when empty; `consent` as for startAndPair); keys, texts (then
-// `afterTexts`), the clipboard both ways through the window, and the pointer from where a click
-// finds it.
-void checkInputOnCompositor(const std::string& sinks, const std::string& scrollLine,
-                            const std::function<void()>& afterTexts = {},
-                            const std::filesystem::path& data = {}, const Consent& consent = {});
-// Launching "notes", opening an https address, and which of two names are installed.
-// The program asked for a desktop it cannot reach: exit status 2, saying why.
-void checkRefused(const std::string& platform, const std::string& why, const std::filesystem::path& data);
-
-void checkApplicationsAndAddresses(QuibClient& phone, const std::filesystem::path& marks);
 QuibAction action(QuibActionKind kind, std::optional<std::string> value = std::nullopt,
                   std::vector<std::string> modifiers = {});
+ServerMessage act(QuibClient& phone, QuibAction a);
+std::vector<std::string> history(QuibClient& phone);
+bool historyComesToStartWith(QuibClient& phone, const std::string& text);
+
+// The test window with the focus in its field (on the Wayland session when `wayland`); none when it
+// did not show.
+std::unique_ptr<ChildProcess> openWindow(bool wayland);
+// The program started with `args` (its port 0 and its menu on its terminal), having said each of
+// `said` of its desktop; its menu comes to say input is allowed (at once, or once a portal session starts:
+// `consent`, when given, answers the desktop's dialog) and names the default output; `phone` is
+// paired with it. None when it did not start or pair.
+using Consent = std::function<void(ChildProcess& program)>;
+std::unique_ptr<ChildProcess> startPaired(QuibClient& phone, std::vector<std::string> args,
+                                          const std::vector<std::string>& said, const Consent& consent = {});
+// Answers the desktop's consent dialog called `title` as a user would, pressing `controls`; then
+// input is allowed.
+Consent answering(const std::string& title, const std::vector<std::string>& controls);
+// The lines AT-SPI reads in the showing window called `title` (as a screen reader does), or
+// "(exit status) output" when none shows in time; with `absent`, empty when none shows now.
+std::string readWindow(const std::string& title, bool absent = false);
+
+struct InputChecks {
+  std::string command = "control";                 // the command key as the window shows it
+  std::string scrollLine = "scroll up\n";          // smooth scrolling where the desktop sends no wheel clicks
+  std::optional<std::pair<int, int>> pointerAt{};  // where the pointer starts, where the desktop says
+  std::function<void()> afterKeys{}, afterTexts{};
+  bool keysOnly = false;
+};
+// Keys; texts in every script and keys sent in one write, then long texts (printing how long they
+// take to arrive whole); the clipboard both ways through the window; a double click, a move, clicks,
+// a scroll and a drag.
+void checkInput(QuibClient& phone, ChildProcess& window, const InputChecks& c);
+// On a compositor that places the pointer itself (GNOME, KDE): the window, the program started with
+// `sinks` (its data in `data`, a fresh folder when empty), checkInput, and (unless `keysOnly`) with
+// no window left a paste refused.
+void checkInputOnCompositor(const std::string& sinks, const InputChecks& c,
+                            const std::filesystem::path& data = {}, const Consent& consent = {});
+// Entries the launcher lists ("Notes", a browser for https and http, each recording its start in
+// `marks`/log) and the default output "Speakers", before the program starts.
+void prepareDesktop(const std::filesystem::path& marks);
+// The volume key, the next output, launching "notes", an https address and which names are installed.
+void checkSoundAndApplications(QuibClient& phone, ChildProcess& window, const std::filesystem::path& marks);
+// The window that stands in for a tray (`platform` is the backend), read through AT-SPI as a screen
+// reader reads it: with no phone paired it opens by itself and its code pairs; with one paired a
+// start stays quiet and a second start presents it and exits 0; `closeWindow` (when given) closes
+// it, and the program serves on.
+void checkStatusWindow(const std::string& platform, const std::function<void()>& closeWindow = {});
+// Without the session `variable`, the program asked for `platform` exits 2 saying `why`; asked for
+// none, it says `autoChoice` (when given).
+void checkRefused(const std::string& platform, const char* variable, const std::string& why,
+                  const std::string& autoChoice = {});
 
 }  // namespace quib::test

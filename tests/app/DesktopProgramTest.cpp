@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "client/QuibClient.h"
+#include "platform/tray/TrayStatusBar.h"
 #include "support/ChildProcess.h"
 #include "support/FakeDesktopBus.h"
 #include "support/TempDir.h"
@@ -21,14 +22,10 @@ TEST(DesktopProgramTest, TrayWhenThePanelHasOneAndANoticeOnPairing) {
       {QUIBBLETON_BINARY, "--platform", "virtual", "--port", "0", "--data-dir", data.path().string()});
   ASSERT_TRUE(bus.pump([&] { return !watcher.items.empty(); })) << p.output();
   const std::string item = watcher.items[0];
-  GVariant* menuPath = itemProperty(bus, item, "Menu");
-  ASSERT_TRUE(menuPath);
-  const std::string path = g_variant_get_string(menuPath, nullptr);
-  g_variant_unref(menuPath);
 
   std::optional<ShownMenu> m;
   ASSERT_TRUE(bus.pump([&] {
-    m = readMenu(bus, item, path);
+    m = readMenu(bus, item, TrayStatusBar::kMenuPath);
     return m && !m->items.empty() && m->items[0].label.rfind("대기 중 (포트 ", 0) == 0;
   }));
   const std::string header = m->items[0].label;
@@ -53,11 +50,11 @@ TEST(DesktopProgramTest, TrayWhenThePanelHasOneAndANoticeOnPairing) {
   again.connect("127.0.0.1", port);
   const ShownItem* quit = nullptr;
   ASSERT_TRUE(bus.pump([&] {
-    m = readMenu(bus, item, path);
+    m = readMenu(bus, item, TrayStatusBar::kMenuPath);
     quit = m ? m->withLabel("Quibox 종료") : nullptr;
     return m && !m->items.empty() && m->items[0].label == "2대 연결됨" && quit;
   }));
-  EXPECT_TRUE(click(bus, item, path, quit->id));
+  EXPECT_TRUE(click(bus, item, TrayStatusBar::kMenuPath, quit->id));
   EXPECT_EQ(p.wait(), 0) << p.output();
   EXPECT_EQ(notifications.notices.size(), 1u);
 }

@@ -115,20 +115,19 @@ TEST(ProgramTest, KillAtAnyMomentLosesNoAcknowledgedToken) {
           << "round " << round;
     }
     // Pairings, unpairings and name changes in flight when the kill comes.
-    std::vector<std::unique_ptr<QuibClient>> phones;
+    QuibClient phones[3];
     ClientMessage pair = request(ClientMessage::Kind::pair);
     pair.code = s.code;
     pair.deviceName = "phone " + std::to_string(round);
-    for (int i = 0; i < 3; ++i) {
-      phones.push_back(std::make_unique<QuibClient>());
-      phones.back()->connect("127.0.0.1", s.port);
-      phones.back()->usePairingCode(s.code);
+    for (auto& phone : phones) {
+      phone.connect("127.0.0.1", s.port);
+      phone.usePairingCode(s.code);
     }
-    ServerMessage reply = phones[0]->request(pair);
+    ServerMessage reply = phones[0].request(pair);
     ASSERT_EQ(reply.type, ServerMessage::Kind::paired);
     acknowledged.push_back(*reply.token);
-    phones[1]->send(pair);
-    phones[2]->send(pair);
+    phones[1].send(pair);
+    phones[2].send(pair);
     const bool unpairing = round % 3 == 1;
     if (unpairing) p.write("1\n");  // unpair the first listed device, maybe mid-write
     // The kill lands at a different point of that work every round.
@@ -140,7 +139,7 @@ TEST(ProgramTest, KillAtAnyMomentLosesNoAcknowledgedToken) {
     // A reply that reached the phone before the kill is an acknowledged token too.
     for (int i = 1; i < 3; ++i) {
       try {
-        auto late = phones[i]->readReply(500ms);
+        auto late = phones[i].readReply(500ms);
         if (late.type == ServerMessage::Kind::paired && late.token && !unpairing)
           acknowledged.push_back(*late.token);
       } catch (const ClientError&) {

@@ -1,6 +1,7 @@
 // quib against a running quibbleton on loopback: pairing, later invocations on the stored token,
 // actions whose effects the server's virtual desktop prints, queries, icons and refusals.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -39,11 +40,13 @@ TEST(QuibCliTest, PairDriveQueryAndRefusals) {
   };
 
   EXPECT_EQ(quib({"key", "c"}).status, 3);  // not paired yet
-  EXPECT_EQ(
-      quib({"pair", code == "000000" ? "111111" : "000000", "--host", "127.0.0.1", "--port", port}).status,
-      1);
+  const std::string wrongCode = code == "000000" ? "111111" : "000000";
+  EXPECT_EQ(quib({"pair", wrongCode, "--host", "127.0.0.1", "--port", port}).status, 1);
   auto paired = quib({"pair", code, "--host", "127.0.0.1", "--port", port, "--name", "cli"});
   ASSERT_EQ(paired.status, 0) << paired.output;
+  char host[256] = {};  // the name the computer gave, as stored for later runs
+  gethostname(host, sizeof host - 1);
+  EXPECT_EQ(paired.output, "페어링됨: " + std::string(host) + "\n");
   auto key = quib({"key", "c", "--mod", "command"});
   EXPECT_EQ(key.status, 0);
   EXPECT_EQ(key.output, "command c\n");
@@ -87,19 +90,18 @@ TEST(QuibCliTest, PairDriveQueryAndRefusals) {
   EXPECT_EQ(quib({"pair", code, "--host", "127.0.0.1", "--port", port}).status, 4);
 }
 
-// A peer that greets and then trickles a reply without ever finishing it.
+// A peer that greets and then trickles a reply, a byte every 20 ms, without ever finishing it.
 TEST(QuibClientDeadlineTest, TricklingPeerCannotStretchTheDeadline) {
   asio::io_context io;
   asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
   std::atomic<bool> done{false};
   std::thread peer([&] {
-    asio::ip::tcp::socket s(io);
-    acceptor.accept(s);
-    asio::write(s,
-                asio::buffer(std::string(
-                    "{\"type\":\"hello\",\"needsPairing\":true,\"salt\":\"AAAAAAAAAAAAAAAAAAAAAA==\"}\n")));
+    auto s = acceptor.accept();
     asio::error_code ec;
-    // A byte every 20 ms, for far longer than the client waits.
+    asio::write(s,
+                asio::buffer(std::string_view(R"({"type":"hello","salt":"AAAAAAAAAAAAAAAAAAAAAA=="})"
+                                              "\n")),
+                ec);
     for (int i = 0; i < 400 && !done && !ec; ++i) {
       asio::write(s, asio::buffer("x", 1), ec);
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -109,7 +111,6 @@ TEST(QuibClientDeadlineTest, TricklingPeerCannotStretchTheDeadline) {
   client.connect("127.0.0.1", acceptor.local_endpoint().port());
   EXPECT_THROW(client.readLine(std::chrono::milliseconds(300)), ClientTimeout);
   done = true;
-  client.close();
   peer.join();
 }
 

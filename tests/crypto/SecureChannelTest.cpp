@@ -4,16 +4,9 @@
 
 #include "crypto/Base64.h"
 #include "crypto/SecureChannel.h"
-#include "server/SealedLine.h"
 
 namespace quib {
 namespace {
-
-std::string hex(const SymmetricKey& k) {
-  std::string s;
-  for (auto b : k) s += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
-  return s;
-}
 
 Bytes counting(std::size_t n) {
   Bytes b(n);
@@ -27,26 +20,22 @@ SymmetricKey keyFrom(std::uint8_t first) {
   return k;
 }
 
-// Vectors computed independently: HKDF with Python's hmac/hashlib, the cipher with the openssl
-// command line (chacha20 keystream and the poly1305 MAC over the RFC 8439 layout). The same
-// secret text under the other label gives another key.
+// Vectors computed independently (keys in base64): HKDF with Python's hmac/hashlib, the cipher with the
+// openssl command line (chacha20 keystream and the poly1305 MAC over the RFC 8439 layout). The same secret
+// text under the other label gives another key.
 TEST(SecureChannelTest, KnownKeysAndLine) {
   const Bytes salt = counting(16);
-  EXPECT_EQ(hex(SecureChannel::pairKey("012345", salt)),
-            "8a9f9dbbfa697adbd89e1f740ee1f0eb89f9eff074db397f24143c82d4822820");
-  EXPECT_EQ(hex(SecureChannel::tokenKey("0F8FAD5B-D9CB-469F-A165-70867728950E", salt)),
-            "620e9750deb52073c8a415ac74ede9a69ed2926e57dd62ab11538e164992e12e");
-  EXPECT_EQ(hex(SecureChannel::tokenKey("012345", salt)),
-            "923404cc746003dcf4c112ae542708f936a3c61c158efe504d5c93667315172c");
+  auto b64 = [](const SymmetricKey& k) { return Base64::encode(k.data(), k.size()); };
+  EXPECT_EQ(b64(SecureChannel::pairKey("012345", salt)), "ip+du/ppetvYnh90DuHw64n57/B02zl/JBQ8gtSCKCA=");
+  EXPECT_EQ(b64(SecureChannel::tokenKey("0F8FAD5B-D9CB-469F-A165-70867728950E", salt)),
+            "Yg6XUN61IHPIpBWsdO3ppp7Skm5X3WKrEVOOFkmS4S4=");
+  EXPECT_EQ(b64(SecureChannel::tokenKey("012345", salt)), "kjQEzHRgA9z0wRKuVCcI+TajxhwVjv5QTVyTZnMVFyw=");
 
   const std::string line =
       "e:AAECAwQFBgcICQoLqxi9RtFNbOz4a9iHn4S1J4TAIRwG2mcZFDHpq5z11mWi5z98Xjil49zb/YsK++AwZfM16ng26/c=";
   EXPECT_EQ(SecureChannel::sealTextWithNonce(R"({"type":"ack","requestId":"9","ok":true})", keyFrom(32),
                                              counting(12)),
             line + "\n");
-  auto opened = openLine<ServerMessage>(line, keyFrom(32));
-  ASSERT_TRUE(opened);
-  EXPECT_EQ(opened->requestId, "9");
   // The first byte is read without the tag, and only the right key gives the text's own.
   auto box = SecureChannel::sealedBox(line);
   ASSERT_TRUE(box);
@@ -59,20 +48,13 @@ TEST(SecureChannelTest, KnownKeysAndLine) {
             std::nullopt);
 }
 
-TEST(SecureChannelTest, FreshNonceEveryLine) {
-  ClientMessage ping;
-  ping.type = ClientMessage::Kind::ping;
-  const std::string a = sealLine(ping, keyFrom(1)), b = sealLine(ping, keyFrom(1));
-  EXPECT_NE(a.substr(0, 18), b.substr(0, 18));  // the nonce's base64
-  for (const auto& line : {a, b})
-    EXPECT_EQ(openLine<ClientMessage>(std::string_view(line).substr(0, line.size() - 1), keyFrom(1)), ping);
-}
-
 TEST(SecureChannelTest, DamagedLinesDoNotOpen) {
   const auto key = keyFrom(9);
   std::string line = SecureChannel::sealText(R"({"type":"ping"})", key);
   line.pop_back();
   ASSERT_TRUE(SecureChannel::openText(line, key));
+  EXPECT_NE(line.substr(0, 18),
+            SecureChannel::sealText(R"({"type":"ping"})", key).substr(0, 18));  // fresh nonce
   auto box = *Base64::decode(line.substr(2));
   for (std::size_t bit = 0; bit < box.size() * 8; ++bit) {
     auto bad = box;

@@ -1,52 +1,100 @@
-// Pairing, tokens, the device registry and authorization, through real TCP.
+// Through real TCP: the listener, the greeting, framing, the plain ping and the state reports;
+// pairing, tokens, the device registry and authorization. (The bounds on a line: HostilePeersTest.)
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "crypto/Base64.h"
 #include "server/DeviceRegistry.h"
 #include "support/TestServer.h"
 
 namespace quib::test {
 namespace {
 
+using Lines = std::vector<std::string>;
 using Names = std::map<std::string, std::string>;
 using Tokens = std::vector<std::string>;
 using Devices = std::vector<QuibServer::ConnectedDevice>;
-constexpr const char* kCodeMismatch = "코드가 맞지 않습니다";
 
-class RecordingActions : public ActionPerformer {
- public:
+struct RecordingActions : ActionPerformer {
   ActionResult perform(const QuibAction&) override { return {true, "done " + std::to_string(++performed)}; }
   std::atomic<int> performed = 0;
 };
 
-TEST(PairingTest, PairReturnRenameAndUnpair) {
+TEST(ListenerTest, GreetingFramingAndReports) {
+  TestServer t;
+  EXPECT_EQ(t.states(), Lines{"대기 중 (포트 " + std::to_string(t.port()) + ")"});
+  QuibServer::Options taken;  // a second server on the same port says why it cannot serve
+  taken.port = t.port();
+  EXPECT_EQ(TestServer(taken).states(), Lines{"실패: Address already in use"});
+  t.desktop().host().setHostName("Studio");
+  t.desktop().accessibility().setTrusted(false);
+  auto a = t.connect(), b = t.connect();
+  EXPECT_EQ(wire(a->hello()), R"({"type":"hello","hostName":"Studio","needsPairing":true,)"
+                              R"("accessibilityGranted":false,"salt":")" +
+                                  Base64::encode(a->salt()) + "\"}");
+  EXPECT_EQ(a->salt().size(), 16u);
+  EXPECT_NE(a->salt(), b->salt());
+  ASSERT_TRUE(t.waitForCount(2));
+
+  // A plain ping is the one plain request (anything else plain is HostilePeersTest's); lines may
+  // split across writes, and empty lines are skipped.
+  a->sendRaw("{\"type\":\"ping\",\"requestId\":\"1\"}\n\n\n{\"type\":\"ping\"}\n{\"type\":\"pi");
+  EXPECT_EQ(a->readLine(), R"({"type":"ack","requestId":"1","ok":true})");
+  EXPECT_EQ(a->readLine(), R"({"type":"ack","ok":true})");
+  a->sendRaw("ng\",\"requestId\":\"3\"}");
+  a->sendRaw("\n");
+  EXPECT_EQ(a->readReply().requestId, "3");
+  a->sendRaw("{\"type\":\"ping\",\"requestId\":\"4\"}\n");
+  a->shutdownSend();  // a last line followed by a half-close is still answered
+  EXPECT_EQ(a->readReply().requestId, "4");
+  EXPECT_TRUE(a->waitForClose());
+
+  // On a keyed connection even a plain ping is answered sealed.
+  b->usePairingCode(t.server().pairingCode());
+  EXPECT_EQ(b->request(request(ClientMessage::Kind::ping, "s")).ok, true);
+  b->sendRaw("{\"type\":\"ping\",\"requestId\":\"p\"}\n");
+  EXPECT_TRUE(SecureChannel::isEncrypted(b->readLine()));
+  t.desktop().host().setHostName(std::nullopt);
+  EXPECT_EQ(t.connect()->hello().hostName, "Mac");
+
+  // Count reports are coalesced: one per connect and one per close would be 200.
+  const std::size_t before = t.counts().size();
+  for (int i = 0; i < 100; ++i) t.connect()->close();
+  t.server().stop();
+  ASSERT_TRUE(t.waitForCount(0));
+  EXPECT_LT(t.counts().size() - before, 40u);
+  EXPECT_EQ(t.states().back(), "중지됨");
+  EXPECT_TRUE(b->waitForClose());
+}
+
+TEST(PairingTest, PairReturnRenameUnpairAndRevoke) {
   TestServer t;
   t.desktop().host().setHostName("Studio");
   auto first = t.connect();
   auto reply = first->pair(t.server().pairingCode(), "Pixel");
-  EXPECT_EQ(reply.type, ServerMessage::Kind::paired);
-  EXPECT_EQ(reply.hostName, "Studio");
-  EXPECT_EQ(reply.requestId, "pair");
-  EXPECT_EQ(reply.ok, true);
-  EXPECT_EQ(reply.accessibilityGranted, true);
   // Upper-case hexadecimal, version 4, RFC 4122 variant.
   const std::string token = reply.token.value_or("");
   EXPECT_THAT(token,
               testing::MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}"));
+  EXPECT_EQ(wire(reply), R"({"type":"paired","hostName":"Studio","token":")" + token +
+                             R"(","requestId":"pair","ok":true,"accessibilityGranted":true})");
 
   // A returning phone needs no code, and a name in its first line replaces the stored one; all
-  // connections under one token are one device, listed under the name it paired with.
-  auto renamed = t.connect();
+  // connections under one token are one device, listed under the name it paired with, and once
+  // that connection is gone, under the stored one.
+  auto plain = t.connect(), renamed = t.connect();
   renamed->useToken(token);
   auto clip = request(ClientMessage::Kind::clipboard, "c1");
   clip.deviceName = "New name";
   EXPECT_EQ(renamed->request(clip).type, ServerMessage::Kind::clipboard);
-  auto plain = t.connect();
   plain->useToken(token);
   EXPECT_EQ(plain->request(request(ClientMessage::Kind::ping)).type, ServerMessage::Kind::ack);
   EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey), Tokens{token});
   EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey), (Names{{token, "New name"}}));
   EXPECT_EQ(t.server().connectedDevices(), (Devices{{"Pixel", token}}));
+  first->close();
+  ASSERT_TRUE(t.waitForCount(2));
+  EXPECT_EQ(t.server().connectedDevices(), (Devices{{"New name", token}}));
 
   t.desktop().host().setHostName(std::nullopt);
   auto nameless = t.connect();
@@ -56,7 +104,7 @@ TEST(PairingTest, PairReturnRenameAndUnpair) {
   // Unpairing one device closes its connections and keeps the others; an unknown token changes nothing.
   t.server().disconnect(token);
   t.server().disconnect("NOT-STORED");
-  for (auto* c : {first.get(), renamed.get(), plain.get()}) EXPECT_TRUE(c->waitForClose());
+  for (auto* c : {renamed.get(), plain.get()}) EXPECT_TRUE(c->waitForClose());
   EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey), Tokens{other});
   EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey), Names{});
   EXPECT_EQ(t.server().connectedDevices(), (Devices{{"이름 없는 기기", other}}));
@@ -78,9 +126,25 @@ TEST(PairingTest, PairReturnRenameAndUnpair) {
   EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey), Tokens{});
   EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey), Names{});
   ASSERT_TRUE(t.waitForCount(0));
+
+  // Phones still using a token unpaired either way, and lines that open under no key, are told to
+  // pair again without their id and never count as guesses (far more tries than one address may
+  // guess): only a sealed box that opens under none of the keys does.
+  for (int i = 0; i < 30; ++i) {
+    auto c = t.connect();
+    c->useToken(i % 2 ? token : other);
+    EXPECT_EQ(wire(c->request(request(ClientMessage::Kind::ping, "p"))), kPairAgain);
+    for (const char* line :
+         {"e:!!!!", "e:AAAA", "e:", "garbage", "{\"type\":\"Ping\",\"requestId\":\"4\"}",
+          "{\"type\":\"action\",\"requestId\":\"3\",\"action\":{\"kind\":\"mute\",\"modifiers\":[]}}"}) {
+      c->sendRaw(std::string(line) + "\n");
+      EXPECT_EQ(wire(c->readReply()), kPairAgain) << line;
+    }
+  }
+  EXPECT_EQ(t.connect()->pair(t.server().pairingCode(), "A").type, ServerMessage::Kind::paired);
 }
 
-TEST(PairingTest, WrongCodesAndNewCodes) {
+TEST(PairingTest, WrongCodesNewCodesAndAuthorization) {
   for (int i = 0; i < 200; ++i) ASSERT_THAT(QuibServer::makePairingCode(), testing::MatchesRegex("[0-9]{6}"));
   TestServer t;
   const std::string code = t.server().pairingCode();
@@ -89,27 +153,18 @@ TEST(PairingTest, WrongCodesAndNewCodes) {
   keyed->usePairingCode(code);
   auto bad = request(ClientMessage::Kind::pair, "x");
   bad.code = otherCode(code);
-  auto refused = keyed->request(bad);
-  EXPECT_EQ(refused.type, ServerMessage::Kind::error);
-  EXPECT_EQ(refused.message, kCodeMismatch);
-  EXPECT_EQ(refused.requestId, "x");
-  EXPECT_EQ(refused.needsPairing, std::nullopt);
+  const std::string mismatch = R"({"type":"error","requestId":"x","message":"코드가 맞지 않습니다"})";
+  EXPECT_EQ(wire(keyed->request(bad)), mismatch);
   // Five wrong keys lock that connection, even against the right code.
   auto c = t.connect();
-  for (int i = 0; i < 5; ++i) {
-    auto reply = c->pair(otherCode(code), "x");
-    EXPECT_EQ(reply.message, kWrongKey);
-    EXPECT_EQ(reply.needsPairing, true);
-    EXPECT_EQ(reply.requestId, std::nullopt);
-  }
-  EXPECT_EQ(c->pair(code, "x").message, kWrongKey);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(wire(c->pair(otherCode(code), "x")), kPairAgain);
+  EXPECT_EQ(wire(c->pair(code, "x")), kPairAgain);
   // A new code keeps keyed connections (the old key still opens their lines) and governs every
   // pair request from then on.
   t.server().setPairingCode("000042");
   EXPECT_EQ(keyed->request(request(ClientMessage::Kind::ping, "2")).type, ServerMessage::Kind::ack);
-  auto pairOld = request(ClientMessage::Kind::pair, "3");
-  pairOld.code = code;
-  EXPECT_EQ(keyed->request(pairOld).message, kCodeMismatch);
+  bad.code = code;
+  EXPECT_EQ(wire(keyed->request(bad)), mismatch);
   EXPECT_EQ(t.connect()->pair(code, "x").message, kWrongKey);
   auto fresh = t.connect()->pair("000042", "x");
   ASSERT_EQ(fresh.type, ServerMessage::Kind::paired);
@@ -118,26 +173,20 @@ TEST(PairingTest, WrongCodesAndNewCodes) {
   keyed->send(request(ClientMessage::Kind::ping));
   keyed->usePairingCode(code);
   EXPECT_EQ(keyed->readReply().message, kWrongKey);
-}
 
-TEST(PairingTest, PairingKeyAuthorizesOnlyWithAToken) {
-  TestServer t;
+  // Authorization asks for a token, not only the pairing key.
   RecordingActions actions;
   t.server().setActionPerformer(&actions);
   t.desktop().accessibility().setTrusted(false);
-  std::string token;
-  t.connectPaired("A", &token);
-  auto c = t.connect();
+  const std::string token = *fresh.token;
+  c = t.connect();
   c->usePairingCode(t.server().pairingCode());
   for (auto type :
        {ClientMessage::Kind::action, ClientMessage::Kind::clipboard, ClientMessage::Kind::appList}) {
     auto m = actionRequest("r");
     m.type = type;
-    auto reply = c->request(m);
-    EXPECT_EQ(reply.type, ServerMessage::Kind::error);
-    EXPECT_EQ(reply.message, "페어링이 필요합니다");
-    EXPECT_EQ(reply.needsPairing, true);
-    EXPECT_EQ(reply.requestId, "r");
+    EXPECT_EQ(wire(c->request(m)),
+              R"({"type":"error","requestId":"r","message":"페어링이 필요합니다","needsPairing":true})");
   }
   EXPECT_EQ(c->request(request(ClientMessage::Kind::appIcon)).type, ServerMessage::Kind::appIcon);
   // A paired token in a request serves it and authorizes the connection from then on, which is
@@ -146,9 +195,8 @@ TEST(PairingTest, PairingKeyAuthorizesOnlyWithAToken) {
   withToken.token = token;
   EXPECT_EQ(c->request(withToken).message, "done 1");
   EXPECT_EQ(c->request(actionRequest("a2")).message, "done 2");
-  bool anonymous = false;
-  for (const auto& d : t.server().connectedDevices()) anonymous |= !d.token;
-  EXPECT_TRUE(anonymous);
+  EXPECT_THAT(t.server().connectedDevices(),
+              testing::Contains(testing::Field(&QuibServer::ConnectedDevice::token, std::nullopt)));
 
   // A returning phone's first line is tried under the tokens off the queue; the actions that came
   // in the same write wait for that trial and then run in order, each once.
@@ -156,16 +204,12 @@ TEST(PairingTest, PairingKeyAuthorizesOnlyWithAToken) {
   d->useToken(token);
   d->sendTogether({actionRequest("1"), actionRequest("2"), actionRequest("3")});
   for (int i = 1; i <= 3; ++i) {
-    auto reply = d->readReply();
-    EXPECT_EQ(reply.requestId, std::to_string(i));
-    EXPECT_EQ(reply.message, "done " + std::to_string(i + 2));
-    EXPECT_EQ(reply.accessibilityGranted, false);
+    EXPECT_EQ(wire(d->readReply()), R"({"type":"ack","requestId":")" + std::to_string(i) +
+                                        R"(","ok":true,"message":"done )" + std::to_string(i + 2) +
+                                        R"(","accessibilityGranted":false})");
   }
-  auto empty = d->request(request(ClientMessage::Kind::action, "e"));
-  EXPECT_EQ(empty.type, ServerMessage::Kind::error);
-  EXPECT_EQ(empty.message, "동작이 비어 있음");
-  EXPECT_EQ(empty.requestId, "e");
-  EXPECT_EQ(empty.needsPairing, std::nullopt);
+  EXPECT_EQ(wire(d->request(request(ClientMessage::Kind::action, "e"))),
+            R"({"type":"error","requestId":"e","message":"동작이 비어 있음"})");
 }
 
 }  // namespace

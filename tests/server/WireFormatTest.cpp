@@ -17,12 +17,7 @@ TEST(WireFormatTest, ConstantsAndEnumerationOrder) {
                                              "audioOutputNext", "screenshotRegion", "openURL", "openSite",
                                              "typeText", "setClipboard", "pointerMove", "pointerScroll",
                                              "pointerClick", "pointerDown", "pointerUp"}));
-  for (auto k : allQuibActionKinds()) EXPECT_EQ(quibActionKindFromString(toString(k)), k);
-  EXPECT_FALSE(quibActionKindFromString("Mute"));
-  for (auto k : ClientMessage::allKinds())
-    EXPECT_EQ(ClientMessage::kindFromString(ClientMessage::kindName(k)), k);
-  for (auto k : ServerMessage::allKinds())
-    EXPECT_EQ(ServerMessage::kindFromString(ServerMessage::kindName(k)), k);
+  EXPECT_FALSE(quibActionKindFromString("Mute"));  // names are case-sensitive (valid ones: below)
 }
 
 // Every field, compact, in the table's order, absent ones left out: each line reads back to a record
@@ -39,7 +34,6 @@ TEST(WireFormatTest, EveryFieldWritesBackTheSameBytes) {
     EXPECT_EQ(QuibCodec::encodeLine(readClient(line)), std::string(line) + "\n");
   for (const char* line :
        {R"({"type":"frontApp"})",
-        R"({"type":"ack","requestId":"2","ok":true,"message":"command c","accessibilityGranted":true})",
         R"({"type":"appList","hostName":"h","token":"t","requestId":"r","ok":false,"message":"m",)"
         R"("needsPairing":true,"accessibilityGranted":false,"salt":"s","appName":"a","iconPNGBase64":"i",)"
         R"("url":"u","installedApps":[],"clipboardItems":["x"]})"})
@@ -50,7 +44,6 @@ TEST(WireFormatTest, EveryFieldWritesBackTheSameBytes) {
 }
 
 TEST(WireFormatTest, StrictReading) {
-  EXPECT_EQ(readClient(R"({"type":"ping"})").requestId, std::nullopt);
   EXPECT_EQ(readClient(" \r\n\t{\"type\":\"ping\"}").type, ClientMessage::Kind::ping);
   for (const char* bad :
        {R"({"type":"Ping"})", R"({"type":"pong"})", R"({"requestId":"1"})", "[]", "not json", "", " \n",
@@ -59,9 +52,14 @@ TEST(WireFormatTest, StrictReading) {
         R"({"type":"action","action":{"modifiers":[]}})", R"({"type":"appIcon","iconSize":"128"})",
         R"({"type":"appIcon","iconSize":12.5})", R"({"type":"appIcon","iconSize":1e20})",
         R"({"type":"appCheck","appNames":["a",1]})", R"({"type":"ping","requestId":5})",
-        R"({"type":"ping","actions":[{"kind":"mute"}]})", "{\"type\":\"ping\",\"requestId\":\"\xff\"}"}) {
+        R"({"type":"ping","actions":[{"kind":"mute"}]})", "{\"type\":\"ping\",\"requestId\":\"\xff\"}"})
     EXPECT_THROW(readClient(bad), DecodeError) << bad;
-  }
+  // Nesting and element counts past what any request needs are refused before parsing.
+  std::string wide = R"({"type":"ping","x":[0)";
+  for (int i = 0; i < 5000; ++i) wide += ",0";
+  for (const std::string& bad :
+       {R"({"type":"ping","x":)" + std::string(5000, '[') + std::string(5000, ']') + "}", wide + "]}"})
+    EXPECT_THROW(readClient(bad), DecodeError);
   auto mute =
       readClient(R"({"type":"action","action":{"kind":"mute","modifiers":[],"extra":1},"foo":"bar"})");
   ASSERT_TRUE(mute.action);

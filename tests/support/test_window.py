@@ -2,8 +2,8 @@
 # A small GTK window for desktop tests: one text field that holds the keyboard focus. It prints a
 # line for every key press (keysym name and modifier names), pointer button, scroll step and the
 # field's text after each change, so a test reads what really arrived from outside the program.
-# With --motion it also prints every pointer motion; with --no-menu a right click opens no menu.
-# On Wayland (GDK_BACKEND=wayland) it covers the output fullscreen, so window coordinates are the
+# A right click opens no menu, which would take the pointer from the window until dismissed. On
+# Wayland (GDK_BACKEND=wayland) it covers the output fullscreen, so window coordinates are the
 # compositor's.
 import sys
 
@@ -18,29 +18,22 @@ def say(*parts):
     print(*parts, flush=True)
 
 
-def modifier_names(state):
-    names = []
-    for mask, name in ((Gdk.ModifierType.SHIFT_MASK, "shift"), (Gdk.ModifierType.CONTROL_MASK, "control"),
-                       (Gdk.ModifierType.MOD1_MASK, "alt"), (Gdk.ModifierType.SUPER_MASK, "super"),
-                       (Gdk.ModifierType.MOD4_MASK, "mod4")):
-        if state & mask:
-            names.append(name)
-    return "+".join(names) or "-"
-
-
-SCROLLS = {Gdk.ScrollDirection.UP: "up", Gdk.ScrollDirection.DOWN: "down", Gdk.ScrollDirection.LEFT: "left",
-           Gdk.ScrollDirection.RIGHT: "right"}
+MODIFIERS = ((Gdk.ModifierType.SHIFT_MASK, "shift"), (Gdk.ModifierType.CONTROL_MASK, "control"),
+             (Gdk.ModifierType.MOD1_MASK, "alt"), (Gdk.ModifierType.SUPER_MASK, "super"),
+             (Gdk.ModifierType.MOD4_MASK, "mod4"))
 
 
 def on_event(event):
     # Every event is seen here before the widgets, which may swallow presses.
     t = event.type
     if t == Gdk.EventType.KEY_PRESS:
-        say("key", Gdk.keyval_name(event.keyval), modifier_names(event.state))
-    elif t == Gdk.EventType.BUTTON_PRESS:
-        say("button press", event.get_button()[1], int(event.x_root), int(event.y_root))
-    elif t == Gdk.EventType.BUTTON_RELEASE:
-        say("button release", event.get_button()[1], int(event.x_root), int(event.y_root))
+        say("key", Gdk.keyval_name(event.keyval), "+".join(n for m, n in MODIFIERS if event.state & m) or "-")
+    elif t in (Gdk.EventType.BUTTON_PRESS, Gdk.EventType.BUTTON_RELEASE):
+        pressed = t == Gdk.EventType.BUTTON_PRESS
+        say("button press" if pressed else "button release", event.get_button()[1], int(event.x_root),
+            int(event.y_root))
+        if event.get_button()[1] == 3:
+            return
     elif t == Gdk.EventType.DOUBLE_BUTTON_PRESS:
         say("button double", event.get_button()[1])
     elif t == Gdk.EventType.SCROLL and event.direction == Gdk.ScrollDirection.SMOOTH:
@@ -48,20 +41,10 @@ def on_event(event):
         _, dx, dy = event.get_scroll_deltas()
         say("scroll smooth", "right" if dx > 0 else "left" if dx < 0 else "down" if dy > 0 else "up" if dy < 0 else "-")
     elif t == Gdk.EventType.SCROLL:
-        say("scroll", SCROLLS.get(event.direction, "smooth"))
+        say("scroll", event.direction.value_nick)
     elif t == Gdk.EventType.MOTION_NOTIFY and event.state & Gdk.ModifierType.BUTTON1_MASK:
         say("drag", int(event.x_root), int(event.y_root))
-    elif t in (Gdk.EventType.MOTION_NOTIFY, Gdk.EventType.ENTER_NOTIFY) and REPORT_MOTION:
-        # A pointer that arrives from outside the window enters at its place instead of moving there.
-        say("motion", int(event.x_root), int(event.y_root))
-    if NO_MENU and t in (Gdk.EventType.BUTTON_PRESS, Gdk.EventType.BUTTON_RELEASE) and event.get_button()[1] == 3:
-        # The field's context menu would take the pointer from the window until dismissed.
-        return
     Gtk.main_do_event(event)
-
-
-REPORT_MOTION = "--motion" in sys.argv
-NO_MENU = "--no-menu" in sys.argv
 
 
 def on_changed(entry):
@@ -74,11 +57,8 @@ def main():
     window.move(0, 0)
     entry = Gtk.Entry()
     window.add(entry)
-    mask = (Gdk.EventMask.BUTTON_PRESS_MASK | Gdk.EventMask.BUTTON_RELEASE_MASK | Gdk.EventMask.SCROLL_MASK |
-            Gdk.EventMask.BUTTON_MOTION_MASK)
-    if REPORT_MOTION:
-        mask |= Gdk.EventMask.POINTER_MOTION_MASK | Gdk.EventMask.ENTER_NOTIFY_MASK
-    window.add_events(mask)
+    window.add_events(Gdk.EventMask.BUTTON_PRESS_MASK | Gdk.EventMask.BUTTON_RELEASE_MASK |
+                      Gdk.EventMask.SCROLL_MASK | Gdk.EventMask.BUTTON_MOTION_MASK)
     wayland = type(Gdk.Display.get_default()).__name__ == "WaylandDisplay"
     if wayland:
         window.fullscreen()
@@ -89,22 +69,18 @@ def main():
     state = {"mapped": False, "said": False}
 
     def ready(*_):
-        # On Wayland the window is ready once it covers the output (a shell may place it below its
-        # top bar first, then make it fullscreen).
-        gdk_window = window.get_window()
-        if wayland and state["said"] and not gdk_window.get_state() & Gdk.WindowState.FULLSCREEN:
-            # A shell that takes it out of fullscreen (under its top bar) moves every pointer
-            # position the tests expect: put it back.
-            window.fullscreen()
-        if not state["mapped"] or state["said"]:
+        if wayland and not window.get_window().get_state() & Gdk.WindowState.FULLSCREEN:
+            # A shell may place it below its top bar, first or later, which would move every pointer
+            # position the tests expect.
+            if state["said"]:
+                window.fullscreen()
             return False
-        if wayland and not gdk_window.get_state() & Gdk.WindowState.FULLSCREEN:
-            return False
-        state["said"] = True
-        # No window manager runs on the test display: take the input focus ourselves.
-        gdk_window.focus(Gdk.CURRENT_TIME)
-        entry.grab_focus()
-        GLib.timeout_add(200, lambda: say("ready") and False)
+        if state["mapped"] and not state["said"]:
+            state["said"] = True
+            # No window manager runs on the test display: take the input focus ourselves.
+            window.get_window().focus(Gdk.CURRENT_TIME)
+            entry.grab_focus()
+            GLib.timeout_add(200, lambda: say("ready") and False)
         return False
 
     def mapped(*_):
