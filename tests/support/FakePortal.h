@@ -1,9 +1,9 @@
 #pragma once
-// The desktop's RemoteDesktop portal (with its Clipboard part) on the test's own bus, behaving as a
-// real one cannot be made to on demand: it declines, grants part, holds its dialog open, leaves a
-// call unanswered, closes or forgets the session. It records every call in order, and answers on a
-// thread of its own, as the real portal does, so a client may wait for a reply on the test thread;
-// the public functions run their work there and wait for it.
+// The desktop's RemoteDesktop portal (with its Clipboard part) on the test's own bus, doing what a
+// real one cannot be made to do on demand: decline, grant part, hold its dialog open, leave a call
+// unanswered, close or forget the session. It answers on a thread of its own, as a real portal in
+// its own process does, so a client may wait for a reply on the test thread; the public functions
+// run their work there and wait for it.
 #include <gio/gio.h>
 
 #include <cstdint>
@@ -29,7 +29,6 @@ class FakeRemoteDesktop {
     std::uint32_t startResponse = 0;  // what the dialog answers: 1 the user declines
     std::uint32_t grantDevices = 3;
     bool holdDialog = false;  // the dialog stays open until answerDialog()
-    int inputDelayMs = 0;     // input calls are answered this late, those that overlap reversed
     int unansweredInput = 0;  // the next this many input calls get no reply at all
   };
 
@@ -38,26 +37,23 @@ class FakeRemoteDesktop {
   ~FakeRemoteDesktop() { thread_.reset(); }
 
   void change(const std::function<void(Behaviour&)>& edit) {
-    run([&] { edit(behaviour_); });
+    thread_->run([&] { edit(behaviour_); });
   }
   // "CreateSession", "SelectDevices types=3 persist_mode=2 restore_token=token-1", "RequestClipboard",
   // "Start dialog" / "Start restored", "KeyboardKeysym 97 1", "PointerMotion 1.5 -2.0",
-  // "SetSelection text/plain", "Close": input in the order it came; those from `from` on.
+  // "SetSelection mime_types=text/plain,UTF8_STRING", "Close": in the order they came; those from `from` on.
   std::vector<std::string> calls(std::size_t from = 0);
   // Off (before any input): input calls are only counted (the benchmark).
   bool recordInput = true;
   std::uint64_t inputCalls() { return read(inputCalls_); }
-  // Input calls that came while an earlier one was still unanswered.
-  int overlapping() { return read(overlapping_); }
   int dialogs() { return read(dialogs_); }
   std::size_t openSessions() { return read(sessions_).size(); }
 
   // The user allows what the dialog held open by holdDialog asks.
   bool answerDialog();
-  // The desktop ends the newest session (its Closed signal); false when there is none.
-  bool closeSession() { return onNewest(true); }
-  // The portal loses the newest session without a word (it restarted): calls on it fail.
-  bool forgetSession() { return onNewest(false); }
+  // The desktop ends the newest session with its Closed signal, or (`signalClosed` false) the portal
+  // loses it without a word, as when it restarted; false when there is none.
+  bool endSession(bool signalClosed);
   // Someone pastes `mime` from the newest session's copy: what the session wrote, once it said it
   // is done ("(failed)" when it said it failed); none within the bus's pump time.
   std::optional<std::string> paste(SessionBus& bus, const std::string& mime);
@@ -67,40 +63,32 @@ class FakeRemoteDesktop {
 
  private:
   struct Session {
-    std::string sender;
+    std::string path, sender, restoreToken;
     guint registration = 0;
-    std::string restoreToken;
     bool persist = false, clipboard = false;
   };
-  void run(const std::function<void()>& work) { thread_->run(work); }
   template <class T>
   T read(const T& field) {
     T copy{};
-    run([&] { copy = field; });
+    thread_->run([&] { copy = field; });
     return copy;
   }
-  guint register_(const std::string& path, const char* interface);
-  void method(const std::string& interface, const std::string& name, GVariant* params,
+  guint registerObject(const std::string& path, const char* interface);
+  void handle(const std::string& interface, const std::string& name, GVariant* params,
               GDBusMethodInvocation* invocation);
-  void input(const std::string& name, GVariant* params, GDBusMethodInvocation* invocation);
-  void clipboardMethod(Session& session, const std::string& name, GVariant* params,
-                       GDBusMethodInvocation* invocation);
   GVariant* startResults(Session& session);
   void emit(const std::string& sender, const std::string& path, const char* interface, const char* signal,
             GVariant* params);
-  bool onNewest(bool signalClosed);
-  void removeSession(const std::string& path, bool signalClosed);
+  void drop(std::vector<Session>::iterator session, bool signalClosed);
 
   Behaviour behaviour_;
   GDBusConnection* connection_ = nullptr;  // the portal thread's
   std::vector<std::string> calls_;
   std::uint64_t inputCalls_ = 0;
-  int overlapping_ = 0, dialogs_ = 0, tokens_ = 0;
-  std::uint32_t transfers_ = 0;
-  // Input calls not answered yet; of them, those to be answered after the delay.
-  std::vector<GDBusMethodInvocation*> pendingInput_, delayed_;
-  std::map<std::string, Session> sessions_;  // by path
-  std::vector<std::string> sessionOrder_;
+  int dialogs_ = 0;
+  std::uint32_t issued_ = 0;  // tokens and paste serials
+  std::vector<GDBusMethodInvocation*> unanswered_;
+  std::vector<Session> sessions_;  // the newest last
   std::set<std::string> validTokens_;
   std::optional<std::pair<std::string, std::string>> held_;  // the held dialog's request and session
   std::map<std::uint32_t, int> writing_;  // a paste's serial: our end of the pipe handed out

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
@@ -16,26 +15,24 @@ namespace {
 
 struct State {
   std::string text;
-  bool stall = false;
-  bool done = false;
-  std::vector<int> held;  // stalled answers, never written
+  bool stall = false, done = false;
   wl_seat* seat = nullptr;
   zwlr_data_control_manager_v1* manager = nullptr;
 };
 
-void global(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
+void global(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
   auto* s = static_cast<State*>(data);
   if (std::strcmp(interface, wl_seat_interface.name) == 0 && !s->seat)
     s->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
   if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0)
     s->manager = static_cast<zwlr_data_control_manager_v1*>(
-        wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, version < 2 ? version : 2));
+        wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 1));
 }
 
 void send(void* data, zwlr_data_control_source_v1*, const char* type, int32_t fd) {
   auto* s = static_cast<State*>(data);
   const bool hint = std::strcmp(type, "x-kde-passwordManagerHint") == 0;
-  if (s->stall && !hint) return s->held.push_back(fd);
+  if (s->stall && !hint) return;  // the end stays open, never written, until we exit
   const std::string& out = hint ? std::string("secret") : s->text;
   if (write(fd, out.data(), out.size()) < 0) std::perror("write");
   close(fd);
@@ -67,7 +64,6 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   while (!s.done && wl_display_dispatch(display) >= 0) {
   }
-  for (int fd : s.held) close(fd);
   wl_display_disconnect(display);
   return 0;
 }

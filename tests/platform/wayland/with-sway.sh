@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Runs a command inside a private Wayland desktop: sway on its headless backend (one 1280x800
-# output, software rendering, no input devices of its own), plus the private bus, sound server and
-# XDG folders of the X11 harness. sway will not run as root, so it runs as nobody in a runtime
-# folder of its own; root (the tests in CI) reaches its socket all the same. Everything started
-# here is stopped by process id. Exits 77 (skipped) when sway or setpriv is not installed.
-# With --with-x first, an Xvfb display runs beside it (for comparing the two).
+# output, software rendering, no input devices of its own) with the private bus, sound server and
+# XDG folders of private-session.sh; `--with-x` first adds an Xvfb display beside it (for comparing
+# the two). sway will not run as root, so it runs as nobody in a runtime folder of its own, whose
+# socket root (the tests in CI) reaches all the same. Exits 77 (skipped) without sway or setpriv.
 set -uo pipefail
 for tool in sway setpriv; do
   command -v "$tool" >/dev/null || { echo "with-sway: $tool is not installed" >&2; exit 77; }
@@ -14,18 +13,11 @@ if [ "${1:-}" = "--with-x" ]; then with_x=1; shift; fi
 session_type=wayland
 . "$(dirname "$0")/../linux/private-session.sh"
 
-# The compositor's user must pass through $T to its own folder.
-chmod 755 "$T"
+chmod 755 "$T"  # the compositor's user passes through to its own folder
 W=$T/wayland
 mkdir -m 700 -p "$W"
-cat >"$W/config" <<'CONFIG'
-xwayland disable
-output HEADLESS-1 mode 1280x800 position 0 0
-default_border none
-default_floating_border none
-focus_follows_mouse no
-seat * hide_cursor 0
-CONFIG
+printf '%s\n' 'xwayland disable' 'output HEADLESS-1 mode 1280x800 position 0 0' 'default_border none' \
+  'default_floating_border none' 'focus_follows_mouse no' 'seat * hide_cursor 0' >"$W/config"
 as_compositor=()
 if [ "$(id -u)" -eq 0 ]; then
   chown -R nobody:nogroup "$W"
