@@ -190,6 +190,10 @@ void FakeRemoteDesktop::handle(const std::string& interface, const std::string& 
       respond(0, startResults(*session));
     else
       respond(behaviour_.startResponse, g_variant_new_parsed("@a{sv} {}"));
+  } else if (name == "RequestClipboard" && !session->restoreToken.empty()) {
+    // As the desktop's portal does once devices were chosen with a restore token.
+    g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.Failed",
+                                               "Invalid state");
   } else if (input && behaviour_.unansweredInput > 0) {
     // The desktop may still act on it; the caller never hears.
     --behaviour_.unansweredInput;

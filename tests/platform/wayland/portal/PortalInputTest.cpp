@@ -26,14 +26,14 @@ std::string key(std::uint32_t keysym, bool down) {
   return "KeyboardKeysym " + std::to_string(keysym) + (down ? " 1" : " 0");
 }
 
-// A start's calls, the clipboard asked for where the portal has it; then a tap of Shift and a
+// A start's calls, the clipboard asked for first where the portal has it; then a tap of Shift and a
 // pixel's move there and back for desktops that drop a new session's first key and first click.
 Calls started(const std::string& select, const std::string& start, bool clipboard = false,
               bool pointer = true) {
   Calls calls{"CreateSession", "SelectDevices types=3" + select, start, key(0xffe1, true),
               key(0xffe1, false)};
   if (pointer) calls.insert(calls.end(), {"PointerMotion 1.0 0.0", "PointerMotion -1.0 0.0"});
-  if (clipboard) calls.insert(calls.begin() + 2, "RequestClipboard");
+  if (clipboard) calls.insert(calls.begin() + 1, "RequestClipboard");
   return calls;
 }
 
