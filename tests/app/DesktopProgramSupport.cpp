@@ -235,11 +235,16 @@ void checkInputOnCompositor(const std::string& sinks, const InputChecks& c, cons
                        {"--platform", "wayland", "--data-dir", (data.empty() ? fresh.path() : data).string()},
                        {"input through " + sinks}, consent);
   ASSERT_TRUE(p);
-  checkInput(phone, *window, c);
-  // With no window to take it, a paste is refused, though the desktop's clipboard manager
-  // (mutter's) has read the text the moment it was offered.
-  window.reset();
-  EXPECT_EQ(act(phone, action(QuibActionKind::typeText, "한")).message, "붙여넣기 실패");
+  // A lost connection throws: the program's own words below still say why.
+  try {
+    checkInput(phone, *window, c);
+    // With no window to take it, a paste is refused, though the desktop's clipboard manager
+    // (mutter's) has read the text the moment it was offered.
+    window.reset();
+    EXPECT_EQ(act(phone, action(QuibActionKind::typeText, "한")).message, "붙여넣기 실패");
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << e.what();
+  }
   p->signal(SIGTERM);
   EXPECT_EQ(p->wait(), 0) << p->output();
   // What the program said, for a failure above that only shows the window's side.

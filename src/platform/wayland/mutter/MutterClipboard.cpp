@@ -246,12 +246,12 @@ std::optional<std::string> MutterClipboard::read(const std::string& mime, std::s
   return std::move(r.out);
 }
 
-MutterClipboard::ForeignCache& MutterClipboard::foreign() {
+std::shared_ptr<MutterClipboard::ForeignCache> MutterClipboard::foreign() {
   if (!cache_ || cache_->count != changeCount()) {
-    cache_ = std::make_unique<ForeignCache>();
+    cache_ = std::make_shared<ForeignCache>();
     cache_->count = changeCount();
   }
-  return *cache_;
+  return cache_;
 }
 
 bool MutterClipboard::foreignHas(const std::string& type) const {
@@ -280,7 +280,8 @@ bool MutterClipboard::foreignConcealed(ForeignCache& c) {
 }
 
 std::vector<PasteboardItem> MutterClipboard::foreignItems() {
-  ForeignCache& c = foreign();
+  const auto cache = foreign();
+  ForeignCache& c = *cache;
   PasteboardItem item;
   std::size_t total = 0;
   if (auto text = foreignText(c)) {
@@ -297,14 +298,16 @@ std::vector<PasteboardItem> MutterClipboard::foreignItems() {
 }
 
 std::vector<std::string> MutterClipboard::foreignTypeNames() {
-  ForeignCache& c = foreign();
+  const auto cache = foreign();
+  ForeignCache& c = *cache;
   const bool text = std::any_of(kSelectionTextTypes.begin(), kSelectionTextTypes.end(),
                                 [&](const char* t) { return foreignHas(t); });
   return foreignTypes(text, foreignConcealed(c), foreignTypes_);
 }
 
 std::optional<std::string> MutterClipboard::foreignString() {
-  return foreignText(foreign());
+  const auto cache = foreign();
+  return foreignText(*cache);
 }
 
 }  // namespace quib

@@ -62,7 +62,8 @@ class MutterClipboard final : public SelectionPasteboard {
   void releaseSelection() override;
 
   std::optional<std::string> read(const std::string& mime, std::size_t limit, bool& stuck);
-  ForeignCache& foreign();
+  // Shared: a read dispatches the main loop, where a new owner may drop the cache being filled.
+  std::shared_ptr<ForeignCache> foreign();
   std::optional<std::string> foreignText(ForeignCache& cache);
   bool foreignConcealed(ForeignCache& cache);
   bool foreignHas(const std::string& type) const;
@@ -74,7 +75,7 @@ class MutterClipboard final : public SelectionPasteboard {
   guint absorbTimer_ = 0;
   std::vector<std::string> foreignTypes_;                    // of another client's current copy
   std::vector<std::pair<std::string, std::string>> offers_;  // ours: type, bytes
-  std::unique_ptr<ForeignCache> cache_;
+  std::shared_ptr<ForeignCache> cache_;
 };
 
 }  // namespace quib
