@@ -144,6 +144,7 @@ bool PortalPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
   std::vector<std::string> types;
   for (const auto& d : data) types.push_back(d.first);
   if (!setSelection(types)) return false;
+  awaitingConfirmation_ = confirmsWrites_;
   read_.reset();
   data_ = std::move(data);
   becameOwn(all, true);
@@ -177,7 +178,15 @@ void PortalPasteboard::onTransfer(const std::string& mime, std::uint32_t serial)
 
 void PortalPasteboard::onOwnerChanged(GVariant* options) {
   gboolean ours = FALSE;
-  if (g_variant_lookup(options, "session_is_owner", "b", &ours) && ours) return;  // counted when written
+  if (g_variant_lookup(options, "session_is_owner", "b", &ours) && ours) {
+    confirmsWrites_ = true;
+    awaitingConfirmation_ = false;
+    return;  // counted when written
+  }
+  // The desktop tells of changes in order, ours too: another copy told before ours confirms our
+  // write was made before it, and reading it would read our own (which GNOME's portal does not
+  // survive).
+  if (awaitingConfirmation_) return;
   std::vector<std::string> types;
   GVariant* list = g_variant_lookup_value(options, "mime_types", nullptr);
   // GNOME sends the list wrapped in a tuple of one.

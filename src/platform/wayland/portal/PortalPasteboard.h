@@ -64,6 +64,8 @@ class PortalPasteboard final : public SelectionPasteboard {
   std::vector<std::string> types_;                         // the foreign copy's
   std::optional<std::string> text_;                        // its text, when read
   std::unique_ptr<PipeRead> read_;                         // while its text is read
+  // Whether the desktop confirms our writes with a change of its own, and one is still to come.
+  bool confirmsWrites_ = false, awaitingConfirmation_ = false;
 };
 
 }  // namespace quib
