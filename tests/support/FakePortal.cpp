@@ -224,6 +224,18 @@ void FakeRemoteDesktop::handle(const std::string& interface, const std::string& 
     session->clipboard |= name == "RequestClipboard";
     if (interface == kSession) drop(session, false);
     g_dbus_method_invocation_return_value(invocation, nullptr);
+    if (name == "SetSelection" && behaviour_.confirmWrites) {
+      std::vector<const gchar*> before;
+      for (const auto& t : behaviour_.copiedBeforeWrite) before.push_back(t.c_str());
+      before.push_back(nullptr);
+      if (before.size() > 1 && !behaviour_.copiedBeforeWrite[0].empty())
+        emit(sender, kObject, kClipboard, "SelectionOwnerChanged",
+             g_variant_new_parsed("(%o, {'mime_types': <%^as>, 'session_is_owner': <false>})", path,
+                                  before.data()));
+      emit(sender, kObject, kClipboard, "SelectionOwnerChanged",
+           g_variant_new_parsed("(%o, {'session_is_owner': <true>})", path));
+      behaviour_.copiedBeforeWrite.clear();
+    }
   }
 }
 

@@ -30,6 +30,10 @@ class FakeRemoteDesktop {
     std::uint32_t grantDevices = 3;
     bool holdDialog = false;  // the dialog stays open until answerDialog()
     int unansweredInput = 0;  // the next this many input calls get no reply at all
+    // As GNOME: each write is confirmed by a change of the session's own, and a copy of these types
+    // made just before the next write is told only after it, before the confirmation.
+    bool confirmWrites = false;
+    std::vector<std::string> copiedBeforeWrite;
   };
 
   FakeRemoteDesktop(SessionBus& bus, Behaviour behaviour);

@@ -143,6 +143,20 @@ TEST_F(PortalInputTest, AsksOnceThenRestoresAndSendsEachCallAfterThePreviousRepl
   EXPECT_NE(std::find(types.begin(), types.end(), PasteboardType::concealed), types.end());
   portal.copy({"text/plain", "UTF8_STRING"}, "copied on GNOME", true);
   EXPECT_TRUE(bus.pump([&] { return clipboard.string() == "copied on GNOME"; }));
+  // GNOME confirms each write, and tells of a copy made just before one only after it: that copy
+  // is older than ours and is not read (it would be our own, and GNOME's portal dies of that). The
+  // first write teaches that writes are confirmed; a later copy is read once.
+  portal.change([](auto& b) { b.confirmWrites = true; });
+  for (const std::string stale : {"", "text/plain"}) {
+    portal.change([&](auto& b) { b.copiedBeforeWrite = {stale}; });
+    ASSERT_TRUE(clipboard.writeItems({PasteboardItem::text("ours")}));
+    const auto written = portal.calls().size();
+    portal.copy({"text/plain"}, "theirs" + stale);
+    ASSERT_TRUE(bus.pump([&] { return clipboard.string() == "theirs" + stale; }));
+    const auto after = portal.calls(written);
+    EXPECT_EQ(
+        std::count_if(after.begin(), after.end(), [](auto& c) { return c.starts_with("SelectionRead"); }), 1);
+  }
 }
 
 // Each way a start can end short of a session: what is still sent, what the user is told, and
