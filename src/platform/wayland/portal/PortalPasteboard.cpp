@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "platform/linux/MainContextWait.h"
 #include "platform/linux/SelectionTypes.h"
 #include "platform/wayland/PipeWrite.h"
 #include "platform/wayland/portal/PortalRequest.h"
@@ -144,11 +145,20 @@ bool PortalPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
   std::vector<std::string> types;
   for (const auto& d : data) types.push_back(d.first);
   if (!setSelection(types)) return false;
-  awaitingConfirmation_ = confirmsWrites_;
+  awaitingConfirmation_ = true;
   read_.reset();
   data_ = std::move(data);
   becameOwn(all, true);
   return true;
+}
+
+void PortalPasteboard::expectPaste() {
+  // GNOME's own clipboard manager reads each new copy at once, and the desktop tells of that read
+  // before it confirms our write: once the confirmation is in, the read is not the paste's.
+  if (awaitingConfirmation_ && confirmsWrites_ != false &&
+      !linuxdesktop::iterateMainContextUntil([&] { return !awaitingConfirmation_; }, kCallTimeout))
+    confirmsWrites_ = false;
+  SelectionPasteboard::expectPaste();
 }
 
 void PortalPasteboard::releaseSelection() {
@@ -186,7 +196,7 @@ void PortalPasteboard::onOwnerChanged(GVariant* options) {
   // The desktop tells of changes in order, ours too: another copy told before ours confirms our
   // write was made before it, and reading it would read our own (which GNOME's portal does not
   // survive).
-  if (awaitingConfirmation_) return;
+  if (awaitingConfirmation_ && confirmsWrites_.value_or(false)) return;
   std::vector<std::string> types;
   GVariant* list = g_variant_lookup_value(options, "mime_types", nullptr);
   // GNOME sends the list wrapped in a tuple of one.
