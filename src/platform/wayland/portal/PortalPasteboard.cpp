@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "platform/linux/MainContextWait.h"
 #include "platform/linux/SelectionTypes.h"
 #include "platform/wayland/PipeWrite.h"
 #include "platform/wayland/portal/PortalRequest.h"
@@ -145,20 +144,11 @@ bool PortalPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
   std::vector<std::string> types;
   for (const auto& d : data) types.push_back(d.first);
   if (!setSelection(types)) return false;
-  awaitingConfirmation_ = true;
+  awaitingConfirmation_ = confirmsWrites_;
   read_.reset();
   data_ = std::move(data);
   becameOwn(all, true);
   return true;
-}
-
-void PortalPasteboard::expectPaste() {
-  // GNOME's own clipboard manager reads each new copy at once, and the desktop tells of that read
-  // before it confirms our write: once the confirmation is in, the read is not the paste's.
-  if (awaitingConfirmation_ && confirmsWrites_ != false &&
-      !linuxdesktop::iterateMainContextUntil([&] { return !awaitingConfirmation_; }, kCallTimeout))
-    confirmsWrites_ = false;
-  SelectionPasteboard::expectPaste();
 }
 
 void PortalPasteboard::releaseSelection() {
@@ -196,7 +186,7 @@ void PortalPasteboard::onOwnerChanged(GVariant* options) {
   // The desktop tells of changes in order, ours too: another copy told before ours confirms our
   // write was made before it, and reading it would read our own (which GNOME's portal does not
   // survive).
-  if (awaitingConfirmation_ && confirmsWrites_.value_or(false)) return;
+  if (awaitingConfirmation_) return;
   std::vector<std::string> types;
   GVariant* list = g_variant_lookup_value(options, "mime_types", nullptr);
   // GNOME sends the list wrapped in a tuple of one.

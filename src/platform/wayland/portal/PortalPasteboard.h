@@ -40,7 +40,6 @@ class PortalPasteboard final : public SelectionPasteboard {
 
   bool available() const override { return session_.clipboard(); }
   bool writeItems(const std::vector<PasteboardItem>& items) override;
-  void expectPaste() override;
 
  private:
   std::vector<PasteboardItem> foreignItems() override;
@@ -65,10 +64,8 @@ class PortalPasteboard final : public SelectionPasteboard {
   std::vector<std::string> types_;                         // the foreign copy's
   std::optional<std::string> text_;                        // its text, when read
   std::unique_ptr<PipeRead> read_;                         // while its text is read
-  // Whether the desktop confirms our writes with a change of its own (not known until it does, or a
-  // paste waited for it in vain), and whether one is still to come.
-  std::optional<bool> confirmsWrites_;
-  bool awaitingConfirmation_ = false;
+  // Whether the desktop confirms our writes with a change of its own, and one is still to come.
+  bool confirmsWrites_ = false, awaitingConfirmation_ = false;
 };
 
 }  // namespace quib
