@@ -60,8 +60,8 @@ class Pasteboard {
   virtual void clearContents() = 0;
   virtual bool writeItems(const std::vector<PasteboardItem>& items) = 0;
   // Just before the paste chord after a write: only reads asked for from now on are the paste's
-  // for waitUntilRead. A clipboard manager may read a new selection as soon as it is offered (mutter
-  // keeps a copy of each), and that read must not pass for the window's.
+  // for waitUntilRead. A clipboard manager may read a new selection as soon as it is offered, and
+  // that read must not pass for the window's.
   virtual void expectPaste() {}
   // After a write: waits, while the desktop's events are dispatched (but no other action runs),
   // until another client has read the text of that write, as a paste does, for at most `limit`.

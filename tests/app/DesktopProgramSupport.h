@@ -48,6 +48,7 @@ struct InputChecks {
   std::string scrollLine = "scroll up\n";          // smooth scrolling where the desktop sends no wheel clicks
   std::optional<std::pair<int, int>> pointerAt{};  // where the pointer starts, where the desktop says
   std::function<void()> afterKeys{}, afterTexts{};
+  bool offerReadAnyway = false;  // something on the desktop reads a paste's text with no window there
 };
 // Keys; texts in every script and keys sent in one write, then long texts (printing how long they
 // take to arrive whole); the clipboard both ways through the window; a double click, a move, clicks,
