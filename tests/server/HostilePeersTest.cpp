@@ -177,7 +177,8 @@ TEST(HostilePeersTest, ConnectionsPastTheCapAreShed) {
   Image noise = solid(256, 256, kWhite);
   for (int i = 0; i < 256 * 256; ++i)
     setPixel(noise, i % 256, i / 256,
-             {static_cast<std::uint8_t>(i * 7 + i / 256 * 13), static_cast<std::uint8_t>(i * i), 90, 255});
+             {static_cast<std::uint8_t>(i * 7 + i / 256 * 13),
+              static_cast<std::uint8_t>(unsigned(i) * unsigned(i)), 90, 255});
   t.desktop().applications().setIcon("/Applications/Noise.app", pngBytes(noise));
   auto iconRequest = request(ClientMessage::Kind::appIcon, "icon");
   iconRequest.appName = "Noise";
