@@ -82,6 +82,13 @@ void callBus(GDBusConnection* c, const char* method, GVariant* params) {
                                   method, params, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
 }
 
+// A list of types as the portal sends it.
+GVariant* typeList(const std::vector<std::string>& types) {
+  std::vector<const gchar*> names;
+  for (const auto& t : types) names.push_back(t.c_str());
+  return g_variant_new_strv(names.data(), std::ssize(names));
+}
+
 }  // namespace
 
 guint FakeRemoteDesktop::registerObject(const std::string& path, const char* interface) {
@@ -225,13 +232,10 @@ void FakeRemoteDesktop::handle(const std::string& interface, const std::string& 
     if (interface == kSession) drop(session, false);
     g_dbus_method_invocation_return_value(invocation, nullptr);
     if (name == "SetSelection" && behaviour_.confirmWrites) {
-      std::vector<const gchar*> before;
-      for (const auto& t : behaviour_.copiedBeforeWrite) before.push_back(t.c_str());
-      before.push_back(nullptr);
-      if (before.size() > 1 && !behaviour_.copiedBeforeWrite[0].empty())
+      if (!behaviour_.copiedBeforeWrite.empty())
         emit(sender, kObject, kClipboard, "SelectionOwnerChanged",
-             g_variant_new_parsed("(%o, {'mime_types': <%^as>, 'session_is_owner': <false>})", path,
-                                  before.data()));
+             g_variant_new_parsed("(%o, {'mime_types': <%*>, 'session_is_owner': <false>})", path,
+                                  typeList(behaviour_.copiedBeforeWrite)));
       emit(sender, kObject, kClipboard, "SelectionOwnerChanged",
            g_variant_new_parsed("(%o, {'session_is_owner': <true>})", path));
       behaviour_.copiedBeforeWrite.clear();
@@ -295,9 +299,7 @@ std::optional<std::string> FakeRemoteDesktop::paste(SessionBus& bus, const std::
 void FakeRemoteDesktop::copy(const std::vector<std::string>& types, const std::string& text, bool asGnome) {
   thread_->run([&] {
     foreignText_ = text;
-    std::vector<const gchar*> names;
-    for (const auto& t : types) names.push_back(t.c_str());
-    GVariant* list = g_variant_new_strv(names.data(), std::ssize(names));
+    GVariant* list = typeList(types);
     emit(sessions_.back().sender, kObject, kClipboard, "SelectionOwnerChanged",
          g_variant_new_parsed("(%o, {'mime_types': <%*>, 'session_is_owner': <false>})",
                               sessions_.back().path.c_str(), asGnome ? g_variant_new_tuple(&list, 1) : list));

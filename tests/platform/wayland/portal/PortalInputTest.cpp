@@ -148,7 +148,7 @@ TEST_F(PortalInputTest, AsksOnceThenRestoresAndSendsEachCallAfterThePreviousRepl
   // first write teaches that writes are confirmed; a later copy is read once.
   portal.change([](auto& b) { b.confirmWrites = true; });
   for (const std::string stale : {"", "text/plain"}) {
-    portal.change([&](auto& b) { b.copiedBeforeWrite = {stale}; });
+    portal.change([&](auto& b) { b.copiedBeforeWrite = stale.empty() ? Calls{} : Calls{stale}; });
     ASSERT_TRUE(clipboard.writeItems({PasteboardItem::text("ours")}));
     const auto written = portal.calls().size();
     portal.copy({"text/plain"}, "theirs" + stale);
