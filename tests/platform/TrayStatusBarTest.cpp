@@ -34,11 +34,10 @@ class TrayTest : public ::testing::Test {
   }
   void onMain(const std::function<void()>& f) { test::onQueue(queue, f); }
   // The first menu the panel reads that satisfies `ready`.
-  ShownMenu menuWhen(const std::function<bool(const ShownMenu&)>& ready, std::int32_t depth = -1,
-                     std::vector<const char*> properties = {}) {
+  ShownMenu menuWhen(const std::function<bool(const ShownMenu&)>& ready) {
     std::optional<ShownMenu> m;
     EXPECT_TRUE(bus.pump([&] {
-      m = readMenu(bus, tray->busName(), TrayStatusBar::kMenuPath, depth, properties);
+      m = readMenu(bus, tray->busName(), TrayStatusBar::kMenuPath);
       return m && ready(*m);
     }));
     return m.value_or(ShownMenu{});
@@ -56,33 +55,17 @@ class TrayTest : public ::testing::Test {
   }
 };
 
-TEST_F(TrayTest, MenuReachesThePanelClicksComeBackAndALaterPanelIsTold) {
+TEST_F(TrayTest, MenuReachesThePanelAndClicksComeBack) {
   Menu menu{MenuItem::info("1대 연결됨"), MenuItem::command("  Phone_A", MenuItem::Action::disconnectDevice),
             MenuItem::separator(), MenuItem::command("Quibox 종료", MenuItem::Action::quit)};
-  menu[1].toolTip = "클릭하면 이 기기의 페어링을 해제합니다";
-  menu[3].keyEquivalent = "q";
   onMain([&] { tray->setMenu(menu); });
   ShownMenu m = menuWhen([](const ShownMenu& m) { return m.items.size() == 4; });
   EXPECT_EQ(m.summaries(),
             (std::vector<std::string>{"1대 연결됨 (off)", "  Phone__A", "---", "Quibox 종료"}));
-  EXPECT_EQ(m.items[1].accessibleDesc, "클릭하면 이 기기의 페어링을 해제합니다");
-  EXPECT_EQ(m.items[3].shortcut, (std::vector<std::vector<std::string>>{{"Control", "q"}}));
-  EXPECT_TRUE(m.items[1].shortcut.empty());
   EXPECT_EQ(stringProperty("IconName"), "quibbleton-connected-symbolic");
-  GVariant* tip = itemProperty(bus, tray->busName(), "ToolTip");
-  ASSERT_TRUE(tip);
-  const gchar *title = nullptr, *text = nullptr;
-  g_variant_get(tip, "(&s@a(iiay)&s&s)", nullptr, nullptr, &title, &text);
-  EXPECT_STREQ(title, "Quibox");
-  EXPECT_STREQ(text, "1대 연결됨");
-  g_variant_unref(tip);
-  // A panel may ask for the top level alone, or for some properties only.
-  EXPECT_TRUE(menuWhen([](const ShownMenu& m) { return m.items.empty(); }, 0).items.empty());
-  EXPECT_EQ(menuWhen([](const ShownMenu& m) { return !m.items.empty(); }, -1, {"label"}).summaries(),
-            (std::vector<std::string>{"1대 연결됨", "  Phone__A", "", "Quibox 종료"}));
+  EXPECT_EQ(stringProperty("Menu"), TrayStatusBar::kMenuPath);
 
-  // Information does nothing; a command reaches the shell as the item it was.
-  EXPECT_TRUE(clickItem(m.items[0].id));
+  // A command reaches the shell as the item it was.
   EXPECT_TRUE(clickItem(m.items[1].id));
   onMain([&] { EXPECT_EQ(chosen, std::vector<std::string>{"  Phone_A"}); });
   // A new menu: the old ids are dead, the new ones live.
@@ -92,23 +75,6 @@ TEST_F(TrayTest, MenuReachesThePanelClicksComeBackAndALaterPanelIsTold) {
   EXPECT_FALSE(clickItem(m.items[1].id));
   EXPECT_TRUE(clickItem(next.items[1].id));
   onMain([&] { EXPECT_EQ(chosen, (std::vector<std::string>{"  Phone_A", "  Phone B"})); });
-
-  // A panel that comes later is told of the item.
-  FakeWatcher watcher(bus);
-  ASSERT_TRUE(watcher.owned());
-  EXPECT_TRUE(bus.pump([&] { return !watcher.items.empty(); }));
-  EXPECT_EQ(watcher.items, std::vector<std::string>{tray->busName()});
-  EXPECT_EQ(stringProperty("Menu"), TrayStatusBar::kMenuPath);
-
-  // The warning's icon wins over the connected one; no phone has an icon of its own.
-  menu.push_back(MenuItem::command("⚠️ 손쉬운 사용 권한 필요 — 열기",
-                                   MenuItem::Action::openAccessibilitySettings));
-  for (const auto& [shown, icon] :
-       {std::pair{menu, "quibbleton-not-permitted-symbolic"},
-        std::pair{Menu{MenuItem::info("  my_phone")}, "quibbleton-no-phone-symbolic"}}) {
-    onMain([&] { tray->setMenu(shown); });
-    EXPECT_TRUE(bus.pump([&] { return stringProperty("IconName") == icon; })) << icon;
-  }
 }
 
 }  // namespace

@@ -22,7 +22,6 @@ class BusThread {
 
   // Runs `work` on the thread and waits for it.
   void run(const std::function<void()>& work);
-  GMainContext* context() const { return context_; }
 
  private:
   GMainContext* context_;

@@ -69,13 +69,12 @@ const ShownItem* ShownMenu::withLabel(const std::string& label) const {
   return nullptr;
 }
 
-std::optional<ShownMenu> readMenu(SessionBus& bus, const std::string& service, const std::string& path,
-                                  std::int32_t depth, std::vector<const char*> properties) {
-  properties.push_back(nullptr);
+std::optional<ShownMenu> readMenu(SessionBus& bus, const std::string& service, const std::string& path) {
+  const char* all[] = {nullptr};
   GVariant* r = g_dbus_connection_call_sync(
       bus.connection(), service.c_str(), path.c_str(), "com.canonical.dbusmenu", "GetLayout",
-      g_variant_new("(ii^as)", 0, depth, properties.data()), G_VARIANT_TYPE("(u(ia{sv}av))"),
-      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+      g_variant_new("(ii^as)", 0, -1, all), G_VARIANT_TYPE("(u(ia{sv}av))"), G_DBUS_CALL_FLAGS_NONE, 5000,
+      nullptr, nullptr);
   if (!r) return std::nullopt;
   ShownMenu menu;
   GVariantIter* children = nullptr;
@@ -87,15 +86,8 @@ std::optional<ShownMenu> readMenu(SessionBus& bus, const std::string& service, c
     const gchar* s = nullptr;
     item.type = g_variant_lookup(props, "type", "&s", &s) ? s : "standard";
     if (g_variant_lookup(props, "label", "&s", &s)) item.label = s;
-    if (g_variant_lookup(props, "accessible-desc", "&s", &s)) item.accessibleDesc = s;
     gboolean enabled = TRUE;
     if (g_variant_lookup(props, "enabled", "b", &enabled)) item.enabled = enabled;
-    GVariantIter* combos = nullptr;
-    if (g_variant_lookup(props, "shortcut", "aas", &combos)) {
-      for (gchar** keys = nullptr; g_variant_iter_next(combos, "^as", &keys); g_strfreev(keys))
-        item.shortcut.emplace_back(keys, keys + g_strv_length(keys));
-      g_variant_iter_free(combos);
-    }
     menu.items.push_back(item);
     g_variant_unref(props);
     g_variant_unref(node);

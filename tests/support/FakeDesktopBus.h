@@ -55,8 +55,6 @@ struct ShownItem {
   std::string type;  // "standard" or "separator"
   std::string label;
   bool enabled = true;
-  std::string accessibleDesc;
-  std::vector<std::vector<std::string>> shortcut;
 };
 
 struct ShownMenu {
@@ -67,10 +65,8 @@ struct ShownMenu {
   const ShownItem* withLabel(const std::string& label) const;
 };
 
-// Calls GetLayout on `service`'s menu at `path` (`depth` levels, only `properties` when any are
-// named); none when the call fails.
-std::optional<ShownMenu> readMenu(SessionBus& bus, const std::string& service, const std::string& path,
-                                  std::int32_t depth = -1, std::vector<const char*> properties = {});
+// Calls GetLayout on `service`'s menu at `path`; none when the call fails.
+std::optional<ShownMenu> readMenu(SessionBus& bus, const std::string& service, const std::string& path);
 // Sends Event(id, "clicked"); false when the item refuses it (an unknown id).
 bool click(SessionBus& bus, const std::string& service, const std::string& path, std::int32_t id);
 // A property of org.kde.StatusNotifierItem at /StatusNotifierItem.

@@ -1,5 +1,4 @@
-// Desktop entries, default handlers and icons as GIO and the icon theme read them.
-#include <gdk-pixbuf/gdk-pixbuf.h>
+// Desktop entries and default handlers as GIO reads them.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
@@ -10,7 +9,6 @@
 
 #include "DesktopTools.h"
 #include "actions/AppLocator.h"
-#include "icons/ImageCodec.h"
 #include "platform/linux/Applications.h"
 #include "platform/linux/Workspace.h"
 
@@ -24,9 +22,9 @@ void write(const fs::path& p, const std::string& text) {
   std::ofstream(p) << text;
 }
 
-// Desktop entries, an icon theme and default handlers, written into the private desktop's XDG
-// folders once per process, before GIO first reads them. Each entry's launch writes "<soft
-// descriptor limit> <arguments>" to a file named by its tag in the returned folder.
+// Desktop entries and default handlers, written into the private desktop's XDG folders once per
+// process, before GIO first reads them. Each entry's launch writes "<soft descriptor limit>
+// <arguments>" to a file named by its tag in the returned folder.
 const fs::path& installEntries() {
   static const fs::path markers = [] {
     setenv("LANGUAGE", "ko", 1);  // Korean first so Name[ko] is the name a launcher shows
@@ -40,16 +38,14 @@ const fs::path& installEntries() {
         {"quibtest-browser",
          "Name=Quib Browser\nMimeType=x-scheme-handler/https;\nCategories=Network;WebBrowser;", "browser"},
         {"quibtest-files",
-         "Name=Quib Files\nName[ko]=퀴브 파일\nStartupWMClass=QuibFilesWindow\nIcon=quibtest-files\n"
-         "MimeType=inode/directory;",
+         "Name=Quib Files\nName[ko]=퀴브 파일\nStartupWMClass=QuibFilesWindow\nMimeType=inode/directory;",
          "files"},
-        {"org.quibtest.Painter", "Name=Painter\nIcon=org.quibtest.Painter\nCategories=Graphics;", "painter"},
+        {"org.quibtest.Painter", "Name=Painter\nCategories=Graphics;", "painter"},
         {"quibtest-terminal", "Name=Terminal\nCategories=Utility;", "terminal-named"},
         {"quibtest-console", "Name=Quib Console\nCategories=System;TerminalEmulator;", "console"},
         {"quibtest-calc", "Name=Quib Calc\nCategories=Utility;Calculator;", "calc"},
         {"quibtest-hidden", "Name=Quib Hidden\nNoDisplay=true", "hidden"},
-        {"quibtest-missing", "Name=Quib Missing\nTryExec=/nonexistent/quib", "missing"},
-        {"quibtest-copy", "Name=Quib Calc", "copy"}};
+        {"quibtest-missing", "Name=Quib Missing\nTryExec=/nonexistent/quib", "missing"}};
     for (const auto& [id, keys, tag] : entries)
       write(data / "applications" / (std::string(id) + ".desktop"),
             std::string("[Desktop Entry]\nType=Application\n") + keys +
@@ -57,19 +53,6 @@ const fs::path& installEntries() {
     write(fs::path(g_get_user_config_dir()) / "mimeapps.list",
           "[Default Applications]\nx-scheme-handler/https=quibtest-browser.desktop\n"
           "inode/directory=quibtest-files.desktop\n");
-    const fs::path theme = data / "icons" / "hicolor";
-    write(theme / "index.theme",
-          "[Icon Theme]\nName=Hicolor\nDirectories=256x256/apps,scalable/apps\n\n[256x256/apps]\nSize=256\n"
-          "Type=Fixed\n\n[scalable/apps]\nSize=128\nMinSize=8\nMaxSize=1024\nType=Scalable\n");
-    fs::create_directories(theme / "256x256" / "apps");
-    GdkPixbuf* png = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 256, 256);
-    gdk_pixbuf_fill(png, 0x3366ccff);
-    gdk_pixbuf_save(png, (theme / "256x256/apps/quibtest-files.png").c_str(), "png", nullptr, nullptr);
-    g_object_unref(png);
-    // Left half opaque, right half clear: rendered at any size the edge stays one pixel wide.
-    write(theme / "scalable/apps/org.quibtest.Painter.svg",
-          "<svg xmlns='http://www.w3.org/2000/svg' width='16' height='16' viewBox='0 0 16 16'>"
-          "<rect x='0' y='0' width='8' height='16' fill='#c03030'/></svg>");
     return m;
   }();
   return markers;
@@ -92,7 +75,6 @@ class LinuxApplicationsTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(getenv("XDG_DATA_HOME")) << "run under with-desktop.sh";
     installEntries();
-    ASSERT_TRUE(test::gtkReady());  // before the icon theme is made
     apps_.emplace(ChildLimits{kStartedLimit});
   }
   std::optional<LinuxApplications> apps_;
@@ -114,46 +96,16 @@ TEST_F(LinuxApplicationsTest, FindsEntriesByAnyNameAndPhoneNamesByTheDesktopsRol
       {"Calculator", "quibtest-calc.desktop"},
       {"Terminal", "quibtest-terminal.desktop"},
       {"com.apple.Terminal", "quibtest-console.desktop"},
-      {"System Settings", std::nullopt},
-      {"Quib Nothing", std::nullopt},
       {"", std::nullopt},
       {"\xff\xfe", std::nullopt}};
   for (const auto& [name, entry] : roles) EXPECT_EQ(apps_->find(name), entry) << name;
 
-  // The launcher's names, localized; hidden and uninstalled entries left out; a repeat is the caller's.
+  // The launcher's names, localized; hidden and uninstalled entries left out.
   auto names = apps_->installedNames();
-  const std::pair<const char*, int> counts[] = {{"퀴브 파일", 1},   {"Quib Files", 0},   {"Painter", 1},
-                                                {"Quib Hidden", 0}, {"Quib Missing", 0}, {"Quib Calc", 2}};
+  const std::pair<const char*, int> counts[] = {
+      {"퀴브 파일", 1}, {"Quib Files", 0}, {"Painter", 1}, {"Quib Hidden", 0}, {"Quib Missing", 0}};
   for (const auto& [name, count] : counts)
     EXPECT_EQ(std::count(names.begin(), names.end(), name), count) << name;
-
-  // The entries are read once; one installed or removed later counts once the desktop tells.
-  const auto late = fs::path(g_get_user_data_dir()) / "applications" / "quibtest-late.desktop";
-  write(late, "[Desktop Entry]\nType=Application\nName=Quib Late\nExec=true\n");
-  EXPECT_TRUE(test::pollUntil([&] { return apps_->find("Quib Late").has_value(); }));
-  fs::remove(late);
-  EXPECT_TRUE(test::pollUntil([&] { return !apps_->find("Quib Late"); }));
-}
-
-TEST_F(LinuxApplicationsTest, IconsComeAsPngAtTheSizeAskedAndScalableOnesStaySharp) {
-  for (int size : {64, 512}) {
-    auto png = apps_->iconData("quibtest-files.desktop", size);
-    ASSERT_TRUE(png && png->starts_with("\x89PNG"));
-    auto image = ImageCodec::decode(*png);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(std::pair(image->width, image->height), std::pair(size, size));
-  }
-  auto image = ImageCodec::decode(apps_->iconData("org.quibtest.Painter.desktop", 512).value_or(""));
-  ASSERT_TRUE(image);
-  ASSERT_EQ(image->width, 512);
-  // Drawn at 512 the half-way edge is crisp; a 16 px picture blown up would smear it over dozens.
-  int partial = 0;
-  for (int x = 0; x < 512; ++x) partial += image->alpha(x, 256) != 0 && image->alpha(x, 256) != 255;
-  EXPECT_LE(partial, 2);
-  EXPECT_EQ(image->alpha(100, 256), 255);
-  EXPECT_EQ(image->alpha(400, 256), 0);
-  EXPECT_EQ(apps_->iconData("quibtest-calc.desktop", 64), std::nullopt);  // no Icon key
-  EXPECT_EQ(apps_->iconData("quibtest-files.desktop", 0), std::nullopt);
 }
 
 // What starts gets the descriptor limit the program started with, not the one it raised.

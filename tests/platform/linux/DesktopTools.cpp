@@ -1,8 +1,8 @@
 #include "DesktopTools.h"
 
-#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 
 #include <regex>
 
@@ -31,34 +31,15 @@ void settle() {
 }
 
 ToolResult runTool(const std::vector<std::string>& argv, std::chrono::milliseconds limit) {
-  std::vector<const char*> args;
-  for (const auto& a : argv) args.push_back(a.c_str());
-  args.push_back(nullptr);
+  std::vector<std::string> args{"/usr/bin/env"};
+  args.insert(args.end(), argv.begin(), argv.end());
+  ChildProcess tool(args, ChildProcess::Output::pipe);
+  tool.closeInput();
   ToolResult result;
-  GSubprocess* p = g_subprocess_newv(args.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr);
-  if (!p) return result;
-  std::pair<bool, GBytes*> wait{false, nullptr};  // done, output
-  g_subprocess_communicate_async(
-      p, nullptr, nullptr,
-      [](GObject* src, GAsyncResult* res, gpointer w) {
-        auto* wt = static_cast<decltype(wait)*>(w);
-        g_subprocess_communicate_finish(G_SUBPROCESS(src), res, &wt->second, nullptr, nullptr);
-        wt->first = true;
-      },
-      &wait);
-  if (pumpUntil([&] { return wait.first; }, limit)) {
-    result.status = g_subprocess_get_exit_status(p);
-  } else {
-    g_subprocess_force_exit(p);
-    pumpUntil([&] { return wait.first; }, std::chrono::seconds(5));
-  }
-  if (wait.second) {
-    gsize n = 0;
-    const char* data = static_cast<const char*>(g_bytes_get_data(wait.second, &n));
-    result.out.assign(data ? data : "", n);
-    g_bytes_unref(wait.second);
-  }
-  g_object_unref(p);
+  pollUntil([&] { return (result.status = tool.wait(std::chrono::milliseconds(0))) >= 0; }, limit);
+  if (result.status < 0) tool.signal(SIGKILL);
+  tool.waitFor("\x01\x02");  // reads the rest, up to its end
+  result.out = tool.output();
   return result;
 }
 

@@ -46,7 +46,7 @@ struct ToolResult {
   int status = -1;  // -1 when it did not end in time (it was killed)
   std::string out;
 };
-// Runs a program to its end and collects its standard output.
+// Runs a program (looked up on PATH) to its end and collects its output, standard error included.
 ToolResult runTool(const std::vector<std::string>& argv,
                    std::chrono::milliseconds limit = std::chrono::seconds(10));
 // Runs a shell command; its standard output.
