@@ -21,7 +21,7 @@ Menu deviceMenu(std::vector<std::string> devices) {
   return m;
 }
 
-TEST(TerminalStatusBarTest, PrintsChangesOnceAndActsOnlyOnTheMenuTheUserSaw) {
+TEST(TerminalStatusBarTest, PrintsTheMenuAndActsOnlyOnTheMenuTheUserSaw) {
   ManualClock clock;
   MainQueue queue{clock};
   std::ostringstream out;
