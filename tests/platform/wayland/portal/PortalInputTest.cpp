@@ -68,7 +68,6 @@ TEST_F(PortalInputTest, AsksOnceThenRestoresAndSendsEachCallAfterThePreviousRepl
     auto input = makeInput([](std::uint32_t keysym) { return keysym != 0x101f600; });
     ASSERT_TRUE(startReady(*input)) << input->whyNot();
     EXPECT_EQ(portal.calls(), started(" persist_mode=2", "Start dialog", true)) << "no screen is asked for";
-    EXPECT_EQ(input->describe(), "RemoteDesktop portal (keyboard and pointer, clipboard)");
     EXPECT_FALSE(input->motionAbsolute(10, 10)) << "no screen is shared: motion is relative";
     EXPECT_EQ(readFile(tokenFile), "token-1\n");
     struct stat st {};
@@ -181,8 +180,7 @@ TEST_F(PortalInputTest, WhatTheDesktopAnswersDecidesWhatIsSentAndWhatIsSaid) {
     EXPECT_EQ(readFile(tokenFile), c.token);
     EXPECT_FALSE(input->pasteboard()->writeItems({PasteboardItem::text("no clipboard on these")}));
     if (!portal || c.portal->version < 2) continue;
-    // Nothing granted: the session is closed. The menu's permission item asks again, once.
-    EXPECT_TRUE(c.keys || c.pointer || bus.pump([&] { return portal->openSessions() == 0; }));
+    // The menu's permission item asks again, once, on a fresh session.
     portal->change([](auto& b) { b = {}; });
     WaylandAccessibility trust(input.get());
     EXPECT_FALSE(trust.isTrustedPrompting());
