@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <latch>
+#include <random>
 #include <semaphore>
 
 #include "server/Connection.h"
@@ -93,18 +94,13 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
   t.server().setPairingCode("123456");
   EXPECT_EQ(pairFrom(t, "127.0.0.2").type, ServerMessage::Kind::paired);
 
-  auto keyed = t.connectPaired("B");
-  const SymmetricKey key = SecureChannel::pairKey(t.server().pairingCode(), keyed->salt());
   // Too long on a keyed connection: the size error, but not "pair again" (a line at the bound is
-  // read, and answered as the garbage it is). Nesting past what any request needs is unreadable,
-  // sealed too (the bounds: WireFormatTest).
+  // read, and answered as the garbage it is).
+  auto keyed = t.connectPaired("B");
   keyed->sendRaw(std::string(Connection::kMaxLineWithKey, 'x') + "\n");
   EXPECT_EQ(wire(keyed->readReply()), kPairAgain);
   keyed->sendRaw(std::string(Connection::kMaxLineWithKey + 1, 'x') + "\n");
   EXPECT_EQ(wire(keyed->readReply()), R"({"type":"error","message":")" + std::string(kWrongKey) + "\"}");
-  const std::string deep = R"({"type":"ping","x":)" + std::string(5000, '[') + std::string(5000, ']') + "}";
-  keyed->sendRaw(SecureChannel::sealText(deep, key));
-  EXPECT_EQ(wire(keyed->readReply()), kPairAgain);
   EXPECT_EQ(keyed->request(request(ClientMessage::Kind::ping, "after")).requestId, "after");
 
   // A returning phone's first line may carry a text of 20,000 four-byte characters...
@@ -113,17 +109,6 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
   returning = t.connect();
   returning->useToken(token);
   EXPECT_EQ(returning->request(request(ClientMessage::Kind::ping, text)).requestId, text);
-  // Tokens are passed over on the line's first byte: one whose request opens with white space
-  // is still found, one that opens to anything but an object is not a request.
-  for (const auto& [json, expected] :
-       {std::pair<std::string, std::string>{" \n{\"type\":\"ping\",\"requestId\":\"s\"}",
-                                            R"({"type":"ack","requestId":"s","ok":true})"},
-        std::pair<std::string, std::string>{"[{\"type\":\"ping\"}]", kPairAgain}}) {
-    auto c = t.connect();
-    c->sendRaw(SecureChannel::sealText(json, SecureChannel::tokenKey(token, c->salt())));
-    c->useToken(token);
-    EXPECT_EQ(wire(c->readReply()), expected) << json;
-  }
   // ...but a first line much longer than that is refused unopened, with one error, and the
   // connection lives.
   auto stranger = t.connect();
@@ -134,8 +119,7 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
 
   // A peer that never reads is cut off at the reply cap.
   asio::io_context io;
-  asio::ip::tcp::socket s(io);
-  s.open(asio::ip::tcp::v4());
+  asio::ip::tcp::socket s(io, asio::ip::tcp::v4());
   s.set_option(asio::socket_base::receive_buffer_size(4096));
   s.connect({asio::ip::make_address("127.0.0.1"), t.port()});
   // One chunk of 2-byte garbage lines: 32,768 error replies of about 80 bytes each.
@@ -175,10 +159,9 @@ TEST(HostilePeersTest, ConnectionsPastTheCapAreShed) {
   t.server().setActionPerformer(&gate);
   std::filesystem::create_directories(t.desktop().files().onDisk("/Applications/Noise.app"));
   Image noise = solid(256, 256, kWhite);
-  for (int i = 0; i < 256 * 256; ++i)
-    setPixel(noise, i % 256, i / 256,
-             {static_cast<std::uint8_t>(i * 7 + i / 256 * 13),
-              static_cast<std::uint8_t>(unsigned(i) * unsigned(i)), 90, 255});
+  std::minstd_rand random(7);
+  for (std::size_t i = 0; i < noise.rgba.size(); ++i)
+    if (i % 4 != 3) noise.rgba[i] = static_cast<std::uint8_t>(random());
   t.desktop().applications().setIcon("/Applications/Noise.app", pngBytes(noise));
   auto iconRequest = request(ClientMessage::Kind::appIcon, "icon");
   iconRequest.appName = "Noise";

@@ -1,6 +1,5 @@
 // The phone side's shared suite: its small facts, and the snippet, site and app lists the phone
 // app and the command line edit together.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,9 +33,9 @@ TEST(SharedStoreTest, DefaultsAndValuesThatCannotBeRead) {
     EXPECT_FALSE(s.lastResult());
   }
   QuibSharedStore s(dir.path());
-  for (int port : {0, 70000, -5}) {
-    s.open()->setInteger("lastPort", port);
-    EXPECT_EQ(s.lastPort(), 50913) << port;
+  for (auto [stored, read] : {std::pair{0, 50913}, {1, 1}, {65535, 65535}, {70000, 50913}}) {
+    s.open()->setInteger("lastPort", stored);
+    EXPECT_EQ(s.lastPort(), read) << stored;
   }
   s.setWidgetButtonIDs({});
   EXPECT_TRUE(s.widgetButtonIDs().empty());
@@ -44,8 +43,6 @@ TEST(SharedStoreTest, DefaultsAndValuesThatCannotBeRead) {
   EXPECT_EQ(s.widgetButtonIDs(), QuibSharedStore::defaultWidgetButtons());
   s.open()->setString("lastWidgetResult", "orphan");
   EXPECT_FALSE(s.lastResult());  // text without a date (a result written and read: QuibCliTest)
-  s.open()->setString("lastWidgetResultAt", "not a date");
-  EXPECT_FALSE(s.lastResult());
 }
 
 TEST(CatalogTest, RecordsAndKeyFaces) {
@@ -54,7 +51,6 @@ TEST(CatalogTest, RecordsAndKeyFaces) {
   EXPECT_EQ(QuibCodec::encode(copied.action()),
             R"({"kind":"setClipboard","value":"me@example.com","modifiers":[]})");
   EXPECT_EQ(typed.catalogID(), "snip." + kId1);
-  EXPECT_EQ(CustomSite({kId1, "News", "https://news.test"}).catalogID().size(), 48u);
   EXPECT_EQ(canonicalUuid("0f8fad5b-d9cb-469f-a165-70867728950e"), kId1);
   EXPECT_FALSE(canonicalUuid("0f8fad5b-d9cb-469f-a165-70867728950"));
   EXPECT_FALSE(canonicalUuid("0f8fad5b+d9cb-469f-a165-70867728950e"));
@@ -63,12 +59,6 @@ TEST(CatalogTest, RecordsAndKeyFaces) {
   for (auto c : {KeyFace::Case::appIcon, KeyFace::Case::siteIcon, KeyFace::Case::text, KeyFace::Case::symbol,
                  KeyFace::Case::recordSymbol})
     EXPECT_EQ(keyFaceFromJson(toJson(KeyFace{c, "v"})), (KeyFace{c, "v"}));
-  for (const char* bad : {"{}", R"({"text":{"_0":"a"},"symbol":{"_0":"b"}})"})
-    EXPECT_THAT(
-        [&] { keyFaceFromJson(nlohmann::json::parse(bad)); },
-        testing::ThrowsMessage<DecodeError>(testing::StrEq("Invalid number of keys found, expected one.")));
-  for (const char* bad : {R"({"emoji":{"_0":"a"}})", R"({"text":{"_1":"a"}})"})
-    EXPECT_THROW(keyFaceFromJson(nlohmann::json::parse(bad)), DecodeError) << bad;
 }
 
 TEST(CatalogTest, StoresReplaceInPlaceReadBadRecordsAsEmptyAndLoseNoUpdates) {

@@ -90,10 +90,6 @@ class TestServer {
     std::lock_guard lock(mutex_);
     return states_;
   }
-  std::vector<int> counts() {
-    std::lock_guard lock(mutex_);
-    return counts_;
-  }
   // Waits (bounded) until the last reported count is n.
   bool waitForCount(int n) {
     std::unique_lock lock(mutex_);
