@@ -1,5 +1,4 @@
-// quib against a running quibbleton on loopback: pairing, later invocations on the stored token,
-// actions whose effects the server's virtual desktop prints, queries, icons and refusals.
+// quib against a running quibbleton on loopback, whose virtual desktop prints every effect.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -93,9 +92,7 @@ TEST(QuibClientDeadlineTest, TricklingPeerCannotStretchTheDeadline) {
   std::thread peer([&] {
     auto s = acceptor.accept();
     asio::error_code ec;
-    asio::write(s,
-                asio::buffer(std::string_view(R"({"type":"hello","salt":"AAAAAAAAAAAAAAAAAAAAAA=="})"
-                                              "\n")),
+    asio::write(s, asio::buffer(std::string(R"({"type":"hello","salt":"AAAAAAAAAAAAAAAAAAAAAA=="})") + "\n"),
                 ec);
     for (int i = 0; i < 400 && !done && !ec; ++i) {
       asio::write(s, asio::buffer("x", 1), ec);

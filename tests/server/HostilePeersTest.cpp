@@ -1,6 +1,5 @@
-// What strangers on the network and careless phones can do to the server, through real TCP:
-// guesses per address and in all, the cost bounds on lines, the caps on unauthenticated
-// connections and their replies. (Revoked tokens are no guesses: PairingTest.)
+// What strangers and careless phones can do to the server over TCP: guesses per address and in all,
+// the cost bounds on lines, the caps on connections without a key and on their replies.
 #include <gtest/gtest.h>
 
 #include <latch>
@@ -30,7 +29,6 @@ ServerMessage pairFrom(TestServer& t, const std::string& local) {
   return t.connectFrom(local)->pair(t.server().pairingCode(), "phone");
 }
 
-// Holds every action until released, so that a test can keep a reply back.
 struct GatedActions : ActionPerformer {
   ActionResult perform(const QuibAction&) override {
     started.release();
@@ -49,8 +47,7 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
   guess(t, "127.0.0.2", PairingGuard::kMaxFailuresPerSource);
   EXPECT_EQ(pairFrom(t, "127.0.0.2").message, kWrongKey);
   EXPECT_EQ(pairFrom(t, "127.0.0.3").type, ServerMessage::Kind::paired);
-  // Its tokens still open, at a bounded rate; a line past the rate is not tried and must not
-  // make the phone drop its token.
+  // Its tokens still open, at a bounded rate; a line past it is not tried, nor told to pair again.
   t.clock().advance(PairingGuard::kRefusedTrialInterval);
   for (const char* expected : {R"({"type":"ack","requestId":"t","ok":true})",
                                R"({"type":"error","message":"잠시 후 다시 시도하세요"})"}) {
@@ -58,7 +55,6 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
     phone->useToken(token);
     EXPECT_EQ(wire(phone->request(request(ClientMessage::Kind::ping, "t"))), expected);
   }
-  // Its budget comes back after the window.
   t.clock().advance(PairingGuard::kWindow);
   EXPECT_EQ(pairFrom(t, "127.0.0.2").type, ServerMessage::Kind::paired);
 
@@ -75,8 +71,7 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
   auto returning = t.connectFrom("127.0.0.10");
   returning->useToken(token);
   EXPECT_EQ(returning->request(request(ClientMessage::Kind::ping, "t")).type, ServerMessage::Kind::ack);
-  // The right code while pairing is closed is refused but charged to no one: once pairing opens,
-  // that address pairs at once.
+  // The right code while pairing is closed is refused but charged to no one.
   t.clock().advance(1min);
   for (int i = 0; i < PairingGuard::kMaxFailuresPerSource; ++i)
     EXPECT_EQ(pairFrom(t, "127.0.0.41").message, kWrongKey);
@@ -94,8 +89,7 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
   t.server().setPairingCode("123456");
   EXPECT_EQ(pairFrom(t, "127.0.0.2").type, ServerMessage::Kind::paired);
 
-  // Too long on a keyed connection: the size error, but not "pair again" (a line at the bound is
-  // read, and answered as the garbage it is).
+  // Too long on a keyed connection: the size error, not "pair again"; a line at the bound is read.
   auto keyed = t.connectPaired("B");
   keyed->sendRaw(std::string(Connection::kMaxLineWithKey, 'x') + "\n");
   EXPECT_EQ(wire(keyed->readReply()), kPairAgain);
@@ -109,8 +103,7 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
   returning = t.connect();
   returning->useToken(token);
   EXPECT_EQ(returning->request(request(ClientMessage::Kind::ping, text)).requestId, text);
-  // ...but a first line much longer than that is refused unopened, with one error, and the
-  // connection lives.
+  // ...but a much longer first line is refused unopened, with one error, and the connection lives.
   auto stranger = t.connect();
   stranger->sendRaw("e:" + std::string(Connection::kMaxLineBeforeKey, 'A') + "\n");
   EXPECT_EQ(wire(stranger->readReply()), kPairAgain);
@@ -133,9 +126,8 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
   EXPECT_LT(received, 1024u * 1024u);  // far less than the 2.6 MB it asked for
 }
 
-// Unauthenticated connections past the cap shed the busiest address first, never a keyed one.
-// Phones that send their last requests and end their stream linger until the replies are out,
-// a large one included, and count against the cap meanwhile: past it the oldest are let go.
+// Connections without a key past the cap shed the busiest address first, never a keyed one. Phones
+// that end their stream linger until their replies are out, and count against the cap meanwhile.
 TEST(HostilePeersTest, ConnectionsPastTheCapAreShed) {
   QuibServer::Options options;
   options.maxKeylessConnections = 3;

@@ -10,30 +10,25 @@ ClientMessage readClient(std::string_view s) {
   return QuibCodec::decode<ClientMessage>(s);
 }
 
-TEST(WireFormatTest, ConstantsAndEnumerationOrder) {
+// Every field, compact, in the table's order, absent ones left out: each line reads back to a record
+// that writes the same bytes.
+TEST(WireFormatTest, EveryNameAndFieldWritesBackTheSameBytes) {
   std::vector<std::string> names;
   for (auto k : allQuibActionKinds()) names.emplace_back(toString(k));
   EXPECT_EQ(names, (std::vector<std::string>{"launchApp", "keystroke", "volumeUp", "volumeDown", "mute",
                                              "audioOutputNext", "screenshotRegion", "openURL", "openSite",
                                              "typeText", "setClipboard", "pointerMove", "pointerScroll",
                                              "pointerClick", "pointerDown", "pointerUp"}));
-}
-
-// Every field, compact, in the table's order, absent ones left out: each line reads back to a record
-// that writes the same bytes.
-TEST(WireFormatTest, EveryFieldWritesBackTheSameBytes) {
   for (
       const char* line :
       {R"({"type":"action","action":{"kind":"keystroke","value":"c","modifiers":["command"]},"requestId":"2"})",
-       R"({"type":"action","action":{"kind":"pointerMove","modifiers":[],"dx":12.5,"dy":-4.0}})",
        R"({"type":"appCheck","code":"000123","token":"T","action":{"kind":"openSite","value":"Safari",)"
        R"("modifiers":[],"url":"https://x.test","preferApp":true,"dx":1.5,"dy":-2.0},"appName":"한글",)"
        R"("iconSize":128,"appNames":["A","B"],"url":"u","actions":[{"kind":"mute","modifiers":[]}],)"
        R"("requestId":"r","deviceName":"phone"})"})
     EXPECT_EQ(QuibCodec::encodeLine(readClient(line)), std::string(line) + "\n");
   for (const char* line :
-       {R"({"type":"frontApp"})",
-        R"({"type":"appList","hostName":"h","token":"t","requestId":"r","ok":false,"message":"m",)"
+       {R"({"type":"appList","hostName":"h","token":"t","requestId":"r","ok":false,"message":"m",)"
         R"("needsPairing":true,"accessibilityGranted":false,"salt":"s","appName":"a","iconPNGBase64":"i",)"
         R"("url":"u","installedApps":[],"clipboardItems":["x"]})"})
     EXPECT_EQ(QuibCodec::encode(QuibCodec::decode<ServerMessage>(line)), line);

@@ -1,6 +1,5 @@
 #pragma once
-// A TCP server on loopback that never answers, for searches that stall: the system completes the
-// connections, and nothing here ever reads from them.
+// A TCP server on loopback that takes connections and never reads or answers, for stalled searches.
 #include <asio.hpp>
 #include <chrono>
 #include <thread>

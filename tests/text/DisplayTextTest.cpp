@@ -14,7 +14,6 @@ TEST(DisplayTextTest, UnsafeCharactersAreReplacedAndLongNamesCut) {
                         "b\xE2\x80\xA8"),
             "a" + r + "b" + r);  // RLO, line separator
   EXPECT_EQ(displaySafe("bad\xFF\xC3"), "bad" + r + r);
-  // Long names are cut, by characters.
   EXPECT_EQ(displaySafe(std::string(80, 'a')), std::string(80, 'a'));
   EXPECT_EQ(displaySafe(std::string(81, 'a')), std::string(80, 'a') + "…");
   std::string hangul;
