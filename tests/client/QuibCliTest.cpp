@@ -69,8 +69,14 @@ TEST(QuibCliTest, PairDriveQueryAndRefusals) {
   EXPECT_EQ(image ? image->width : 0, 96);
   EXPECT_EQ(quib({"apps"}).output, "Safari\n1개\n");
   EXPECT_EQ(quib({"apps", "--check", "Safari", "--check", "Nope"}).output, "Safari\n1개\n");
-  EXPECT_EQ(quib({"snippet", "add", "Greeting", "hi there", "--clipboard"}).status, 0);
+  const std::string added = quib({"snippet", "add", "Greeting", "hi there", "--clipboard"}).output;
   EXPECT_NE(quib({"snippet", "list"}).output.find("\tGreeting\tclipboard\thi there\n"), std::string::npos);
+  // Running and deleting a snippet once crashed, every time.
+  const std::string id = added.substr(5, 36);
+  EXPECT_EQ(quib({"snippet", "run", id}).status, 0) << added;
+  EXPECT_TRUE(server->waitFor("효과: clipboard hi there"));
+  EXPECT_EQ(quib({"snippet", "delete", id}).status, 0);
+  EXPECT_EQ(quib({"snippet", "list"}).output, "");
 
   // Bytes that are not UTF-8 get one line, and exit 2 as usage errors do.
   auto latin1 = quib({"type", "caf\xE9"});
