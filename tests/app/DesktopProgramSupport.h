@@ -50,17 +50,16 @@ struct InputChecks {
   std::function<void()> afterKeys{}, afterTexts{};
   bool offerReadAnyway = false;  // something on the desktop reads a paste's text with no window there
 };
-// Keys; texts in every script and keys sent in one write, then long texts (printing how long they
-// take to arrive whole); the clipboard both ways through the window; a double click, a move, clicks,
-// a scroll and a drag.
+// Keys; texts in every script and keys sent in one write, then a long text; the clipboard both ways
+// through the window; a double click, a move, clicks, a scroll and a drag.
 void checkInput(QuibClient& phone, ChildProcess& window, const InputChecks& c);
 // On a compositor that places the pointer itself (GNOME, KDE): the window, the program started with
 // `sinks` (its data in `data`, a fresh folder when empty), checkInput, and with no window left a
 // paste refused.
 void checkInputOnCompositor(const std::string& sinks, const InputChecks& c,
                             const std::filesystem::path& data = {}, const Consent& consent = {});
-// Entries the launcher lists ("Notes", a browser for https and http, each recording its start in
-// `marks`/log) and the default output "Speakers", before the program starts.
+// Entries the launcher lists ("Notes", a browser for https, each recording its start in `marks`/log)
+// and the default output "Speakers", before the program starts.
 void prepareDesktop(const std::filesystem::path& marks);
 // The volume key, the next output, launching "notes", an https address and which names are installed.
 void checkSoundAndApplications(QuibClient& phone, ChildProcess& window, const std::filesystem::path& marks);
@@ -69,9 +68,5 @@ void checkSoundAndApplications(QuibClient& phone, ChildProcess& window, const st
 // start stays quiet and a second start presents it and exits 0; `closeWindow` (when given) closes
 // it, and the program serves on.
 void checkStatusWindow(const std::string& platform, const std::function<void()>& closeWindow = {});
-// Without the session `variable`, the program asked for `platform` exits 2 saying `why`; asked for
-// none, it says `autoChoice` (when given).
-void checkRefused(const std::string& platform, const char* variable, const std::string& why,
-                  const std::string& autoChoice = {});
 
 }  // namespace quib::test

@@ -39,10 +39,6 @@ TEST(WaylandProgram, EveryActionActsOnTheSession) {
   // The pointer starts in the middle of the screen.
   checkInput(phone, *window, {.pointerAt = std::pair(640, 400), .afterTexts = afterTexts});
   checkSoundAndApplications(phone, *window, marks.path());
-  QuibAction site = action(QuibActionKind::openSite, "No Such App");
-  site.url = "http://example.org/";
-  site.preferApp = true;
-  EXPECT_EQ(act(phone, site).message, "example.org");
 
   // A password manager's copy stays out of the history.
   ChildProcess hinted({QUIB_HINTED_COPY, "correct horse"});
@@ -53,11 +49,6 @@ TEST(WaylandProgram, EveryActionActsOnTheSession) {
   EXPECT_EQ(std::find(items.begin(), items.end(), "correct horse"), items.end());
   p->signal(SIGTERM);
   EXPECT_EQ(p->wait(), 0) << p->output();
-}
-
-TEST(WaylandProgram, WithoutADisplayWaylandRefuses) {
-  checkRefused("wayland", "WAYLAND_DISPLAY",
-               "--platform wayland needs a Wayland display: WAYLAND_DISPLAY is not set");
 }
 
 // On KDE Plasma (kwin_wayland, with-kwin.sh), the program granted KWin's fake input through its
@@ -86,11 +77,6 @@ TEST(KwinProgram, PortalInputWithoutTheDesktopEntry) {
   const auto noDialog = [] { EXPECT_EQ(readWindow("Remote control requested", true), ""); };
   checkInputOnCompositor("RemoteDesktop portal", {.scrollLine = "scroll smooth up\n", .afterKeys = noDialog},
                          data.path());
-}
-
-// Plasma's compositor alone has no tray: the window stands in.
-TEST(KwinProgram, StatusWindowWhenThePanelHasNoTray) {
-  checkStatusWindow("wayland");
 }
 
 }  // namespace
