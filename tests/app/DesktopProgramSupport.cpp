@@ -278,9 +278,6 @@ void checkSoundAndApplications(QuibClient& phone, ChildProcess& window, const fs
   open.url = "https://example.com/path?q=1";
   EXPECT_EQ(act(phone, open).message, "example.com");
   EXPECT_TRUE(logged("/browser https://example.com/path?q=1"));
-  ClientMessage check = request(ClientMessage::Kind::appCheck);
-  check.appNames = std::vector<std::string>{"Notes", "No Such App"};
-  EXPECT_EQ(phone.request(check).installedApps, std::vector<std::string>{"Notes"});
 }
 
 std::string readWindow(const std::string& title, bool absent) {

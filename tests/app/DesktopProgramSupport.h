@@ -61,7 +61,7 @@ void checkInputOnCompositor(const std::string& sinks, const InputChecks& c,
 // Entries the launcher lists ("Notes", a browser for https, each recording its start in `marks`/log)
 // and the default output "Speakers", before the program starts.
 void prepareDesktop(const std::filesystem::path& marks);
-// The volume key, the next output, launching "notes", an https address and which names are installed.
+// The volume key, the next output, launching "notes" and an https address.
 void checkSoundAndApplications(QuibClient& phone, ChildProcess& window, const std::filesystem::path& marks);
 // The window that stands in for a tray (`platform` is the backend), read through AT-SPI as a screen
 // reader reads it: with no phone paired it opens by itself and its code pairs; with one paired a

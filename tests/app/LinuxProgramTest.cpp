@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 
@@ -13,8 +12,6 @@
 
 namespace quib::test {
 namespace {
-
-using namespace std::chrono_literals;
 
 TEST(LinuxProgram, EveryActionActsOnTheSession) {
   TempDir data, marks;
@@ -38,18 +35,13 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
                        {"--platform", "linux", "--command-key", "super", "--data-dir", data.path().string()},
                        {"데스크톱: linux (X11 display"});
   ASSERT_TRUE(p);
-  // Super+Shift+Z is no shortcut in the field: it typed a Z. The snapshot of the copy before a
-  // paste keeps what fits and does not wait on the entry that never comes.
+  // Super+Shift+Z is no shortcut in the field: it typed a Z.
   const auto afterKeys = [&] {
     EXPECT_TRUE(act(phone, action(QuibActionKind::keystroke, "delete")).ok.value_or(false));
     EXPECT_TRUE(window->waitFor("text a\n")) << window->output();
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(act(phone, action(QuibActionKind::typeText, "x")).ok.value_or(false));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
-    EXPECT_TRUE(window->waitFor("text ax\n")) << window->output();
-    EXPECT_TRUE(act(phone, action(QuibActionKind::keystroke, "delete")).ok.value_or(false));
   };
-  // The copy comes back after the last paste.
+  // The copy comes back after the last paste, without the entry too big to keep; the one that never
+  // comes holds up no paste.
   const auto afterTexts = [&] {
     EXPECT_TRUE(eventually([] { return run("xclip -selection clipboard -o 2>/dev/null") == "caption"; }));
     const std::string targets = run("xclip -selection clipboard -o -t TARGETS");
