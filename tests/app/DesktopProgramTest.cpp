@@ -1,5 +1,5 @@
-// quibbleton on a desktop of the test's own: the front end it picks for the status menu, the
-// menu in the panel, the notice when a phone pairs, and a second instance turned away.
+// quibbleton on a bus of the test's own: where its status menu goes, the notice when a phone
+// pairs, and a second instance turned away.
 #include <gtest/gtest.h>
 
 #include "client/QuibClient.h"
@@ -59,8 +59,7 @@ TEST(DesktopProgramTest, TerminalWithoutATrayAndOneInstancePerPort) {
   SessionBus bus;  // also a runtime directory of the test's own for the lock
   ASSERT_TRUE(bus.running());
   TempDir data;
-  // A port found free may be taken (by another test's outgoing connection) before the program binds
-  // it: then another.
+  // A port found free may be taken (by another test's connection) before the program binds it.
   std::string port;
   std::optional<ChildProcess> started;
   for (int attempt = 0; attempt < 5 && !started; ++attempt) {

@@ -34,7 +34,6 @@ TEST(WaylandProgram, EveryActionActsOnTheSession) {
     EXPECT_EQ(act(phone, action(QuibActionKind::screenshotRegion)).message, "command+shift 4");
     EXPECT_TRUE(window->waitFor("key Print shift\n")) << window->output();
   };
-  // The pointer starts in the middle of the screen.
   checkInput(phone, *window, {.pointerAt = std::pair(640, 400), .afterTexts = afterTexts});
   checkSoundAndApplications(phone, *window, marks.path());
 
@@ -62,9 +61,7 @@ TEST(KwinProgram, InputGoesThroughFakeInputAndTheClipboardThroughDataControl) {
 }
 
 // Under with-kwin.sh --portal, as run from source (no desktop entry, so no fake input): Plasma's
-// RemoteDesktop portal and the clipboard through data-control. Plasma 5.27's portal asks an
-// unsandboxed program nothing; Plasma 6's asks in a dialog, answered as a user would. (That a
-// restored session asks nothing, GNOME's portal test shows.)
+// portal. Plasma 5.27's asks an unsandboxed program nothing; Plasma 6's asks in a dialog.
 TEST(KwinProgram, PortalInputWithoutTheDesktopEntry) {
   if (!std::getenv("QUIB_PORTAL")) GTEST_SKIP() << "needs Plasma's portal: run under with-kwin.sh --portal";
   checkInputOnCompositor(

@@ -67,8 +67,7 @@ def main():
 
     def ready(*_):
         if wayland and not window.get_window().get_state() & Gdk.WindowState.FULLSCREEN:
-            # A shell may place it below its top bar, first or later, which would move every pointer
-            # position the tests expect.
+            # A shell may place it below its top bar, moving every pointer position the tests expect.
             if state["said"]:
                 window.fullscreen()
             return False
@@ -91,5 +90,4 @@ def main():
     Gtk.main()
 
 
-if __name__ == "__main__":
-    main()
+main()
