@@ -12,6 +12,7 @@ mutated file's area (or, with --whole, the whole suite). Each site ends as:
 
   python3 scripts/mutants.py --seed 7 -n 60            # sample 60 sites, print the report
   python3 scripts/mutants.py --seed 7 -n 60 --list     # only list the sites it would try
+  python3 scripts/mutants.py --seed 7 -n 60 --base v1   # the sample drawn at v1, found in today's src/
 Needs the build dependencies (scripts/deps.sh); the desktop areas' tests need what the suite needs.
 """
 import argparse
@@ -46,8 +47,8 @@ SKIP_LINE = re.compile(r'^\s*(#|//|\*|/\*)|static_assert|"[^"]*$|^\s*(case|defau
 DECL_CALL = re.compile(r"^\s*(return|auto|const|static|using|typedef|throw|else|delete|new)\b|=|<<|\w+\s+\w+\(")
 
 
-def sites_in(path: Path):
-    rel = path.relative_to(ROOT).as_posix()
+def sites_in(path: Path, root: Path = ROOT):
+    rel = path.relative_to(root).as_posix()
     previous = ";"
     for number, line in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
         # Whether this line starts a statement, not a continuation of the one before.
@@ -74,11 +75,33 @@ def sites_in(path: Path):
                     yield {"file": rel, "line": number, "op": name, "old": line, "new": mutated}
 
 
-def all_sites():
-    for path in sorted((ROOT / "src").rglob("*.cpp")):
+def all_sites(root: Path = ROOT):
+    for path in sorted((root / "src").rglob("*.cpp")):
         if "/protocols/" in path.as_posix():
             continue
-        yield from sites_in(path)
+        yield from sites_in(path, root)
+
+
+def sites_of_revision(rev: str, seed: int, n: int, scratch: Path):
+    """The sample `seed` draws from src/ as it was at `rev`, found again in today's src/: the same
+    line (its text unchanged, nearest its old place) with the same change; None where it is gone."""
+    old = scratch / "base"
+    if old.exists():
+        shutil.rmtree(old)
+    old.mkdir(parents=True)
+    archive = subprocess.run(["git", "-C", str(ROOT), "archive", rev, "src"], stdout=subprocess.PIPE, check=True)
+    subprocess.run(["tar", "-x", "-C", str(old)], input=archive.stdout, check=True)
+    sites = list(all_sites(old))
+    shutil.rmtree(old)
+    picked = random.Random(seed).sample(sites, min(n, len(sites)))
+    current = {}
+    for s in all_sites():
+        current.setdefault((s["file"], s["old"], s["op"], s["new"]), []).append(s)
+    found = []
+    for s in picked:
+        same = current.get((s["file"], s["old"], s["op"], s["new"]), [])
+        found.append(min(same, key=lambda c: abs(c["line"] - s["line"])) if same else None)
+    return len(sites), picked, found
 
 
 def area_tests(rel: str) -> str:
@@ -116,13 +139,24 @@ def main():
     ap.add_argument("--scratch", default=str(ROOT / "build-mutants"), help="scratch copy and build")
     ap.add_argument("--whole", action="store_true", help="run the whole suite for every mutant")
     ap.add_argument("--list", action="store_true", help="only list the sampled sites")
+    ap.add_argument("--base", metavar="REV", help="draw the sample from src/ as it was at REV (to compare "
+                    "two runs site for site after src/ changed)")
     ap.add_argument("--build-timeout", type=int, default=900)
     ap.add_argument("--test-timeout", type=int, default=600)
     args = ap.parse_args()
 
-    sites = list(all_sites())
-    picked = random.Random(args.seed).sample(sites, min(args.n, len(sites)))
-    print(f"{len(sites)} sites in src/, {len(picked)} sampled with seed {args.seed}")
+    if args.base:
+        total, drawn, found = sites_of_revision(args.base, args.seed, args.n, Path(args.scratch))
+        picked = [s for s in found if s]
+        print(f"{total} sites in src/ at {args.base}, {len(drawn)} sampled with seed {args.seed}, "
+              f"{len(picked)} still there")
+        for s, now in zip(drawn, found):
+            if not now:
+                print(f"  gone: {s['file']}:{s['line']} {s['op']}: {s['old'].strip()}")
+    else:
+        sites = list(all_sites())
+        picked = random.Random(args.seed).sample(sites, min(args.n, len(sites)))
+        print(f"{len(sites)} sites in src/, {len(picked)} sampled with seed {args.seed}")
     if args.list:
         for s in picked:
             print(f"  {s['file']}:{s['line']} {s['op']}: {s['new'].strip()}")

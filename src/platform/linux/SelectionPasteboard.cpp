@@ -81,12 +81,22 @@ void SelectionPasteboard::becameOwn(std::vector<PasteboardItem> items, bool coun
   ++changeCount_;
   ++pasteMark_;
   pasteExpected_ = false;
+  readsAskedAtWrite_ = readsAsked_;
 }
 
 void SelectionPasteboard::expectPaste() {
   // What the desktop has already sent is dispatched first, so a manager's read asked for before the
   // chord is not taken for the paste. Bounded: a source that is always ready must not hold us here.
   for (int i = 0; i < 64 && g_main_context_iteration(nullptr, FALSE); ++i) {
+  }
+  // A clipboard manager (GNOME's own in mutter, Klipper) copies each new selection as soon as it is
+  // made; relayed through a portal its read can come after the chord, and pass for a paste when no
+  // window took one. A read before any chord shows the desktop has one: from then on each chord
+  // waits for its copy first.
+  if (state_ == State::own && copier_ != Copier::no) {
+    const auto copied = [this] { return readsAsked_ != readsAskedAtWrite_; };
+    linuxdesktop::iterateMainContextUntil(copied, copier_ == Copier::yes ? kCopyWait : kFirstCopyWait);
+    if (copier_ == Copier::unknown) copier_ = copied() ? Copier::yes : Copier::no;
   }
   ++pasteMark_;
   pasteExpected_ = true;
@@ -105,6 +115,7 @@ bool SelectionPasteboard::waitUntilRead(std::chrono::milliseconds limit) {
 std::function<void(bool)> SelectionPasteboard::readNotice(const std::string& type) {
   if (std::find(kSelectionTextTypes.begin(), kSelectionTextTypes.end(), type) == kSelectionTextTypes.end())
     return [](bool) {};
+  if (state_ == State::own) ++readsAsked_;
   return [life = std::weak_ptr<int>(life_), this, count = changeCount_,
           mark = pasteExpected_ ? pasteMark_ : 0](bool whole) {
     if (whole && life.lock() && changeCount_ == count && mark == pasteMark_) textRead();

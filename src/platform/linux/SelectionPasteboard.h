@@ -17,6 +17,10 @@ namespace quib {
 
 class SelectionPasteboard : public Pasteboard {
  public:
+  // How long a paste chord waits for a clipboard manager's copy of the write: at the first paste,
+  // when it is not known whether there is one, and at each later one on a desktop that has one.
+  static constexpr std::chrono::milliseconds kFirstCopyWait{300}, kCopyWait{500};
+
   ~SelectionPasteboard() override;  // a release still pending is dropped
 
   std::int64_t changeCount() override { return changeCount_; }
@@ -46,6 +50,7 @@ class SelectionPasteboard : public Pasteboard {
   // Another client has had the text of our current write (a paste, or a clipboard manager): a
   // subclass calls this once the reader has it whole, as far as its protocol lets it tell.
   void textRead() {
+    ++readsAsked_;
     if (pasteExpected_) ++textReads_;
   }
   // For a write to a reader that ends later: what to run once it ends, `whole` when the reader had
@@ -76,6 +81,10 @@ class SelectionPasteboard : public Pasteboard {
   // Counts writes and paste chords: a read counts only when asked for after the chord of its write.
   std::uint64_t pasteMark_ = 0;
   bool pasteExpected_ = false;
+  // Text reads asked for, and their number at our last write: whether the desktop has a clipboard
+  // manager that copies each new selection (unknown until the first paste).
+  std::uint64_t readsAsked_ = 0, readsAskedAtWrite_ = 0;
+  enum class Copier { unknown, yes, no } copier_ = Copier::unknown;
   std::shared_ptr<int> life_ = std::make_shared<int>(0);
 };
 

@@ -222,7 +222,10 @@ bool MutterClipboard::writeItems(const std::vector<PasteboardItem>& items) {
 void MutterClipboard::releaseSelection() {
   if (!enabled_ || offers_.empty()) return;
   // Without types mutter lets go of our selection; its announcement of no owner was counted here.
+  // Mutter keeps a copy of each selection's text and puts it back when its owner lets go, which
+  // would bring back what we typed: a selection without text first makes it drop that copy.
   offers_.clear();
+  announce({kHintType});
   announce({});
 }
 

@@ -153,7 +153,11 @@ bool PortalPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
 
 void PortalPasteboard::releaseSelection() {
   data_.clear();
-  if (available()) setSelection({});
+  // GNOME keeps a copy of each selection's text and puts it back when its owner lets go, which
+  // would bring back what we typed: a selection without text first makes it drop that copy.
+  if (!available()) return;
+  setSelection({kHintType});
+  setSelection({});
 }
 
 void PortalPasteboard::onTransfer(const std::string& mime, std::uint32_t serial) {
