@@ -221,9 +221,7 @@ void checkInputOnCompositor(const std::string& sinks, const InputChecks& c, cons
     checkInput(phone, *window, c);
     // With no window to take it, a paste is refused.
     window.reset();
-    if (!c.offerReadAnyway) {
-      EXPECT_EQ(act(phone, action(QuibActionKind::typeText, "한")).message, "붙여넣기 실패");
-    }
+    EXPECT_EQ(act(phone, action(QuibActionKind::typeText, "한")).message, "붙여넣기 실패");
   } catch (const std::exception& e) {
     ADD_FAILURE() << e.what();
   }

@@ -45,7 +45,6 @@ struct InputChecks {
   std::string scrollLine = "scroll up\n";          // smooth scrolling where the desktop sends no wheel clicks
   std::optional<std::pair<int, int>> pointerAt{};  // where the pointer starts, where the desktop says
   std::function<void()> afterKeys{}, afterTexts{};
-  bool offerReadAnyway = false;  // something on the desktop reads a paste's text with no window there
 };
 // Keys; texts in every script and keys sent in one write, then a long text; the clipboard both ways
 // through the window; a double click, a move, clicks, a scroll and a drag.
