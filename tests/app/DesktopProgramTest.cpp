@@ -77,9 +77,11 @@ TEST(DesktopProgramTest, TerminalWithoutATrayAndOneInstancePerPort) {
       << p.output();
   EXPECT_TRUE(p.waitFor("페어링 코드:  ")) << p.output();
   ChildProcess second({QUIBBLETON_BINARY, "--port", port, "--data-dir", data.path().string()});
+  const std::string running = "quibbleton: already running for this user on port " + port + " (pid " +
+                              std::to_string(p.pid()) + ")\n";
+  EXPECT_TRUE(second.waitFor(running)) << second.output();
+  EXPECT_EQ(second.output(), running);
   EXPECT_EQ(second.wait(), 2);
-  EXPECT_EQ(second.output(), "quibbleton: already running for this user on port " + port + " (pid " +
-                                 std::to_string(p.pid()) + ")\n");
   p.closeInput();
   EXPECT_EQ(p.wait(), 0) << p.output();
 }
