@@ -116,8 +116,10 @@ def area_tests(rel: str) -> str:
     if parts[:2] == ["platform", "wayland"]:
         return "^(wayland_|gnome_desktop$|kde_portal$)"
     suites = set()
-    # Text handling is checked where it is used: the actions' and icons' tests.
-    for area in [parts[0]] + (["actions", "icons"] if parts[0] == "text" else []):
+    # Text handling and the in-memory desktop are checked where they are used: the actions' and
+    # icons' tests, over the wire.
+    used = parts[0] == "text" or parts[:2] == ["platform", "virtual"]
+    for area in [parts[0]] + (["actions", "icons"] if used else []):
         folder = ROOT / "tests" / area
         for test in folder.rglob("*.cpp") if folder.is_dir() else []:
             suites.update(re.findall(r"^TEST(?:_F|_P)?\((\w+),", test.read_text(encoding="utf-8"), re.M))

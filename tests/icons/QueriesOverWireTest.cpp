@@ -11,20 +11,15 @@ namespace {
 using Names = std::vector<std::string>;
 using Kind = ClientMessage::Kind;
 
-class QueriesOverWireTest : public ::testing::Test {
- protected:
-  QueriesOverWireTest() { c->usePairingCode(t.server().pairingCode()); }  // no pairing needed for these
+TEST(QueriesOverWireTest, AppsAndSites) {
   TestHttpsServer site;
   TestServer t{{}, true, {.caFile = site.caFile(), .connectTo = site.connectTo(), .publicLoopbackPorts = {}}};
-  std::unique_ptr<QuibClient> c = t.connect();
-};
-
-TEST_F(QueriesOverWireTest, AppsClipboardAndSites) {
+  auto c = t.connect();
+  c->usePairingCode(t.server().pairingCode());  // no pairing needed for these
   for (const char* path :
        {"/Applications/Safari.app", "/Applications/zed.app", "/System/Applications/Notes.app",
         "/Users/me/Applications/Safari.app", "/Users/me/Applications/Alpha.app"})
     std::filesystem::create_directories(t.desktop().files().onDisk(path));
-  std::filesystem::create_directories(t.desktop().files().onDisk("/Applications/NotAnApp"));
   for (const char* path : {"/Applications/Safari.app", "/System/Applications/Notes.app"})
     t.desktop().applications().setIcon(path, pngBytes(solid(512, 512, kRed)));
   // Cold icons are rendered off the server queue, yet one phone still reads its replies in the order
@@ -52,27 +47,13 @@ TEST_F(QueriesOverWireTest, AppsClipboardAndSites) {
             std::tuple(false, "", false));
 
   auto check = request(Kind::appCheck, "c");
-  check.appNames = Names{"Nope", "Notes", "Safari", "Notes"};
-  EXPECT_EQ(c->request(check).installedApps, (Names{"Notes", "Safari", "Notes"}));
-  check.appNames = Names{"Nope"};
-  auto none = c->request(check);
-  EXPECT_EQ(std::tuple(none.ok, none.installedApps), std::tuple(true, Names{}));
   check.appNames = Names(QuibServer::kMaxAppNames + 1, "Notes");
   auto tooMany = c->request(check);
   EXPECT_EQ(std::tuple(tooMany.type, tooMany.requestId, tooMany.message),
             std::tuple(ServerMessage::Kind::error, "c", "앱 이름이 너무 많습니다 (최대 256개)"));
 
-  auto paired = t.connectPaired("phone");
-  EXPECT_EQ(paired->request(request(Kind::appList, "l")).installedApps,
+  EXPECT_EQ(t.connectPaired("phone")->request(request(Kind::appList, "l")).installedApps,
             (Names{"Alpha", "Notes", "Safari", "zed"}));
-  t.onMain([&] {
-    t.desktop().pasteboard().copyText("first");
-    t.clipboard().tick();
-    t.desktop().pasteboard().copyText("second");
-    t.clipboard().tick();
-  });
-  auto history = paired->request(request(Kind::clipboard, "h"));
-  EXPECT_EQ(std::tuple(history.ok, history.clipboardItems), std::tuple(true, Names{"second", "first"}));
 
   site.route("/", 200, R"(<link rel="apple-touch-icon" href="/touch.png" sizes="180x180">)");
   site.route("/touch.png", 200, pngBytes(solid(180, 180, kRed)));
@@ -87,8 +68,6 @@ TEST_F(QueriesOverWireTest, AppsClipboardAndSites) {
   auto bad = c->request(m);
   EXPECT_EQ(std::tuple(bad.ok, bad.url, bad.iconPNGBase64.has_value()),
             std::tuple(false, "definitely not a url", false));
-  m.url.reset();
-  EXPECT_EQ(c->request(m).url, "");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "support/FakePortal.h"
 
-#include <fcntl.h>
 #include <gio/gunixfdlist.h>
 #include <unistd.h>
 
@@ -25,8 +24,6 @@ constexpr const char* kXml = R"xml(<node>
 <interface name="org.freedesktop.portal.Clipboard">
   <method name="RequestClipboard"><arg type="o"/><arg type="a{sv}"/></method>
   <method name="SetSelection"><arg type="o"/><arg type="a{sv}"/></method>
-  <method name="SelectionWrite"><arg type="o"/><arg type="u"/><arg type="h" direction="out"/></method>
-  <method name="SelectionWriteDone"><arg type="o"/><arg type="u"/><arg type="b"/></method>
   <method name="SelectionRead"><arg type="o"/><arg type="s"/><arg type="h" direction="out"/></method>
   <property name="version" type="u" access="read"/>
 </interface>
@@ -125,7 +122,6 @@ FakeRemoteDesktop::FakeRemoteDesktop(SessionBus& bus, Behaviour b) : behaviour_(
         for (GDBusMethodInvocation* invocation : unanswered_)
           g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.NoReply",
                                                      "gone");
-        for (auto& [serial, fd] : writing_) ::close(fd);
         if (c) callBus(c, "ReleaseName", g_variant_new("(s)", kName));
       });
 }
@@ -147,15 +143,12 @@ void FakeRemoteDesktop::handle(const std::string& interface, const std::string& 
   g_autoptr(GVariant) options = nullptr;
   if (name == "CreateSession" || name == "SelectDevices" || name == "Start")
     options = g_variant_get_child_value(params, name == "CreateSession" ? 0 : name == "Start" ? 2 : 1);
-  // Requests answer through their Response signal after the reply that names them, unless the
-  // dialog is held open.
-  auto respond = [&](std::optional<std::uint32_t> response, GVariant* results) {
+  // Requests answer through their Response signal after the reply that names them.
+  auto respond = [&](std::uint32_t response, GVariant* results) {
     const std::string request = objectFor("request", sender, text(options, "handle_token"));
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", request.c_str()));
-    if (response)
-      emit(sender, request, "org.freedesktop.portal.Request", "Response",
-           g_variant_new("(u@a{sv})", *response, results));
-    return request;
+    emit(sender, request, "org.freedesktop.portal.Request", "Response",
+         g_variant_new("(u@a{sv})", response, results));
   };
   if (name == "CreateSession") {
     calls_.push_back(name);
@@ -175,13 +168,8 @@ void FakeRemoteDesktop::handle(const std::string& interface, const std::string& 
   const bool input = name.starts_with("Notify");
   inputCalls_ += input ? 1 : 0;
   if (!input || recordInput) calls_.push_back(describe(name, params));
-  auto replyFd = [&](int fd) {
-    g_autoptr(GUnixFDList) list = g_unix_fd_list_new_from_array(&fd, 1);  // takes it
-    g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0), list);
-  };
   int fds[2] = {-1, -1};
-  guint32 serial = 0, persist = 0;
-  gboolean ok = FALSE;
+  guint32 persist = 0;
   if (name == "SelectDevices") {
     session->persist = g_variant_lookup(options, "persist_mode", "u", &persist) && persist != 0;
     session->restoreToken = text(options, "restore_token");
@@ -191,9 +179,7 @@ void FakeRemoteDesktop::handle(const std::string& interface, const std::string& 
     const bool restored = validTokens_.erase(session->restoreToken) == 1;
     calls_.back() += restored ? " restored" : " dialog";
     dialogs_ += restored ? 0 : 1;
-    if (!restored && behaviour_.holdDialog)
-      held_.emplace(respond(std::nullopt, nullptr), session->path);
-    else if (restored || behaviour_.startResponse == 0)
+    if (restored || behaviour_.startResponse == 0)
       respond(0, startResults(*session));
     else
       respond(behaviour_.startResponse, g_variant_new_parsed("@a{sv} {}"));
@@ -208,26 +194,9 @@ void FakeRemoteDesktop::handle(const std::string& interface, const std::string& 
   } else if (name == "SelectionRead" && pipe(fds) == 0) {
     if (::write(fds[1], foreignText_.data(), foreignText_.size()) < 0) foreignText_.clear();
     ::close(fds[1]);
-    replyFd(fds[0]);
-  } else if (name == "SelectionWrite" && pipe(fds) == 0) {
-    g_variant_get(params, "(&ou)", nullptr, &serial);
-    writing_[serial] = fds[0];
-    replyFd(fds[1]);
+    g_autoptr(GUnixFDList) list = g_unix_fd_list_new_from_array(fds, 1);  // takes it
+    g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0), list);
   } else {
-    if (name == "SelectionWriteDone") {
-      g_variant_get(params, "(&oub)", nullptr, &serial, &ok);
-      std::string data;
-      if (auto found = writing_.find(serial); found != writing_.end()) {
-        // The writer is done: all there is can be read at once, without waiting for the end of
-        // the pipe (the copy of the write end that went out with the reply may still be open).
-        fcntl(found->second, F_SETFL, O_NONBLOCK);
-        char buf[4096];
-        for (ssize_t n; (n = ::read(found->second, buf, sizeof buf)) > 0;) data.append(buf, std::size_t(n));
-        ::close(found->second);
-        writing_.erase(found);
-      }
-      pasted_[serial] = ok ? data : "(failed)";
-    }
     session->clipboard |= name == "RequestClipboard";
     if (interface == kSession) drop(session, false);
     g_dbus_method_invocation_return_value(invocation, nullptr);
@@ -256,19 +225,6 @@ GVariant* FakeRemoteDesktop::startResults(Session& session) {
   return g_variant_dict_end(&results);
 }
 
-bool FakeRemoteDesktop::answerDialog() {
-  bool answered = false;
-  thread_->run([&] {
-    const auto session = std::find_if(sessions_.begin(), sessions_.end(),
-                                      [&](const Session& s) { return held_ && s.path == held_->second; });
-    if ((answered = session != sessions_.end()))
-      emit(session->sender, held_->first, "org.freedesktop.portal.Request", "Response",
-           g_variant_new("(u@a{sv})", 0u, startResults(*session)));
-    held_.reset();
-  });
-  return answered;
-}
-
 bool FakeRemoteDesktop::endSession(bool signalClosed) {
   bool found = false;
   thread_->run([&] {
@@ -282,18 +238,6 @@ void FakeRemoteDesktop::drop(std::vector<Session>::iterator session, bool signal
     emit(session->sender, session->path, kSession, "Closed", g_variant_new_parsed("(@a{sv} {},)"));
   g_dbus_connection_unregister_object(connection_, session->registration);
   sessions_.erase(session);
-}
-
-std::optional<std::string> FakeRemoteDesktop::paste(SessionBus& bus, const std::string& mime) {
-  std::uint32_t serial = 0;
-  thread_->run([&] {
-    serial = ++issued_;
-    emit(sessions_.back().sender, kObject, kClipboard, "SelectionTransfer",
-         g_variant_new("(osu)", sessions_.back().path.c_str(), mime.c_str(), serial));
-  });
-  bus.pump([&] { return read(pasted_).contains(serial); });
-  const auto pasted = read(pasted_);
-  return pasted.contains(serial) ? std::optional(pasted.at(serial)) : std::nullopt;
 }
 
 void FakeRemoteDesktop::copy(const std::vector<std::string>& types, const std::string& text, bool asGnome) {

@@ -1,16 +1,14 @@
 #pragma once
 // The desktop's RemoteDesktop portal (with its Clipboard part) on the test's own bus, doing what a
-// real one cannot be made to do on demand: decline, grant part, hold its dialog open, leave a call
-// unanswered, close or forget the session. It answers on a thread of its own, as a real portal in
+// real one cannot be made to do on demand: decline, grant part, leave a call unanswered, close or
+// forget the session, tell of a copy out of order. It answers on a thread of its own, as a real portal in
 // its own process does, so a client may wait for a reply on the test thread; the public functions
 // run their work there and wait for it.
 #include <gio/gio.h>
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,7 +26,6 @@ class FakeRemoteDesktop {
     bool clipboard = false;           // also offers the Clipboard portal
     std::uint32_t startResponse = 0;  // what the dialog answers: 1 the user declines
     std::uint32_t grantDevices = 3;
-    bool holdDialog = false;  // the dialog stays open until answerDialog()
     int unansweredInput = 0;  // the next this many input calls get no reply at all
     // As GNOME: each write is confirmed by a change of the session's own, and a copy of these types
     // made just before the next write is told only after it, before the confirmation.
@@ -53,14 +50,9 @@ class FakeRemoteDesktop {
   int dialogs() { return read(dialogs_); }
   std::size_t openSessions() { return read(sessions_).size(); }
 
-  // The user allows what the dialog held open by holdDialog asks.
-  bool answerDialog();
   // The desktop ends the newest session with its Closed signal, or (`signalClosed` false) the portal
   // loses it without a word, as when it restarted; false when there is none.
   bool endSession(bool signalClosed);
-  // Someone pastes `mime` from the newest session's copy: what the session wrote, once it said it
-  // is done ("(failed)" when it said it failed); none within the bus's pump time.
-  std::optional<std::string> paste(SessionBus& bus, const std::string& mime);
   // Another program copies `text`, offered as `types` (in a tuple of one where `asGnome`, as GNOME
   // sends them), while the newest session lives.
   void copy(const std::vector<std::string>& types, const std::string& text, bool asGnome = false);
@@ -90,13 +82,10 @@ class FakeRemoteDesktop {
   std::vector<std::string> calls_;
   std::uint64_t inputCalls_ = 0;
   int dialogs_ = 0;
-  std::uint32_t issued_ = 0;  // tokens and paste serials
+  std::uint32_t issued_ = 0;  // tokens
   std::vector<GDBusMethodInvocation*> unanswered_;
   std::vector<Session> sessions_;  // the newest last
   std::set<std::string> validTokens_;
-  std::optional<std::pair<std::string, std::string>> held_;  // the held dialog's request and session
-  std::map<std::uint32_t, int> writing_;  // a paste's serial: our end of the pipe handed out
-  std::map<std::uint32_t, std::string> pasted_;
   std::string foreignText_;
   // Last: it stops, and with it every use of the members above, first.
   std::unique_ptr<BusThread> thread_;

@@ -7,7 +7,7 @@ import http.server, os, ssl, subprocess, sys, threading, time
 
 root, cert, key = sys.argv[1:4]
 if not os.path.exists(cert):
-    names = "DNS:site.test,DNS:other.test,DNS:a.test,DNS:www.a.test,DNS:b.test,DNS:sneaky.test,IP:127.0.0.1"
+    names = "DNS:site.test,DNS:other.test,DNS:a.test,DNS:www.a.test,DNS:sneaky.test,IP:127.0.0.1"
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
                     "-nodes", "-days", "1", "-subj", "/CN=site.test",
                     "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "subjectAltName=" + names,
