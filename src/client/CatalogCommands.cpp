@@ -34,10 +34,11 @@ void addCatalogCommands(CLI::App& app, CommandLine& c) {
   };
   auto* snippetRun = snippet->add_subcommand("run", "Send a snippet to the computer");
   snippetRun->add_option("ID", c.id)->required();
-  c.on(snippetRun, [&](Quib& q) { return q.action(findSnippet(q).action()); });
+  // The commands run after this function has returned: they keep their own copy of the lookup.
+  c.on(snippetRun, [findSnippet](Quib& q) { return q.action(findSnippet(q).action()); });
   auto* snippetDelete = snippet->add_subcommand("delete", "Delete a snippet");
   snippetDelete->add_option("ID", c.id)->required();
-  c.on(snippetDelete, [&](Quib& q) {
+  c.on(snippetDelete, [findSnippet](Quib& q) {
     SnippetStore(q.store()).remove(findSnippet(q));
     return 0;
   });

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <thread>
-#include <tuple>
 
 #include "support/TempDir.h"
 #include "support/TestServer.h"
@@ -35,11 +34,6 @@ bool eventually(const std::function<bool()>& f) {
     std::this_thread::sleep_for(50ms);
   }
   return f();
-}
-
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 QuibAction action(QuibActionKind kind, std::optional<std::string> value, std::vector<std::string> modifiers) {
@@ -117,12 +111,16 @@ Consent answering(const std::string& title, const std::vector<std::string>& cont
   };
 }
 
-namespace {
-
-// Sent in one write, as a phone sends what the user queued: each arrives once, in order. Two
-// texts the keymap lacks follow each other: where they are pasted, the second must not replace the
-// first on the clipboard before the window has read it. The field holds "a" before.
-void checkTypedText(QuibClient& phone, ChildProcess& window) {
+void checkInput(QuibClient& phone, ChildProcess& window, const InputChecks& c) {
+  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "a")).message, " a");
+  EXPECT_TRUE(window.waitFor("key a -\n")) << window.output();
+  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "z", {"command", "shift"})).message,
+            "command+shift z");
+  EXPECT_TRUE(window.waitFor("key Z shift+" + c.command + "\n")) << window.output();
+  if (c.afterKeys) c.afterKeys();
+  // Sent in one write, as a phone sends what the user queued: each arrives once, in order. Where
+  // texts the keymap lacks are pasted, the second must not replace the first on the clipboard
+  // before the window has read it. The field holds "a" before.
   phone.sendTogether({actionMessage(action(QuibActionKind::typeText, " Alpha")),
                       actionMessage(action(QuibActionKind::typeText, " b_t?")),
                       actionMessage(action(QuibActionKind::keystroke, "return")),
@@ -141,40 +139,24 @@ void checkTypedText(QuibClient& phone, ChildProcess& window) {
         "key Z shift+control\n"})
     EXPECT_TRUE(window.waitFor(seen)) << seen << " in " << window.output();
 
-  // How long a long text takes to arrive whole, typed over the field's whole contents: 1,000 ASCII
-  // characters, and 200 different Hangul syllables (the window prints them escaped).
+  // Long texts arrive whole, typed over the field's whole contents: 1,000 ASCII characters (more keys
+  // than a compositor is sent one by one), and 200 different Hangul syllables (printed escaped).
   std::string ascii, korean, koreanShown;
   while (ascii.size() < 1000) ascii += "The quick brown fox jumps over the lazy dog 0123456789. ";
   ascii.resize(1000);
-  for (unsigned i = 0, c = 0xac00; i < 200; ++i, c += 53) {
-    korean += {static_cast<char>(0xe0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3f)),
-               static_cast<char>(0x80 | (c & 0x3f))};
+  for (unsigned i = 0, u = 0xac00; i < 200; ++i, u += 53) {
+    korean += {static_cast<char>(0xe0 | (u >> 12)), static_cast<char>(0x80 | ((u >> 6) & 0x3f)),
+               static_cast<char>(0x80 | (u & 0x3f))};
     char buf[8];
-    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+    std::snprintf(buf, sizeof buf, "\\u%04x", u);
     koreanShown += buf;
   }
-  for (const auto& [text, shown, name] :
-       {std::tuple{ascii, ascii, "1000 ASCII"}, std::tuple{korean, koreanShown, "200 Korean"}}) {
+  for (const auto& [text, shown] : {std::pair{ascii, ascii}, std::pair{korean, koreanShown}}) {
     EXPECT_TRUE(act(phone, action(QuibActionKind::keystroke, "a", {"control"})).ok.value_or(false));
-    const auto start = std::chrono::steady_clock::now();
     auto typed = act(phone, action(QuibActionKind::typeText, text));
     EXPECT_TRUE(typed.ok.value_or(false)) << typed.message.value_or("");
-    EXPECT_TRUE(window.waitFor("text " + shown + "\n", 60s)) << name;
-    std::printf("[ figure ] %s characters arrived whole in %lld ms\n", name,
-                static_cast<long long>((std::chrono::steady_clock::now() - start) / 1ms));
+    EXPECT_TRUE(window.waitFor("text " + shown + "\n", 60s)) << window.output();
   }
-}
-
-}  // namespace
-
-void checkInput(QuibClient& phone, ChildProcess& window, const InputChecks& c) {
-  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "a")).message, " a");
-  EXPECT_TRUE(window.waitFor("key a -\n")) << window.output();
-  EXPECT_EQ(act(phone, action(QuibActionKind::keystroke, "z", {"command", "shift"})).message,
-            "command+shift z");
-  EXPECT_TRUE(window.waitFor("key Z shift+" + c.command + "\n")) << window.output();
-  if (c.afterKeys) c.afterKeys();
-  checkTypedText(phone, window);
   if (c.afterTexts) c.afterTexts();
 
   // The clipboard through Control's shortcuts, whatever the command key is. The window pastes when
@@ -192,9 +174,8 @@ void checkInput(QuibClient& phone, ChildProcess& window, const InputChecks& c) {
   control("c");
   EXPECT_TRUE(historyComesToStartWith(phone, "from phone!")) << testing::PrintToString(history(phone));
 
-  // The pointer: a double click, then a move by (40, -25), a click, a right click, a scroll up and a
-  // drag by (30, 30), from where the test placed it or else from where the click found it. (A
-  // Wayland client knows where the pointer is only once it has moved over its surface.)
+  // The pointer, from where the test placed it or else where the click found it (a Wayland client
+  // knows where the pointer is only once it has moved over its surface).
   EXPECT_EQ(act(phone, action(QuibActionKind::pointerClick, "double")).message, "클릭");
   EXPECT_TRUE(window.waitFor("button double 1\n")) << window.output();
   auto [x, y] = c.pointerAt.value_or(std::pair(-1, -1));
@@ -240,15 +221,12 @@ void checkInputOnCompositor(const std::string& sinks, const InputChecks& c, cons
     checkInput(phone, *window, c);
     // With no window to take it, a paste is refused.
     window.reset();
-    if (!c.offerReadAnyway) {
-      EXPECT_EQ(act(phone, action(QuibActionKind::typeText, "한")).message, "붙여넣기 실패");
-    }
+    EXPECT_EQ(act(phone, action(QuibActionKind::typeText, "한")).message, "붙여넣기 실패");
   } catch (const std::exception& e) {
     ADD_FAILURE() << e.what();
   }
   p->signal(SIGTERM);
   EXPECT_EQ(p->wait(), 0) << p->output();
-  // What the program said, for a failure above that only shows the window's side.
   if (testing::Test::HasFailure()) std::printf("%s\n", p->output().c_str());
 }
 
@@ -265,10 +243,9 @@ void prepareDesktop(const fs::path& marks) {
       << "[Desktop Entry]\nType=Application\nName=Notes\nExec=" << (marks / "notes").string() << "\n";
   std::ofstream(apps / "quibtest-browser.desktop")
       << "[Desktop Entry]\nType=Application\nName=Test Browser\nExec=" << (marks / "browser").string()
-      << " %u\nMimeType=x-scheme-handler/https;x-scheme-handler/http;\n";
+      << " %u\nMimeType=x-scheme-handler/https;\n";
   std::ofstream(fs::path(std::getenv("XDG_CONFIG_HOME")) / "mimeapps.list")
-      << "[Default Applications]\nx-scheme-handler/https=quibtest-browser.desktop\n"
-         "x-scheme-handler/http=quibtest-browser.desktop\n";
+      << "[Default Applications]\nx-scheme-handler/https=quibtest-browser.desktop\n";
 }
 
 void checkSoundAndApplications(QuibClient& phone, ChildProcess& window, const fs::path& marks) {
@@ -277,7 +254,9 @@ void checkSoundAndApplications(QuibClient& phone, ChildProcess& window, const fs
   EXPECT_EQ(act(phone, action(QuibActionKind::audioOutputNext)).message, "출력: Headphones");
   EXPECT_EQ(run("pactl get-default-sink"), "Headphones");
   const auto logged = [&](const std::string& line) {
-    return eventually([&] { return readFile(marks / "log").find(line) != std::string::npos; });
+    return eventually([&] {
+      return run("cat " + (marks / "log").string() + " 2>/dev/null").find(line) != std::string::npos;
+    });
   };
   EXPECT_EQ(act(phone, action(QuibActionKind::launchApp, "notes")).message, "notes 실행");
   EXPECT_TRUE(logged("/notes"));
@@ -285,9 +264,6 @@ void checkSoundAndApplications(QuibClient& phone, ChildProcess& window, const fs
   open.url = "https://example.com/path?q=1";
   EXPECT_EQ(act(phone, open).message, "example.com");
   EXPECT_TRUE(logged("/browser https://example.com/path?q=1"));
-  ClientMessage check = request(ClientMessage::Kind::appCheck);
-  check.appNames = std::vector<std::string>{"Notes", "No Such App"};
-  EXPECT_EQ(phone.request(check).installedApps, std::vector<std::string>{"Notes"});
 }
 
 std::string readWindow(const std::string& title, bool absent) {
@@ -307,23 +283,18 @@ void checkStatusWindow(const std::string& platform, const std::function<void()>&
   const auto shown = [](bool absent = false) { return readWindow("Quibbleton", absent); };
   const std::string bridge = std::getenv("NO_AT_BRIDGE") ? std::getenv("NO_AT_BRIDGE") : "";
   unsetenv("NO_AT_BRIDGE");  // the program's window talks to the accessibility bus
-  // No phone paired yet: the window opens by itself, the code in it; that code pairs, and the phone
-  // then appears, ready to unpair.
+  // No phone paired yet: the window opens by itself, the code in it, and that code pairs.
   auto first = std::make_unique<ChildProcess>(start);
   ASSERT_TRUE(first->waitFor("the status menu is in a window\n", 60s)) << first->output();
   const std::string lines = shown();
-  for (const char* line :
-       {"label\t대기 중 (포트 ", "label\t  아이폰 앱에 이 코드를 입력하세요 (클릭 시 복사)\t",
-        "label\t✓ 손쉬운 사용 권한 허용됨\t", "label\t현재 출력: ", "button\t페어링 코드 새로 만들기\t",
-        "button\t페어링된 기기 모두 지우기\t", "button\tQuibox 종료\t", "button\t페어링 코드:  "})
+  for (const char* line : {"label\t대기 중 (포트 ", "label\t✓ 손쉬운 사용 권한 허용됨\t",
+                           "button\tQuibox 종료\t", "button\t페어링 코드:  "})
     ASSERT_NE(lines.find(line), std::string::npos) << line << " in\n" << lines;
   const std::string code =
       lines.substr(lines.find("페어링 코드:  ") + std::string("페어링 코드:  ").size(), 6);
   QuibClient phone;
   phone.connect("127.0.0.1", port);
   ASSERT_EQ(phone.pair(code, "Window Phone").type, ServerMessage::Kind::paired);
-  const std::string listed = "button\t  Window Phone\t클릭하면 이 기기의 페어링을 해제합니다";
-  EXPECT_TRUE(eventually([&] { return shown().find(listed) != std::string::npos; })) << shown();
   first->signal(SIGTERM);
   EXPECT_EQ(first->wait(), 0) << first->output();
   EXPECT_EQ(first->output().find(code), std::string::npos) << "the code went to the terminal";
@@ -332,11 +303,11 @@ void checkStatusWindow(const std::string& platform, const std::function<void()>&
   ChildProcess quiet(start);
   ASSERT_TRUE(quiet.waitFor("the status menu is in a window\n", 60s)) << quiet.output();
   EXPECT_EQ(shown(true), "");
+  // Its last words are read before its exit is taken: the exit may come first.
   ChildProcess again(start);
-  EXPECT_EQ(again.wait(), 0) << again.output();
-  EXPECT_NE(again.output().find("already running for this user on port " + std::to_string(port)),
-            std::string::npos)
+  EXPECT_TRUE(again.waitFor("already running for this user on port " + std::to_string(port)))
       << again.output();
+  EXPECT_EQ(again.wait(), 0) << again.output();
   EXPECT_NE(shown().find("button\t페어링 코드:  "), std::string::npos);
   if (closeWindow) {
     closeWindow();
@@ -346,24 +317,6 @@ void checkStatusWindow(const std::string& platform, const std::function<void()>&
   quiet.signal(SIGTERM);
   EXPECT_EQ(quiet.wait(), 0) << quiet.output();
   setenv("NO_AT_BRIDGE", bridge.c_str(), 1);
-}
-
-void checkRefused(const std::string& platform, const char* variable, const std::string& why,
-                  const std::string& autoChoice) {
-  TempDir data;
-  const std::string value = std::getenv(variable);
-  unsetenv(variable);
-  ChildProcess refused(
-      {QUIBBLETON_BINARY, "--platform", platform, "--port", "0", "--data-dir", data.path().string()});
-  EXPECT_EQ(refused.wait(), 2);
-  EXPECT_NE(refused.output().find(why), std::string::npos) << refused.output();
-  if (!autoChoice.empty()) {
-    ChildProcess chosen({QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
-    EXPECT_TRUE(chosen.waitFor(autoChoice)) << chosen.output();
-    chosen.signal(SIGTERM);
-    EXPECT_EQ(chosen.wait(), 0);
-  }
-  setenv(variable, value.c_str(), 1);
 }
 
 }  // namespace quib::test

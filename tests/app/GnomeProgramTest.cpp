@@ -24,16 +24,13 @@ TEST(GnomeProgram, StatusWindowWhenThePanelHasNoTray) {
   checkStatusWindow("wayland");
 }
 
-// Under with-gnome.sh --portal: GNOME's own RemoteDesktop portal asks once, in its dialog, with
-// "Allow Remote Interaction" off until the user turns it on; through the session it grants, input
-// and the clipboard pass the checks mutter's path passes. The restore token it hands back lets the
-// next start go without asking.
+// Under with-gnome.sh --portal: GNOME's portal asks once, "Allow Remote Interaction" off until the
+// user turns it on; the restore token it hands back lets the next start go without asking.
 TEST(GnomeProgram, PortalAsksOnceThenRemembers) {
   if (!std::getenv("QUIB_PORTAL")) GTEST_SKIP() << "needs GNOME's portal: run under with-gnome.sh --portal";
   TempDir data;
   checkInputOnCompositor("RemoteDesktop portal", {}, data.path(),
                          answering("Remote Desktop", {"Allow Remote Interaction", "Share"}));
-  // The second start: no dialog, yet input and the clipboard are allowed.
   const auto noDialog = [] { EXPECT_EQ(readWindow("Remote Desktop", true), ""); };
   checkInputOnCompositor("RemoteDesktop portal", {.afterKeys = noDialog}, data.path());
 }

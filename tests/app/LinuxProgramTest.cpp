@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 
@@ -13,8 +12,6 @@
 
 namespace quib::test {
 namespace {
-
-using namespace std::chrono_literals;
 
 TEST(LinuxProgram, EveryActionActsOnTheSession) {
   TempDir data, marks;
@@ -38,25 +35,21 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
                        {"--platform", "linux", "--command-key", "super", "--data-dir", data.path().string()},
                        {"데스크톱: linux (X11 display"});
   ASSERT_TRUE(p);
-  // Super+Shift+Z is no shortcut in the field: it typed a Z. The snapshot of the copy before a
-  // paste keeps what fits and does not wait on the entry that never comes.
+  // Super+Shift+Z is no shortcut in the field: it typed a Z.
   const auto afterKeys = [&] {
     EXPECT_TRUE(act(phone, action(QuibActionKind::keystroke, "delete")).ok.value_or(false));
     EXPECT_TRUE(window->waitFor("text a\n")) << window->output();
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(act(phone, action(QuibActionKind::typeText, "x")).ok.value_or(false));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
-    EXPECT_TRUE(window->waitFor("text ax\n")) << window->output();
-    EXPECT_TRUE(act(phone, action(QuibActionKind::keystroke, "delete")).ok.value_or(false));
   };
-  // The copy comes back after the last paste.
+  // The copy comes back after the last paste, without the entry too big to keep; the one that never
+  // comes holds up no paste.
   const auto afterTexts = [&] {
     EXPECT_TRUE(eventually([] { return run("xclip -selection clipboard -o 2>/dev/null") == "caption"; }));
     const std::string targets = run("xclip -selection clipboard -o -t TARGETS");
     for (const char* t : {"image/png", "text/html"}) EXPECT_NE(targets.find(t), std::string::npos) << targets;
     EXPECT_EQ(targets.find("application/x-big"), std::string::npos) << targets;
-    run("xclip -selection clipboard -o -t image/png > " + (marks.path() / "back.png").string());
-    EXPECT_TRUE(readFile(marks.path() / "back.png") == png);
+    EXPECT_EQ(run("xclip -selection clipboard -o -t image/png | cmp - " + (marks.path() / "a.png").string() +
+                  " && echo same"),
+              "same");
     owner.signal(SIGKILL);
   };
   // The phone's command shortcuts are Super ones here; pasting is still Control+V.
@@ -66,7 +59,6 @@ TEST(LinuxProgram, EveryActionActsOnTheSession) {
               .pointerAt = std::pair(200, 200),
               .afterKeys = afterKeys,
               .afterTexts = afterTexts});
-  EXPECT_TRUE(eventually([] { return run("xdotool getmouselocation").starts_with("x:270 y:205"); }));
   checkSoundAndApplications(phone, *window, marks.path());
   p->signal(SIGTERM);
   EXPECT_EQ(p->wait(), 0) << p->output();
@@ -77,9 +69,21 @@ TEST(LinuxProgram, StatusWindowWhenThePanelHasNoTray) {
   checkStatusWindow("linux", [] { run("xdotool mousemove 640 400 key Escape"); });
 }
 
+// Without a display, asked for X11 it exits 2 saying why; asked for nothing, it serves the in-memory
+// desktop.
 TEST(LinuxProgram, WithoutADisplayLinuxRefusesAndAutoFallsBack) {
-  checkRefused("linux", "DISPLAY", "--platform linux needs an X display: DISPLAY is not set",
-               "데스크톱: virtual (no X display: DISPLAY is not set");
+  TempDir data;
+  const std::string display = std::getenv("DISPLAY");
+  unsetenv("DISPLAY");
+  ChildProcess refused(
+      {QUIBBLETON_BINARY, "--platform", "linux", "--port", "0", "--data-dir", data.path().string()});
+  EXPECT_TRUE(refused.waitFor("--platform linux needs an X display: DISPLAY is not set")) << refused.output();
+  EXPECT_EQ(refused.wait(), 2);
+  ChildProcess chosen({QUIBBLETON_BINARY, "--port", "0", "--data-dir", data.path().string()});
+  EXPECT_TRUE(chosen.waitFor("데스크톱: virtual (no X display: DISPLAY is not set")) << chosen.output();
+  chosen.signal(SIGTERM);
+  EXPECT_EQ(chosen.wait(), 0);
+  setenv("DISPLAY", display.c_str(), 1);
 }
 
 }  // namespace

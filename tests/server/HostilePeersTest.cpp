@@ -1,9 +1,9 @@
-// What strangers on the network and careless phones can do to the server, through real TCP:
-// guesses per address and in all, the cost bounds on lines, the caps on unauthenticated
-// connections and their replies. (Revoked tokens are no guesses: PairingTest.)
+// What strangers and careless phones can do to the server over TCP: guesses per address and in all,
+// the cost bounds on lines, the caps on connections without a key and on their replies.
 #include <gtest/gtest.h>
 
 #include <latch>
+#include <random>
 #include <semaphore>
 
 #include "server/Connection.h"
@@ -29,7 +29,6 @@ ServerMessage pairFrom(TestServer& t, const std::string& local) {
   return t.connectFrom(local)->pair(t.server().pairingCode(), "phone");
 }
 
-// Holds every action until released, so that a test can keep a reply back.
 struct GatedActions : ActionPerformer {
   ActionResult perform(const QuibAction&) override {
     started.release();
@@ -48,8 +47,7 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
   guess(t, "127.0.0.2", PairingGuard::kMaxFailuresPerSource);
   EXPECT_EQ(pairFrom(t, "127.0.0.2").message, kWrongKey);
   EXPECT_EQ(pairFrom(t, "127.0.0.3").type, ServerMessage::Kind::paired);
-  // Its tokens still open, at a bounded rate; a line past the rate is not tried and must not
-  // make the phone drop its token.
+  // Its tokens still open, at a bounded rate; a line past it is not tried, nor told to pair again.
   t.clock().advance(PairingGuard::kRefusedTrialInterval);
   for (const char* expected : {R"({"type":"ack","requestId":"t","ok":true})",
                                R"({"type":"error","message":"잠시 후 다시 시도하세요"})"}) {
@@ -57,7 +55,6 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
     phone->useToken(token);
     EXPECT_EQ(wire(phone->request(request(ClientMessage::Kind::ping, "t"))), expected);
   }
-  // Its budget comes back after the window.
   t.clock().advance(PairingGuard::kWindow);
   EXPECT_EQ(pairFrom(t, "127.0.0.2").type, ServerMessage::Kind::paired);
 
@@ -74,8 +71,7 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
   auto returning = t.connectFrom("127.0.0.10");
   returning->useToken(token);
   EXPECT_EQ(returning->request(request(ClientMessage::Kind::ping, "t")).type, ServerMessage::Kind::ack);
-  // The right code while pairing is closed is refused but charged to no one: once pairing opens,
-  // that address pairs at once.
+  // The right code while pairing is closed is refused but charged to no one.
   t.clock().advance(1min);
   for (int i = 0; i < PairingGuard::kMaxFailuresPerSource; ++i)
     EXPECT_EQ(pairFrom(t, "127.0.0.41").message, kWrongKey);
@@ -93,18 +89,12 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
   t.server().setPairingCode("123456");
   EXPECT_EQ(pairFrom(t, "127.0.0.2").type, ServerMessage::Kind::paired);
 
+  // Too long on a keyed connection: the size error, not "pair again"; a line at the bound is read.
   auto keyed = t.connectPaired("B");
-  const SymmetricKey key = SecureChannel::pairKey(t.server().pairingCode(), keyed->salt());
-  // Too long on a keyed connection: the size error, but not "pair again" (a line at the bound is
-  // read, and answered as the garbage it is). Nesting past what any request needs is unreadable,
-  // sealed too (the bounds: WireFormatTest).
   keyed->sendRaw(std::string(Connection::kMaxLineWithKey, 'x') + "\n");
   EXPECT_EQ(wire(keyed->readReply()), kPairAgain);
   keyed->sendRaw(std::string(Connection::kMaxLineWithKey + 1, 'x') + "\n");
   EXPECT_EQ(wire(keyed->readReply()), R"({"type":"error","message":")" + std::string(kWrongKey) + "\"}");
-  const std::string deep = R"({"type":"ping","x":)" + std::string(5000, '[') + std::string(5000, ']') + "}";
-  keyed->sendRaw(SecureChannel::sealText(deep, key));
-  EXPECT_EQ(wire(keyed->readReply()), kPairAgain);
   EXPECT_EQ(keyed->request(request(ClientMessage::Kind::ping, "after")).requestId, "after");
 
   // A returning phone's first line may carry a text of 20,000 four-byte characters...
@@ -113,19 +103,7 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
   returning = t.connect();
   returning->useToken(token);
   EXPECT_EQ(returning->request(request(ClientMessage::Kind::ping, text)).requestId, text);
-  // Tokens are passed over on the line's first byte: one whose request opens with white space
-  // is still found, one that opens to anything but an object is not a request.
-  for (const auto& [json, expected] :
-       {std::pair<std::string, std::string>{" \n{\"type\":\"ping\",\"requestId\":\"s\"}",
-                                            R"({"type":"ack","requestId":"s","ok":true})"},
-        std::pair<std::string, std::string>{"[{\"type\":\"ping\"}]", kPairAgain}}) {
-    auto c = t.connect();
-    c->sendRaw(SecureChannel::sealText(json, SecureChannel::tokenKey(token, c->salt())));
-    c->useToken(token);
-    EXPECT_EQ(wire(c->readReply()), expected) << json;
-  }
-  // ...but a first line much longer than that is refused unopened, with one error, and the
-  // connection lives.
+  // ...but a much longer first line is refused unopened, with one error, and the connection lives.
   auto stranger = t.connect();
   stranger->sendRaw("e:" + std::string(Connection::kMaxLineBeforeKey, 'A') + "\n");
   EXPECT_EQ(wire(stranger->readReply()), kPairAgain);
@@ -134,8 +112,7 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
 
   // A peer that never reads is cut off at the reply cap.
   asio::io_context io;
-  asio::ip::tcp::socket s(io);
-  s.open(asio::ip::tcp::v4());
+  asio::ip::tcp::socket s(io, asio::ip::tcp::v4());
   s.set_option(asio::socket_base::receive_buffer_size(4096));
   s.connect({asio::ip::make_address("127.0.0.1"), t.port()});
   // One chunk of 2-byte garbage lines: 32,768 error replies of about 80 bytes each.
@@ -149,9 +126,8 @@ TEST(HostilePeersTest, GuessesLineSizesAndShapesAreBounded) {
   EXPECT_LT(received, 1024u * 1024u);  // far less than the 2.6 MB it asked for
 }
 
-// Unauthenticated connections past the cap shed the busiest address first, never a keyed one.
-// Phones that send their last requests and end their stream linger until the replies are out,
-// a large one included, and count against the cap meanwhile: past it the oldest are let go.
+// Connections without a key past the cap shed the busiest address first, never a keyed one. Phones
+// that end their stream linger until their replies are out, and count against the cap meanwhile.
 TEST(HostilePeersTest, ConnectionsPastTheCapAreShed) {
   QuibServer::Options options;
   options.maxKeylessConnections = 3;
@@ -175,10 +151,9 @@ TEST(HostilePeersTest, ConnectionsPastTheCapAreShed) {
   t.server().setActionPerformer(&gate);
   std::filesystem::create_directories(t.desktop().files().onDisk("/Applications/Noise.app"));
   Image noise = solid(256, 256, kWhite);
-  for (int i = 0; i < 256 * 256; ++i)
-    setPixel(noise, i % 256, i / 256,
-             {static_cast<std::uint8_t>(i * 7 + i / 256 * 13),
-              static_cast<std::uint8_t>(unsigned(i) * unsigned(i)), 90, 255});
+  std::minstd_rand random(7);
+  for (std::size_t i = 0; i < noise.rgba.size(); ++i)
+    if (i % 4 != 3) noise.rgba[i] = static_cast<std::uint8_t>(random());
   t.desktop().applications().setIcon("/Applications/Noise.app", pngBytes(noise));
   auto iconRequest = request(ClientMessage::Kind::appIcon, "icon");
   iconRequest.appName = "Noise";

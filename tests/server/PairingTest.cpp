@@ -1,5 +1,4 @@
-// Through real TCP: the listener, the greeting, framing, the plain ping and the state reports;
-// pairing, tokens, the device registry and authorization. (The bounds on a line: HostilePeersTest.)
+// Over TCP: the listener, greeting and framing; pairing, tokens, the device registry, authorization.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,7 +9,6 @@
 namespace quib::test {
 namespace {
 
-using Lines = std::vector<std::string>;
 using Names = std::map<std::string, std::string>;
 using Tokens = std::vector<std::string>;
 using Devices = std::vector<QuibServer::ConnectedDevice>;
@@ -22,47 +20,26 @@ struct RecordingActions : ActionPerformer {
 
 TEST(ListenerTest, GreetingFramingAndReports) {
   TestServer t;
-  EXPECT_EQ(t.states(), Lines{"대기 중 (포트 " + std::to_string(t.port()) + ")"});
   QuibServer::Options taken;  // a second server on the same port says why it cannot serve
   taken.port = t.port();
-  EXPECT_EQ(TestServer(taken).states(), Lines{"실패: Address already in use"});
+  EXPECT_EQ(TestServer(taken).states(), std::vector<std::string>{"실패: Address already in use"});
   t.desktop().host().setHostName("Studio");
   t.desktop().accessibility().setTrusted(false);
   auto a = t.connect(), b = t.connect();
   EXPECT_EQ(wire(a->hello()), R"({"type":"hello","hostName":"Studio","needsPairing":true,)"
                               R"("accessibilityGranted":false,"salt":")" +
                                   Base64::encode(a->salt()) + "\"}");
-  EXPECT_EQ(a->salt().size(), 16u);
   EXPECT_NE(a->salt(), b->salt());
-  ASSERT_TRUE(t.waitForCount(2));
 
-  // A plain ping is the one plain request (anything else plain is HostilePeersTest's); lines may
-  // split across writes, and empty lines are skipped.
+  // A plain ping is the one plain request; lines may split across writes, empty ones are skipped.
   a->sendRaw("{\"type\":\"ping\",\"requestId\":\"1\"}\n\n\n{\"type\":\"ping\"}\n{\"type\":\"pi");
   EXPECT_EQ(a->readLine(), R"({"type":"ack","requestId":"1","ok":true})");
   EXPECT_EQ(a->readLine(), R"({"type":"ack","ok":true})");
-  a->sendRaw("ng\",\"requestId\":\"3\"}");
-  a->sendRaw("\n");
+  a->sendRaw("ng\",\"requestId\":\"3\"}\n");
   EXPECT_EQ(a->readReply().requestId, "3");
-  a->sendRaw("{\"type\":\"ping\",\"requestId\":\"4\"}\n");
-  a->shutdownSend();  // a last line followed by a half-close is still answered
-  EXPECT_EQ(a->readReply().requestId, "4");
-  EXPECT_TRUE(a->waitForClose());
 
-  // On a keyed connection even a plain ping is answered sealed.
-  b->usePairingCode(t.server().pairingCode());
-  EXPECT_EQ(b->request(request(ClientMessage::Kind::ping, "s")).ok, true);
-  b->sendRaw("{\"type\":\"ping\",\"requestId\":\"p\"}\n");
-  EXPECT_TRUE(SecureChannel::isEncrypted(b->readLine()));
-  t.desktop().host().setHostName(std::nullopt);
-  EXPECT_EQ(t.connect()->hello().hostName, "Mac");
-
-  // Count reports are coalesced: one per connect and one per close would be 200.
-  const std::size_t before = t.counts().size();
-  for (int i = 0; i < 100; ++i) t.connect()->close();
   t.server().stop();
   ASSERT_TRUE(t.waitForCount(0));
-  EXPECT_LT(t.counts().size() - before, 40u);
   EXPECT_EQ(t.states().back(), "중지됨");
   EXPECT_TRUE(b->waitForClose());
 }
@@ -79,45 +56,25 @@ TEST(PairingTest, PairReturnRenameUnpairAndRevoke) {
   EXPECT_EQ(wire(reply), R"({"type":"paired","hostName":"Studio","token":")" + token +
                              R"(","requestId":"pair","ok":true,"accessibilityGranted":true})");
 
-  // A returning phone needs no code, and a name in its first line replaces the stored one; all
-  // connections under one token are one device, listed under the name it paired with, and once
-  // that connection is gone, under the stored one.
-  auto plain = t.connect(), renamed = t.connect();
+  // A returning phone needs no code, and a name in its first line replaces the stored one.
+  auto renamed = t.connect();
   renamed->useToken(token);
   auto clip = request(ClientMessage::Kind::clipboard, "c1");
   clip.deviceName = "New name";
   EXPECT_EQ(renamed->request(clip).type, ServerMessage::Kind::clipboard);
-  plain->useToken(token);
-  EXPECT_EQ(plain->request(request(ClientMessage::Kind::ping)).type, ServerMessage::Kind::ack);
   EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey), Tokens{token});
   EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey), (Names{{token, "New name"}}));
-  EXPECT_EQ(t.server().connectedDevices(), (Devices{{"Pixel", token}}));
-  first->close();
-  ASSERT_TRUE(t.waitForCount(2));
-  EXPECT_EQ(t.server().connectedDevices(), (Devices{{"New name", token}}));
 
-  t.desktop().host().setHostName(std::nullopt);
   auto nameless = t.connect();
   auto second = nameless->pair(t.server().pairingCode(), std::nullopt);
-  EXPECT_EQ(second.hostName, std::nullopt);  // no "Mac" stand-in here
   const std::string other = second.token.value_or("");
-  // Unpairing one device closes its connections and keeps the others; an unknown token changes nothing.
+  // Unpairing one device closes its connections and keeps the others.
   t.server().disconnect(token);
-  t.server().disconnect("NOT-STORED");
-  for (auto* c : {renamed.get(), plain.get()}) EXPECT_TRUE(c->waitForClose());
+  for (auto* c : {first.get(), renamed.get()}) EXPECT_TRUE(c->waitForClose());
   EXPECT_EQ(t.defaults().stringArray(DeviceRegistry::kTokensKey), Tokens{other});
   EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey), Names{});
   EXPECT_EQ(t.server().connectedDevices(), (Devices{{"이름 없는 기기", other}}));
   EXPECT_EQ(nameless->request(request(ClientMessage::Kind::ping, "still")).requestId, "still");
-
-  // The names are a label store another program may write: one number anywhere in them makes
-  // every name absent, never a crash or a wrong name.
-  DeviceRegistry registry(t.defaults());
-  t.defaults().set(DeviceRegistry::kNamesKey, DefaultsValue::of(nlohmann::json{{"T", "A"}, {"x", "B"}}));
-  EXPECT_EQ(registry.name("T"), "A");
-  t.defaults().set(DeviceRegistry::kNamesKey, DefaultsValue::of(nlohmann::json{{"T", "A"}, {"x", 5}}));
-  EXPECT_EQ(registry.name("T"), std::nullopt);
-  EXPECT_TRUE(registry.names().empty());
 
   auto unkeyed = t.connect();
   t.server().forgetPairedDevices();
@@ -127,15 +84,14 @@ TEST(PairingTest, PairReturnRenameUnpairAndRevoke) {
   EXPECT_EQ(t.defaults().stringDictionary(DeviceRegistry::kNamesKey), Names{});
   ASSERT_TRUE(t.waitForCount(0));
 
-  // Phones still using a token unpaired either way, and lines that open under no key, are told to
-  // pair again without their id and never count as guesses (far more tries than one address may
-  // guess): only a sealed box that opens under none of the keys does.
+  // Phones still using an unpaired token, and lines that open under no key, are told to pair again
+  // and never count as guesses: only a sealed box that opens under none of the keys does.
   for (int i = 0; i < 30; ++i) {
     auto c = t.connect();
     c->useToken(i % 2 ? token : other);
     EXPECT_EQ(wire(c->request(request(ClientMessage::Kind::ping, "p"))), kPairAgain);
     for (const char* line :
-         {"e:!!!!", "e:AAAA", "e:", "garbage", "{\"type\":\"Ping\",\"requestId\":\"4\"}",
+         {"e:!!!!", "e:AAAA", "garbage",
           "{\"type\":\"action\",\"requestId\":\"3\",\"action\":{\"kind\":\"mute\",\"modifiers\":[]}}"}) {
       c->sendRaw(std::string(line) + "\n");
       EXPECT_EQ(wire(c->readReply()), kPairAgain) << line;
@@ -148,31 +104,19 @@ TEST(PairingTest, WrongCodesNewCodesAndAuthorization) {
   for (int i = 0; i < 200; ++i) ASSERT_THAT(QuibServer::makePairingCode(), testing::MatchesRegex("[0-9]{6}"));
   TestServer t;
   const std::string code = t.server().pairingCode();
-  // Sealed under the right key but naming another code: refused with its id, and no guess.
   auto keyed = t.connect();
   keyed->usePairingCode(code);
-  auto bad = request(ClientMessage::Kind::pair, "x");
-  bad.code = otherCode(code);
-  const std::string mismatch = R"({"type":"error","requestId":"x","message":"코드가 맞지 않습니다"})";
-  EXPECT_EQ(wire(keyed->request(bad)), mismatch);
+  EXPECT_EQ(keyed->request(request(ClientMessage::Kind::ping, "1")).type, ServerMessage::Kind::ack);
   // Five wrong keys lock that connection, even against the right code.
   auto c = t.connect();
   for (int i = 0; i < 5; ++i) EXPECT_EQ(wire(c->pair(otherCode(code), "x")), kPairAgain);
   EXPECT_EQ(wire(c->pair(code, "x")), kPairAgain);
-  // A new code keeps keyed connections (the old key still opens their lines) and governs every
-  // pair request from then on.
+  // A new code keeps keyed connections and governs every pair request from then on.
   t.server().setPairingCode("000042");
   EXPECT_EQ(keyed->request(request(ClientMessage::Kind::ping, "2")).type, ServerMessage::Kind::ack);
-  bad.code = code;
-  EXPECT_EQ(wire(keyed->request(bad)), mismatch);
   EXPECT_EQ(t.connect()->pair(code, "x").message, kWrongKey);
   auto fresh = t.connect()->pair("000042", "x");
   ASSERT_EQ(fresh.type, ServerMessage::Kind::paired);
-  // A line sealed under another key is answered under the connection's own.
-  keyed->useToken(*fresh.token);
-  keyed->send(request(ClientMessage::Kind::ping));
-  keyed->usePairingCode(code);
-  EXPECT_EQ(keyed->readReply().message, kWrongKey);
 
   // Authorization asks for a token, not only the pairing key.
   RecordingActions actions;
@@ -189,14 +133,11 @@ TEST(PairingTest, WrongCodesNewCodesAndAuthorization) {
               R"({"type":"error","requestId":"r","message":"페어링이 필요합니다","needsPairing":true})");
   }
   EXPECT_EQ(c->request(request(ClientMessage::Kind::appIcon)).type, ServerMessage::Kind::appIcon);
-  // A paired token in a request serves it and authorizes the connection from then on, which is
-  // then listed without a token.
+  // A paired token in a request serves it and authorizes the connection from then on.
   auto withToken = actionRequest("a1");
   withToken.token = token;
   EXPECT_EQ(c->request(withToken).message, "done 1");
   EXPECT_EQ(c->request(actionRequest("a2")).message, "done 2");
-  EXPECT_THAT(t.server().connectedDevices(),
-              testing::Contains(testing::Field(&QuibServer::ConnectedDevice::token, std::nullopt)));
 
   // A returning phone's first line is tried under the tokens off the queue; the actions that came
   // in the same write wait for that trial and then run in order, each once.

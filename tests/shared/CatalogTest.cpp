@@ -1,6 +1,4 @@
-// The phone side's shared suite: its small facts, and the snippet, site and app lists the phone
-// app and the command line edit together.
-#include <gmock/gmock.h>
+// The store the phone side and the command line share, and the lists they edit together.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,8 +16,7 @@ const std::string kId1 = "0F8FAD5B-D9CB-469F-A165-70867728950E";
 const std::string kId2 = "7C9E6679-7425-40DE-944B-E07FC1F90AE7";
 
 // A new suite, and one that cannot be opened at all (whose writes go nowhere), read the defaults;
-// stored values no port can hold read as the default rather than wrapping. (That one process's
-// writes reach the next is the command line's test: pair, then pause, then status.)
+// stored values no port can hold read as the default rather than wrapping.
 TEST(SharedStoreTest, DefaultsAndValuesThatCannotBeRead) {
   test::TempDir dir;
   for (const std::filesystem::path& where : {std::filesystem::path("/proc/quib-cannot-exist"), dir.path()}) {
@@ -28,15 +25,14 @@ TEST(SharedStoreTest, DefaultsAndValuesThatCannotBeRead) {
     s.setToken(std::nullopt);
     if (where != dir.path()) s.setLastPort(8080);
     EXPECT_EQ(s.token(), std::nullopt);
-    EXPECT_FALSE(s.connectionPaused());
     EXPECT_EQ(s.lastPort(), 50913);
     EXPECT_EQ(s.widgetButtonIDs(), QuibSharedStore::defaultWidgetButtons());
     EXPECT_FALSE(s.lastResult());
   }
   QuibSharedStore s(dir.path());
-  for (int port : {0, 70000, -5}) {
-    s.open()->setInteger("lastPort", port);
-    EXPECT_EQ(s.lastPort(), 50913) << port;
+  for (auto [stored, read] : {std::pair{0, 50913}, {1, 1}, {65535, 65535}, {70000, 50913}}) {
+    s.open()->setInteger("lastPort", stored);
+    EXPECT_EQ(s.lastPort(), read) << stored;
   }
   s.setWidgetButtonIDs({});
   EXPECT_TRUE(s.widgetButtonIDs().empty());
@@ -44,8 +40,6 @@ TEST(SharedStoreTest, DefaultsAndValuesThatCannotBeRead) {
   EXPECT_EQ(s.widgetButtonIDs(), QuibSharedStore::defaultWidgetButtons());
   s.open()->setString("lastWidgetResult", "orphan");
   EXPECT_FALSE(s.lastResult());  // text without a date (a result written and read: QuibCliTest)
-  s.open()->setString("lastWidgetResultAt", "not a date");
-  EXPECT_FALSE(s.lastResult());
 }
 
 TEST(CatalogTest, RecordsAndKeyFaces) {
@@ -54,7 +48,6 @@ TEST(CatalogTest, RecordsAndKeyFaces) {
   EXPECT_EQ(QuibCodec::encode(copied.action()),
             R"({"kind":"setClipboard","value":"me@example.com","modifiers":[]})");
   EXPECT_EQ(typed.catalogID(), "snip." + kId1);
-  EXPECT_EQ(CustomSite({kId1, "News", "https://news.test"}).catalogID().size(), 48u);
   EXPECT_EQ(canonicalUuid("0f8fad5b-d9cb-469f-a165-70867728950e"), kId1);
   EXPECT_FALSE(canonicalUuid("0f8fad5b-d9cb-469f-a165-70867728950"));
   EXPECT_FALSE(canonicalUuid("0f8fad5b+d9cb-469f-a165-70867728950e"));
@@ -63,12 +56,6 @@ TEST(CatalogTest, RecordsAndKeyFaces) {
   for (auto c : {KeyFace::Case::appIcon, KeyFace::Case::siteIcon, KeyFace::Case::text, KeyFace::Case::symbol,
                  KeyFace::Case::recordSymbol})
     EXPECT_EQ(keyFaceFromJson(toJson(KeyFace{c, "v"})), (KeyFace{c, "v"}));
-  for (const char* bad : {"{}", R"({"text":{"_0":"a"},"symbol":{"_0":"b"}})"})
-    EXPECT_THAT(
-        [&] { keyFaceFromJson(nlohmann::json::parse(bad)); },
-        testing::ThrowsMessage<DecodeError>(testing::StrEq("Invalid number of keys found, expected one.")));
-  for (const char* bad : {R"({"emoji":{"_0":"a"}})", R"({"text":{"_1":"a"}})"})
-    EXPECT_THROW(keyFaceFromJson(nlohmann::json::parse(bad)), DecodeError) << bad;
 }
 
 TEST(CatalogTest, StoresReplaceInPlaceReadBadRecordsAsEmptyAndLoseNoUpdates) {
@@ -82,15 +69,11 @@ TEST(CatalogTest, StoresReplaceInPlaceReadBadRecordsAsEmptyAndLoseNoUpdates) {
   store.setAll({{kId1, "x", "x", false}, {kId2, "y", "y", false}, {kId1, "dup", "dup", false}});
   store.remove({kId1, "", "", false});
   EXPECT_EQ(store.all(), (std::vector<Snippet>{{kId2, "y", "y", false}}));
-  // One record without a field, or with an id that is no UUID, and the list reads empty; the next
-  // write replaces what could not be read.
-  for (const std::string& bad :
-       {R"([{"id":")" + kId1 + R"(","title":"t","text":"x","toClipboard":true},)" + R"({"id":")" + kId2 +
-            R"(","title":"t","text":"x"}])",
-        std::string(R"([{"id":"nope","title":"t","text":"x","toClipboard":true}])")}) {
-    suite.open()->setData(SnippetStore::key, std::vector<std::uint8_t>(bad.begin(), bad.end()));
-    EXPECT_TRUE(store.all().empty());
-  }
+  // One record without a field and the list reads empty; the next write replaces it.
+  const std::string bad = R"([{"id":")" + kId1 + R"(","title":"t","text":"x","toClipboard":true},)" +
+                          R"({"id":")" + kId2 + R"(","title":"t","text":"x"}])";
+  suite.open()->setData(SnippetStore::key, std::vector<std::uint8_t>(bad.begin(), bad.end()));
+  EXPECT_TRUE(store.all().empty());
   store.upsert({kId2, "new", "n", false});
   EXPECT_EQ(store.all().size(), 1u);
 
@@ -98,7 +81,6 @@ TEST(CatalogTest, StoresReplaceInPlaceReadBadRecordsAsEmptyAndLoseNoUpdates) {
   sites.upsert({kId1, "A", "https://a.test"});
   sites.upsert({kId2, "B", "https://b.test"});
   sites.remove(kId1);
-  sites.remove("00000000-0000-0000-0000-000000000000");
   EXPECT_EQ(sites.all(), (std::vector<CustomSite>{{kId2, "B", "https://b.test"}}));
   CustomAppStore apps(suite);
   for (const char* name : {"Notes", "Notes", "notes"}) apps.add(name);

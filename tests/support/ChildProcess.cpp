@@ -100,6 +100,8 @@ int ChildProcess::wait(std::chrono::milliseconds limit) {
     if (r == pid_) {
       exited_ = true;
       status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      // What it wrote just before it ended is still in the pipe.
+      while (readSome(std::chrono::milliseconds(0))) continue;
       break;
     }
     if (std::chrono::steady_clock::now() >= deadline) return -1;

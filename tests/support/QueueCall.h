@@ -1,6 +1,5 @@
 #pragma once
-// Runs f on a main queue that another thread turns and waits for its result (the test's thread
-// stands in for a caller on another thread).
+// Runs f on a main queue that another thread turns, and waits for its result.
 #include <future>
 #include <utility>
 

@@ -27,8 +27,7 @@ namespace quib::test {
 
 class TestServer {
  public:
-  // On a free port unless options name one; with start false the server is left for the test to
-  // start (as the shell does).
+  // On a free port unless options name one; with start false the test starts it (as the shell does).
   explicit TestServer(QuibServer::Options options = {}, bool start = true, HttpFetcher::Options fetch = {})
       : defaults_(dir_.path(), "quibbleton"),
         executor_(desktop_.platform(), mainQueue_),
@@ -90,10 +89,6 @@ class TestServer {
     std::lock_guard lock(mutex_);
     return states_;
   }
-  std::vector<int> counts() {
-    std::lock_guard lock(mutex_);
-    return counts_;
-  }
   // Waits (bounded) until the last reported count is n.
   bool waitForCount(int n) {
     std::unique_lock lock(mutex_);
@@ -145,7 +140,6 @@ inline std::string wire(const ServerMessage& m) {
 inline constexpr const char* kWrongKey = "암호화되지 않았거나 키가 틀립니다";
 inline const std::string kPairAgain =
     R"({"type":"error","message":")" + std::string(kWrongKey) + R"(","needsPairing":true})";
-// A pairing code that is not `code`.
 inline std::string otherCode(const std::string& code) {
   return code == "111111" ? "222222" : "111111";
 }

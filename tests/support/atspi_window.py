@@ -1,12 +1,10 @@
 #!/usr/bin/env python3
-"""Reads a window of a running program the way a screen reader does, through AT-SPI.
-
-Usage: atspi_window.py TITLE SECONDS [--absent | --press NAME...]
-Waits up to SECONDS for a showing window called TITLE and prints "role<TAB>name<TAB>tooltip" for
-each named element in it, in reading order (exit 1 when none shows). --absent: exit 0 when no such
-window shows now. --press: then turns on each named switch and clicks each named button, in order
-(exit 1 when one is missing or does not take the press).
-"""
+# Reads a window the way a screen reader does, through AT-SPI.
+# Usage: atspi_window.py TITLE SECONDS [--absent | --press NAME...]
+# Prints "role<TAB>name<TAB>tooltip" for each named element of the showing window called TITLE, in
+# reading order (exit 1 when none shows within SECONDS). --absent: exit 0 when none shows now.
+# --press: then turns on each named switch and clicks each named button, in order (exit 1 when one
+# is missing or does not take the press).
 import sys
 import time
 
@@ -28,7 +26,6 @@ def has(node, state):
 
 
 def showing_windows():
-    """(application name, window) for each showing window on the accessibility bus."""
     for app in children(Atspi.get_desktop(0)):
         for w in children(app):
             if has(w, Atspi.StateType.SHOWING):
@@ -50,7 +47,6 @@ def walk(node, out):
 
 
 def first(window, matches):
-    """The first element below `window`, breadth first, for which `matches` holds."""
     pending = [window]
     while pending:
         for child in children(pending.pop(0)):
@@ -85,9 +81,8 @@ def focus(window):
 
 
 def press(window, name):
-    """Clicks the button called `name`, or turns on the switch so called where it is off; a switch row
-    whose action does nothing (libadwaita's) is reached with Tab and turned on with Space, as the
-    keyboard's user does. Waits up to ten seconds for the control to take it."""
+    """Clicks the button called `name`, or turns on the switch so called; a switch row whose action
+    does nothing (libadwaita's) is reached with Tab and turned on with Space, as a keyboard user does."""
     deadline = time.monotonic() + 10
     target = first(window, lambda child: child.get_name() == name)
     if target is None:

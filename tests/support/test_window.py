@@ -1,10 +1,8 @@
 #!/usr/bin/python3
-# A small GTK window for desktop tests: one text field that holds the keyboard focus. It prints a
-# line for every key press (keysym name and modifier names), pointer button, scroll step and the
-# field's text after each change, so a test reads what really arrived from outside the program.
-# A right click opens no menu, which would take the pointer from the window until dismissed. On
-# Wayland (GDK_BACKEND=wayland) it covers the output fullscreen, so window coordinates are the
-# compositor's.
+# A GTK window with one focused text field that prints every key press (keysym and modifier names),
+# pointer button, scroll step and the field's text after each change: what really arrived. A right
+# click opens no menu (which would hold the pointer). On Wayland it is fullscreen, so its
+# coordinates are the compositor's.
 import sys
 
 import gi
@@ -37,7 +35,6 @@ def on_event(event):
     elif t == Gdk.EventType.DOUBLE_BUTTON_PRESS:
         say("button double", event.get_button()[1])
     elif t == Gdk.EventType.SCROLL and event.direction == Gdk.ScrollDirection.SMOOTH:
-        # Toolkits differ on the sign of discrete horizontal steps; the deltas follow the protocol.
         _, dx, dy = event.get_scroll_deltas()
         say("scroll smooth", "right" if dx > 0 else "left" if dx < 0 else "down" if dy > 0 else "up" if dy < 0 else "-")
     elif t == Gdk.EventType.SCROLL:
@@ -70,8 +67,7 @@ def main():
 
     def ready(*_):
         if wayland and not window.get_window().get_state() & Gdk.WindowState.FULLSCREEN:
-            # A shell may place it below its top bar, first or later, which would move every pointer
-            # position the tests expect.
+            # A shell may place it below its top bar, moving every pointer position the tests expect.
             if state["said"]:
                 window.fullscreen()
             return False
@@ -94,5 +90,4 @@ def main():
     Gtk.main()
 
 
-if __name__ == "__main__":
-    main()
+main()
