@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include <algorithm>
+
 #include "platform/linux/MainContextWait.h"
 #include "platform/linux/SelectionTypes.h"
 
@@ -112,9 +114,26 @@ bool SelectionPasteboard::waitUntilRead(std::chrono::milliseconds limit) {
          textReads_ != textReadsAtWrite_ && changeCount_ == written;
 }
 
+namespace {
+
+bool isText(const std::string& type) {
+  return std::find(kSelectionTextTypes.begin(), kSelectionTextTypes.end(), type) != kSelectionTextTypes.end();
+}
+
+}  // namespace
+
+bool SelectionPasteboard::refusesCopy(const std::string& type) {
+  if (state_ != State::own || pasteExpected_ || !isText(type)) return false;
+  const bool typed = std::any_of(ownItems_.begin(), ownItems_.end(), [](const PasteboardItem& item) {
+    return std::any_of(item.entries.begin(), item.entries.end(),
+                       [](const auto& e) { return e.first == PasteboardType::transient; });
+  });
+  if (typed) ++readsAsked_;
+  return typed;
+}
+
 std::function<void(bool)> SelectionPasteboard::readNotice(const std::string& type) {
-  if (std::find(kSelectionTextTypes.begin(), kSelectionTextTypes.end(), type) == kSelectionTextTypes.end())
-    return [](bool) {};
+  if (!isText(type)) return [](bool) {};
   if (state_ == State::own) ++readsAsked_;
   return [life = std::weak_ptr<int>(life_), this, count = changeCount_,
           mark = pasteExpected_ ? pasteMark_ : 0](bool whole) {

@@ -57,6 +57,11 @@ class SelectionPasteboard : public Pasteboard {
   // every byte. Counts a read of `type` when it is one of the text types and our write of now is
   // still current; does nothing once this pasteboard is gone.
   std::function<void(bool whole)> readNotice(const std::string& type);
+  // Whether a read of `type` asked for now is a clipboard manager's copy of a typed text, to be
+  // refused: the window is told to paste only by the chord, so a read before it is a manager's
+  // (GNOME's own keeps a copy of every selection and puts it back when its owner lets go), and what
+  // was typed must stay with no manager. Counted as a read, as readNotice counts one.
+  bool refusesCopy(const std::string& type);
   // Changes seen while starting up are not changes a caller could have missed.
   void restartCount() { changeCount_ = 0; }
 

@@ -163,7 +163,7 @@ void MutterClipboard::transfer(GVariant* parameters) {
   const auto offer =
       std::find_if(offers_.begin(), offers_.end(), [&](const auto& o) { return o.first == mime; });
   int fd = -1;
-  if (offer != offers_.end()) {
+  if (offer != offers_.end() && !refusesCopy(mime)) {
     GUnixFDList* fds = nullptr;
     GVariant* reply = session_.call("SelectionWrite", g_variant_new("(u)", serial), &fds);
     fd = replyFd(reply, fds);

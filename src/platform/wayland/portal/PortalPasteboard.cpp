@@ -163,8 +163,9 @@ void PortalPasteboard::releaseSelection() {
 void PortalPasteboard::onTransfer(const std::string& mime, std::uint32_t serial) {
   const auto found = std::find_if(data_.begin(), data_.end(), [&](const auto& d) { return d.first == mime; });
   GUnixFDList* fds = nullptr;
-  GVariant* reply =
-      found == data_.end() ? nullptr : call("SelectionWrite", g_variant_new("(u)", serial), &fds);
+  GVariant* reply = found == data_.end() || refusesCopy(mime)
+                        ? nullptr
+                        : call("SelectionWrite", g_variant_new("(u)", serial), &fds);
   const int fd = takeFd(reply, fds);
   auto done = [this, serial](bool whole) {
     if (GVariant* reply = call("SelectionWriteDone", g_variant_new("(ub)", serial, whole)))
