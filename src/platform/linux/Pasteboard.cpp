@@ -211,12 +211,15 @@ void LinuxPasteboard::serve(GtkClipboard*, GtkSelectionData* d, unsigned info, v
     gtk_selection_data_set(d, target, 8, reinterpret_cast<const guchar*>(bytes.data()),
                            static_cast<gint>(bytes.size()));
   } else if (offer->text && (info == kTextAsIs || info == kTextConverted)) {
+    LinuxPasteboard* owner = offer->owner && offer->owner->offer_ == offer ? offer->owner : nullptr;
+    g_autofree gchar* type = gdk_atom_name(target);
+    if (owner && owner->refusesCopy(type)) return;
     if (info == kTextAsIs)
       gtk_selection_data_set(d, target, 8, reinterpret_cast<const guchar*>(offer->text->data()),
                              static_cast<gint>(offer->text->size()));
     else
       gtk_selection_data_set_text(d, offer->text->c_str(), static_cast<gint>(offer->text->size()));
-    if (offer->owner && offer->owner->offer_ == offer) offer->owner->textRead();
+    if (owner) owner->textRead();
   }
 }
 

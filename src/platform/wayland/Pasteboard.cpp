@@ -85,7 +85,7 @@ const zwlr_data_control_source_v1_listener kSourceListener = {
         [](void* data, zwlr_data_control_source_v1*, const char* type, int32_t fd) {
           auto* s = static_cast<WaylandPasteboard::Source*>(data);
           for (const auto& [t, bytes] : s->data)
-            if (t == type) {
+            if (t == type && !s->owner->refusesCopyOf(s, t)) {
               writeToPipe(fd, bytes, s->owner->sentNotice(s, t));
               return;
             }

@@ -65,6 +65,9 @@ class WaylandPasteboard final : public SelectionPasteboard {
   void onCancelled(Source* source);
   // What to run once a reader has had what it asked of `source` in `type`.
   std::function<void(bool)> sentNotice(Source* source, const std::string& type);
+  bool refusesCopyOf(Source* source, const std::string& type) {
+    return source == source_.get() && refusesCopy(type);
+  }
   void onFinished();
 
  private:
