@@ -169,7 +169,8 @@ void MutterClipboard::transfer(GVariant* parameters) {
     fd = replyFd(reply, fds);
   }
   if (fd < 0) {
-    // Not ours to give (or mutter gave no pipe): the reader is told at once.
+    // Not ours to give, a manager's copy of a typed text, or no pipe from mutter: the reader is
+    // told at once.
     GVariant* reply = session_.call("SelectionWriteDone", g_variant_new("(ub)", serial, FALSE));
     if (reply) g_variant_unref(reply);
     return;
